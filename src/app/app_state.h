@@ -1,0 +1,35 @@
+// Application state, the millisecond clock and the redraw tick.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "midi/device_table.h"
+
+constexpr uint32_t REDRAW_PRESENT = 1;
+constexpr uint32_t REDRAW_FULL = 2;
+
+struct AppState {
+    void* window = nullptr;
+    int pointer_x = 0;  // last stored pointer position, 0..32767
+    int pointer_y = 0;
+    int32_t left_held = 0;
+    int32_t right_held = 0;
+    int wheel_step = 1;  // 10 while the middle button is held
+    // Written only by clock_callback on the clock thread; read by the window
+    // thread. Nothing else is published with it, so relaxed order suffices.
+    std::atomic<uint32_t> clock_ms{0};
+    uint32_t redraw_flags = 0;  // window thread only
+    DeviceTable devices;
+
+    uint32_t clock_last_time = 0;  // clock thread only: last platform time seen
+    int32_t last_tick = 0;         // window thread only: clock value of the last tick
+    bool releasing_capture = false; // our own capture release is in progress
+};
+
+extern AppState g_app;
+
+void mark_dirty(uint32_t bits);
+// Runs on the clock thread about every millisecond.
+void clock_callback();
+// Runs on the window thread for every window-timer message.
+void on_tick();

@@ -1,0 +1,36 @@
+// The MIDI devices of this run and the fan-out of panel messages to the
+// enabled output ports 1..3. Window thread only.
+#pragma once
+#include <cstdint>
+
+#include "midi/midi_ports.h"
+
+constexpr int MAX_INPUTS = 4;
+constexpr int MAX_OUTPUTS = 5;
+constexpr int NAME_SLOT = 40;       // bytes per name slot, zero-filled
+constexpr int MIDI_NAME_COPY = 32;  // at most this many name bytes are kept
+
+struct DeviceTable {
+    int input_count = 0;  // reported count, capped at MAX_INPUTS
+    MidiHandle input[MAX_INPUTS] = {};
+    char input_name[MAX_INPUTS][NAME_SLOT] = {};
+    int output_count = 0;  // reported count, capped at MAX_OUTPUTS
+    MidiHandle output[MAX_OUTPUTS] = {};
+    char output_name[MAX_OUTPUTS][NAME_SLOT] = {};
+};
+
+// Counts, opens and names every device, inputs before outputs, in ascending
+// device number. A device that fails to open keeps a null handle and an empty
+// name but still counts.
+void open_devices(DeviceTable& table, void* window);
+
+// status | data1 << 8 | data2 << 16, each byte cut to 8 bits.
+constexpr uint32_t pack_short_message(int status, int data1, int data2) {
+    return (uint32_t(status) & 0xFF) | (uint32_t(data1) & 0xFF) << 8 | (uint32_t(data2) & 0xFF) << 16;
+}
+
+void midi_out_short(const DeviceTable& table, int device, int status, int data1, int data2);
+
+// Sends to output devices 1, 2, 3 in that order where the port is enabled;
+// device 0 never receives.
+void send_to_ports(int status, int data1, int data2);

@@ -1,0 +1,36 @@
+// The front panel: its one object, the dispatcher and the receivers it calls.
+// Everything here runs on the window thread only.
+#pragma once
+#include <cstdint>
+
+#include "panel/events.h"
+#include "panel/key_table.h"
+
+constexpr int PORT_COUNT = 3;  // switchable output ports 1..3
+
+struct Panel {
+    int16_t pressed[KEY_COUNT] = {};    // 0 released, 1 pressed
+    int16_t port_enable[PORT_COUNT] = {}; // index k-1 for output port k; set on at window creation
+};
+
+extern Panel g_panel;
+
+// Hands one event to dispatch; returns the event code unchanged (the shell
+// relies on a non-zero result for EV_SET_CURSOR).
+int post_event(int event, int arg);
+void dispatch(int event, int arg);
+
+// Pointer-tested events: inside when x <= px < x+w and y <= py < y+h at the
+// last stored pointer position. Every other event is inside every rectangle.
+bool hit_test(int event, const Rect& r);
+
+// Receivers, each (event, arg) -> 0 when handled, else the event code.
+int handle_event(int key, int event, int arg);  // key: index into KeyTable
+int background_event(int event, int arg);
+int port_switch_event(int k, int event, int arg);  // k = 1..3
+
+// Switch k exists when more than k output devices were counted.
+bool port_switch_exists(int k);
+
+// Hit rectangle of switch k (k = 1..3); the drawn box sits 2 px higher.
+Rect port_switch_hit_rect(int k);
