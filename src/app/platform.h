@@ -5,8 +5,10 @@
 
 // Milliseconds since an arbitrary origin, wrapping at 2^32.
 uint32_t platform_time_ms();
-// Makes the window show the frame buffer now.
-void platform_present(void* window);
+// Makes the window show the frame buffer now. `frame_changed` is false when
+// nothing was drawn since the previous present; a layer whose copy is costly
+// may then skip it unless the window itself needs repainting.
+void platform_present(void* window, bool frame_changed);
 
 void platform_capture_mouse(void* window);
 void platform_release_capture();
