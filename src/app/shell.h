@@ -41,8 +41,12 @@ uint32_t pack_pointer(int x, int y);
 void window_size(int screen_w, int screen_h, int* w, int* h);
 
 // The program: single-instance check, class, window, show, loop.
-// Returns the process exit status.
+// Returns the process exit status: the loop's quit code (0); 1 for a second
+// copy that only showed its message box; 2 when the window could not be made.
 int run_entry();
+// What main/WinMain call after any platform initialisation of their own: the
+// fonts are made first and released only after the loop has ended.
+int run_program();
 
 constexpr const char* APP_TITLE = "ZORVE_BUTTON";
 constexpr const char* APP_CLASS = "PC_ZORVE";
