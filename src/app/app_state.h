@@ -23,7 +23,7 @@ struct AppState {
 
     uint32_t clock_last_time = 0;  // clock thread only: last platform time seen
     int32_t last_tick = 0;         // window thread only: clock value of the last tick
-    bool releasing_capture = false; // our own capture release is in progress
+    bool own_capture_change = false; // window thread: our own capture call is in progress
 };
 
 extern AppState g_app;

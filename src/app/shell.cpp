@@ -1,0 +1,202 @@
+// The shell: what each window message causes, the start-up and tear-down of
+// the main window, and the program entry. Platform layers only translate
+// their native messages into these calls.
+#include "app/shell.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/app_state.h"
+#include "app/platform.h"
+#include "midi/device_table.h"
+#include "panel/panel.h"
+#include "render/frame_buffer.h"
+#include "render/primitives.h"
+#include "render/render_context.h"
+
+namespace {
+
+bool g_window_ready = false;  // start-up completed; tear-down undoes only then
+
+int pointer_coord(uint32_t v) { return v > 32767 ? 0 : int(v); }
+
+void store_pointer(uint32_t position) {
+    g_app.pointer_x = pointer_coord(position & 0xFFFF);
+    g_app.pointer_y = pointer_coord(position >> 16);
+}
+
+bool middle_held() { return g_app.wheel_step != 1; }
+
+// Capture changes the program makes itself are not losses: the platform may
+// report them synchronously while the held flags are still being updated.
+void capture() {
+    g_app.own_capture_change = true;
+    platform_capture_mouse(g_app.window);
+    g_app.own_capture_change = false;
+}
+
+// The capture is kept while another button is still down, so that button's
+// release still arrives when the pointer has left the window.
+void release_capture_unless(bool other_button_held) {
+    if (other_button_held) return;
+    g_app.own_capture_change = true;
+    platform_release_capture();
+    g_app.own_capture_change = false;
+}
+
+// A release the platform will never deliver: let the held key send its 0.
+void release_held_left() {
+    if (!g_app.left_held) return;
+    g_app.left_held = 0;
+    post_event(EV_LEFT_UP, 0);
+    mark_dirty(REDRAW_FULL);
+}
+
+}  // namespace
+
+bool shell_create(void* window) {
+    g_app.window = window;
+    if (!create_frame_buffer(g_render, window)) return false;
+    platform_start_window_timer(window, WINDOW_TIMER_ID, WINDOW_TIMER_MS);
+    platform_load_arrow_cursor();
+    open_devices(g_app.devices, window);
+    platform_accept_drops(window);
+    platform_begin_timer_resolution();
+    platform_start_clock();
+    fill_rect(g_render, 0, 0, FB_WIDTH, FB_HEIGHT, START_FILL_COLOR);
+    for (int16_t& enabled : g_panel.port_enable) enabled = 1;
+    g_app.redraw_flags = REDRAW_FULL;
+    platform_set_arrow_cursor();
+    g_window_ready = true;
+    return true;
+}
+
+void shell_destroy() {
+    if (!g_window_ready) return;
+    release_held_left();
+    platform_stop_clock();
+    platform_end_timer_resolution();
+    platform_stop_window_timer(g_app.window, WINDOW_TIMER_ID);
+    destroy_frame_buffer(g_render);
+    g_window_ready = false;
+    platform_post_quit(0);
+}
+
+void shell_mouse_move(uint32_t position) {
+    store_pointer(position);
+    if (g_app.left_held)
+        post_event(EV_LEFT_DRAG, 0);
+    else if (g_app.right_held)
+        post_event(EV_RIGHT_DRAG, 0);
+    post_event(EV_MOVE, 0);
+}
+
+void shell_left_down(uint32_t position) {
+    capture();
+    store_pointer(position);
+    g_app.left_held = 1;
+    post_event(EV_LEFT_DOWN, 0);
+    mark_dirty(REDRAW_FULL);
+}
+
+// The release is tested at the last stored position, not the release's own.
+void shell_left_up() {
+    release_capture_unless(g_app.right_held || middle_held());
+    g_app.left_held = 0;
+    post_event(EV_LEFT_UP, 0);
+    mark_dirty(REDRAW_FULL);
+}
+
+void shell_right_down(uint32_t position) {
+    capture();
+    store_pointer(position);
+    g_app.right_held = 1;
+    post_event(EV_RIGHT_DOWN, 0);
+    mark_dirty(REDRAW_FULL);
+}
+
+void shell_right_up() {
+    release_capture_unless(g_app.left_held || middle_held());
+    g_app.right_held = 0;
+    post_event(EV_RIGHT_UP, 0);
+    mark_dirty(REDRAW_FULL);
+}
+
+void shell_middle_down() {
+    g_app.wheel_step = 10;
+    capture();
+}
+
+void shell_middle_up() {
+    g_app.wheel_step = 1;
+    release_capture_unless(g_app.left_held || g_app.right_held);
+}
+
+void shell_wheel(int32_t delta) {
+    post_event(EV_WHEEL, delta < 0 ? g_app.wheel_step : -g_app.wheel_step);
+    mark_dirty(REDRAW_FULL);
+}
+
+void shell_key_down(int vk) {
+    if (vk >= 48 && vk <= 57) {
+        post_event(EV_KEY, vk - 48);
+    } else if (vk >= 96 && vk <= 105) {
+        post_event(EV_KEY, vk - 96);
+    } else if (vk == 13) {
+        post_event(EV_KEY, 10);
+    } else if (vk == 8 || vk == 46) {
+        post_event(EV_KEY, 11);
+    } else if (vk == 27) {
+        post_event(EV_CANCEL, 0);
+    } else if (vk == 38 || vk == 40) {
+        // The arrows step by one whatever the wheel step.
+        post_event(EV_WHEEL, vk == 38 ? 1 : -1);
+        mark_dirty(REDRAW_FULL);
+    }
+}
+
+int shell_set_cursor() { return post_event(EV_SET_CURSOR, 0); }
+
+void shell_timer() { on_tick(); }
+
+void shell_capture_lost() {
+    if (g_app.own_capture_change) return;
+    release_held_left();
+}
+
+uint32_t pack_pointer(int x, int y) {
+    const auto word = [](int v) { return uint32_t(std::clamp(v, -32768, 32767)) & 0xFFFF; };
+    return word(x) | word(y) << 16;
+}
+
+void window_size(int screen_w, int screen_h, int* w, int* h) {
+    *w = std::min(screen_w, FB_WIDTH);
+    *h = std::min(screen_h, FB_HEIGHT);
+}
+
+int run_entry() {
+    if (platform_other_instance_running()) {
+        platform_message_box(APP_CLASS, SECOND_INSTANCE_TEXT);
+        platform_release_instance_probe();
+        return 1;
+    }
+    int screen_w = 0, screen_h = 0;
+    platform_screen_size(&screen_w, &screen_h);
+    int w = 0, h = 0;
+    window_size(screen_w, screen_h, &w, &h);
+    if (!platform_register_class()) return 0;
+    void* window = platform_create_window(w, h);
+    if (!window) {
+        std::fprintf(stderr, "zorve-button: the main window could not be created\n");
+        return 2;
+    }
+    platform_show_window(window);
+    return platform_message_loop();
+}
+
+int run_program() {
+    create_fonts(g_render);
+    const int status = run_entry();
+    release_fonts(g_render);
+    return status;
+}

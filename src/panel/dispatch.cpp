@@ -1,0 +1,79 @@
+// The dispatcher, the hit test, the data wheel and the key behaviour.
+#include "app/app_state.h"
+#include "midi/device_table.h"
+#include "panel/draw.h"
+#include "panel/panel.h"
+#include "render/render_context.h"
+
+Panel g_panel;
+
+namespace {
+
+constexpr int WHEEL_UP_NOTE = 114;    // positive step: rolled toward the user, Up arrow
+constexpr int WHEEL_DOWN_NOTE = 115;  // negative step: rolled away, Down arrow
+
+// One event gives one on/off pair whatever the size of the step.
+void wheel_event(int arg) {
+    if (arg == 0) return;
+    const int note = arg > 0 ? WHEEL_UP_NOTE : WHEEL_DOWN_NOTE;
+    send_to_ports(STATUS_NOTE_ON, note, 127);
+    send_to_ports(STATUS_NOTE_ON, note, 0);
+}
+
+}  // namespace
+
+int post_event(int event, int arg) {
+    dispatch(event, arg);
+    return event;
+}
+
+void dispatch(int event, int arg) {
+    // The background paints first so keys and switches always draw over it;
+    // keys go in table order, which decides the order of MIDI messages when
+    // one event concerns two keys (a new press and the old key's release).
+    background_event(event, arg);
+    if (event == EV_WHEEL) {
+        wheel_event(arg);
+        return;
+    }
+    for (int k = 0; k < KEY_COUNT; ++k) handle_event(k, event, arg);
+    for (int k = 1; k <= PORT_COUNT; ++k) {
+        if (port_switch_exists(k)) port_switch_event(k, event, arg);
+    }
+}
+
+bool hit_test(int event, const Rect& r) {
+    if (!is_pointer_event(event)) return true;
+    const int px = g_app.pointer_x, py = g_app.pointer_y;
+    return px >= r.x && px < r.x + r.w && py >= r.y && py < r.y + r.h;
+}
+
+int handle_event(int key, int event, int /*arg*/) {
+    const PanelKey& k = KeyTable[key];
+    int16_t& pressed = g_panel.pressed[key];
+    // The flag is always written before the message goes out.
+    if (!hit_test(event, k.rect)) {
+        if (pressed == 1) {
+            pressed = 0;
+            send_to_ports(k.status, k.number, 0);
+        }
+        return event;
+    }
+    switch (event) {
+    case EV_LEFT_DOWN:
+        pressed = 1;
+        send_to_ports(k.status, k.number, 127);
+        return 0;
+    case EV_LEFT_UP:
+        // Sent even when not pressed: a press outside, a slide on and a
+        // release here still ends with this key's value 0.
+        pressed = 0;
+        send_to_ports(k.status, k.number, 0);
+        return 0;
+    case EV_REDRAW:
+        draw_key(g_render, k, pressed);
+        return 0;
+    default:
+        return event;
+    }
+}

@@ -1,0 +1,59 @@
+// Panel drawing: the background receiver and how one key paints itself.
+#include "panel/draw.h"
+
+#include "panel/panel.h"
+#include "render/frame_buffer.h"
+#include "render/primitives.h"
+#include "render/render_context.h"
+
+namespace {
+
+constexpr int BACKGROUND = 252;
+constexpr int EDGE_LIGHT = 250, EDGE_DARK = 252;
+constexpr int CAPTION_FONT = 6, CAPTION_COLOR = 0;
+constexpr int ARROW_BANDS = 20;
+constexpr int BAR_LENGTH = 15, BAR_THICKNESS = 4;
+
+// 20 one-pixel bands of length 2i; band 0 is empty, so the apex pixel keeps
+// the face colour.
+void draw_arrow(RenderContext& rc, ArrowDir dir, Point apex, int color) {
+    const int ax = apex.x, ay = apex.y;
+    for (int i = 0; i < ARROW_BANDS; ++i) {
+        switch (dir) {
+        case ARROW_LEFT: vline_band(rc, ax + i, ay - i, 2 * i, 1, color); break;
+        case ARROW_RIGHT: vline_band(rc, ax - i, ay - i, 2 * i, 1, color); break;
+        case ARROW_UP: hline_band(rc, ax - i, ay + i, 2 * i, 1, color); break;
+        case ARROW_DOWN: hline_band(rc, ax - i, ay - i, 2 * i, 1, color); break;
+        case ARROW_NONE: return;
+        }
+    }
+}
+
+}  // namespace
+
+int background_event(int event, int /*arg*/) {
+    if (event != EV_REDRAW) return event;
+    RenderContext& rc = g_render;
+    fill_rect(rc, 0, 0, FB_WIDTH, FB_HEIGHT, BACKGROUND);
+    select_font(rc, CAPTION_FONT);
+    draw_text(rc, 48, 455, "TRACK SELECT", CAPTION_COLOR);
+    draw_text(rc, 120, 485, "PAD", CAPTION_COLOR);
+    return 0;
+}
+
+void draw_key(RenderContext& rc, const PanelKey& key, int pressed) {
+    const FaceColors& c = FaceSchemes[key.scheme];
+    if (key.style == STYLE_LABEL || key.style == STYLE_TWO_LINE) select_font(rc, key.font);
+    const Rect& r = key.rect;
+    bevel_box(rc, pressed, r.x, r.y, r.w, r.h, pressed ? c.face_pressed : c.face_released, EDGE_LIGHT, EDGE_DARK);
+    const int label_color = pressed ? c.label_pressed : c.label_released;
+    switch (key.style) {
+    case STYLE_TWO_LINE:
+        draw_text(rc, key.label_at[0].x, key.label_at[0].y, key.label[0], label_color);
+        draw_text(rc, key.label_at[1].x, key.label_at[1].y, key.label[1], label_color);
+        break;
+    case STYLE_LABEL: draw_text(rc, key.label_at[0].x, key.label_at[0].y, key.label[0], label_color); break;
+    case STYLE_ARROW: draw_arrow(rc, key.arrow, key.glyph, key.glyph_color); break;
+    case STYLE_BAR: hline_band(rc, key.glyph.x, key.glyph.y, BAR_LENGTH, BAR_THICKNESS, key.glyph_color); break;
+    }
+}

@@ -1,0 +1,47 @@
+// Test doubles of every platform contract. Each records its calls in one
+// shared log, in call order, and can be told to fail.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+// Every window, clock, MIDI-open and text call, e.g. "start_window_timer 2 2",
+// "text 48 455 TRACK SELECT", "present 1".
+std::vector<std::string>& log();
+
+struct Device {
+    std::string name;
+    bool opens = true;
+    bool starts = true;  // inputs only
+};
+
+struct Sent {
+    int device;
+    uint32_t message;
+};
+
+struct World {
+    std::vector<Device> inputs;
+    std::vector<Device> outputs;
+    std::vector<Sent> sent;  // MIDI short messages in send order
+    uint32_t time_ms = 0;    // what platform_time_ms returns
+    bool other_instance = false;
+    bool register_ok = true;
+    bool window_ok = true;
+    bool frame_buffer_ok = true;
+    int screen_w = 1920, screen_h = 1080;
+    int text_color_calls = 0;
+};
+
+World& world();
+
+// Clears the log and the world and resets the three singletons to their
+// start-of-program state (destroying a frame buffer left from a test).
+void reset();
+
+// Messages sent to one device, as (status, data1, data2) packed.
+std::vector<uint32_t> sent_to(int device);
+
+}  // namespace fake

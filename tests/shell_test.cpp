@@ -1,0 +1,305 @@
+// The shell: clock and tick, input translation, start-up and tear-down order,
+// the entry, and the release of a held key when capture or focus is lost.
+#include <algorithm>
+
+#include "app/shell.h"
+#include "render/frame_buffer.h"
+#include "render/render_context.h"
+#include "test_util.h"
+
+namespace {
+
+uint32_t word(int x, int y) { return uint32_t(x) | uint32_t(y) << 16; }
+
+struct Shell : CoreTest {
+    void SetUp() override {
+        CoreTest::SetUp();
+        for (int d = 0; d < 4; ++d) fake::world().outputs.push_back({"out " + std::to_string(d)});
+        create_fonts(g_render);
+        ASSERT_TRUE(shell_create(reinterpret_cast<void*>(intptr_t(0x1000))));
+        fake::log().clear();
+    }
+    void TearDown() override {
+        shell_destroy();
+        CoreTest::TearDown();
+    }
+    // Advances the clock by `ms` through the clock callback, 1 ms at a time.
+    void advance(int ms) {
+        for (int i = 0; i < ms; ++i) {
+            ++fake::world().time_ms;
+            clock_callback();
+        }
+    }
+    static std::vector<std::string> presents() {
+        std::vector<std::string> out;
+        for (const auto& s : fake::log())
+            if (s.rfind("present", 0) == 0) out.push_back(s);
+        return out;
+    }
+};
+
+TEST(Clock, JumpsAndWrap) {
+    fake::reset();
+    fake::world().time_ms = 1000;
+    clock_callback();  // first call: the gap from 0 is skipped
+    EXPECT_EQ(g_app.clock_ms.load(), 0u);
+    fake::world().time_ms += 150;
+    clock_callback();
+    EXPECT_EQ(g_app.clock_ms.load(), 0u);
+    fake::world().time_ms += 100;
+    clock_callback();
+    EXPECT_EQ(g_app.clock_ms.load(), 100u);
+    clock_callback();  // no time passed
+    EXPECT_EQ(g_app.clock_ms.load(), 100u);
+    fake::world().time_ms = 0xFFFFFFFEu;
+    clock_callback();  // a huge jump: skipped
+    fake::world().time_ms = 3;  // wrapped: 5 ms later
+    clock_callback();
+    EXPECT_EQ(g_app.clock_ms.load(), 105u);
+    fake::reset();
+}
+
+TEST_F(Shell, StartUpLeavesTheStartFillAndAFullRedrawPending) {
+    EXPECT_EQ(g_render.pixels[0], 0x00CC33u);
+    EXPECT_EQ(g_render.pixels[FB_WIDTH * FB_HEIGHT - 1], 0x00CC33u);
+    EXPECT_EQ(g_app.redraw_flags, REDRAW_FULL);
+    for (int16_t e : g_panel.port_enable) EXPECT_EQ(e, 1);
+    // First tick: a full redraw, then present.
+    advance(10);
+    shell_timer();
+    EXPECT_EQ(g_render.pixels[0], 0x444444u);
+    EXPECT_EQ(presents(), (std::vector<std::string>{"present 1"}));
+    EXPECT_EQ(g_app.redraw_flags, 0u);
+}
+
+TEST_F(Shell, OneTickPerTenClockMilliseconds) {
+    for (int t = 0; t < 100; t += 2) {
+        advance(2);
+        shell_timer();
+    }
+    EXPECT_EQ(presents().size(), 10u);
+    fake::log().clear();
+    // Five timer messages within 8 ms after a tick: none of them ticks.
+    for (int i = 0; i < 5; ++i) {
+        if (i) advance(2);
+        shell_timer();
+    }
+    EXPECT_TRUE(presents().empty());
+}
+
+TEST_F(Shell, PressRedrawsOnTheNextTickOnly) {
+    advance(10);
+    shell_timer();
+    fake::log().clear();
+    shell_left_down(word(545, 15));
+    advance(10);
+    shell_timer();
+    // Drawn (captions first) and then presented as changed.
+    const auto& log = fake::log();
+    const auto caption = std::find(log.begin(), log.end(), "text 48 455 TRACK SELECT");
+    const auto present = std::find(log.begin(), log.end(), "present 1");
+    ASSERT_NE(caption, log.end());
+    ASSERT_NE(present, log.end());
+    EXPECT_LT(caption, present);
+    EXPECT_EQ(g_render.pixels[13 * FB_WIDTH + 545], 0xFFFFFFu);  // "A" pressed
+    fake::log().clear();
+    advance(10);
+    shell_timer();
+    EXPECT_EQ(fake::log(), (std::vector<std::string>{"present 0"}));  // refresh: nothing drawn
+}
+
+TEST_F(Shell, SignedTickGateSurvivesTheClockWrap) {
+    g_app.clock_ms = 0xFFFFFFF0u;
+    g_app.last_tick = int32_t(0xFFFFFFF0u);
+    fake::world().time_ms = 0;
+    clock_callback();
+    advance(20);  // the clock wraps past 2^32
+    shell_timer();
+    EXPECT_EQ(presents().size(), 1u);
+}
+
+TEST_F(Shell, DragLeftOfTheWindowStoresZero) {
+    shell_left_down(word(100, 100));
+    shell_mouse_move(word(0xFFFB, 120));  // x = -5 under capture
+    EXPECT_EQ(g_app.pointer_x, 0);
+    EXPECT_EQ(g_app.pointer_y, 120);
+    shell_mouse_move(pack_pointer(-70000, 40000));
+    EXPECT_EQ(g_app.pointer_x, 0);
+    EXPECT_EQ(g_app.pointer_y, 32767);
+}
+
+TEST_F(Shell, ReleaseUsesTheLastStoredPosition) {
+    shell_left_down(word(545, 15));
+    shell_left_up();  // the release's own position is never looked at
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(89, 127), note(89, 0)}));
+    shell_mouse_move(word(630, 15));
+    shell_left_down(word(5, 5));
+    shell_mouse_move(word(630, 15));  // onto "B" while held
+    shell_left_up();
+    EXPECT_EQ(fake::sent_to(1).back(), note(90, 0));
+}
+
+TEST_F(Shell, MoveRaisesDragThenMove) {
+    shell_left_down(word(545, 15));
+    shell_mouse_move(word(700, 300));  // off "A": the drag releases it
+    EXPECT_EQ(fake::sent_to(1).back(), note(89, 0));
+    EXPECT_EQ(g_app.redraw_flags, REDRAW_FULL);  // from the press only
+}
+
+TEST_F(Shell, MiddleButtonWheelSendsOnePair) {
+    shell_middle_down();
+    EXPECT_EQ(g_app.wheel_step, 10);
+    shell_wheel(-120);  // toward the user
+    shell_middle_up();
+    EXPECT_EQ(g_app.wheel_step, 1);
+    shell_wheel(120);
+    EXPECT_EQ(fake::sent_to(3), (std::vector<uint32_t>{note(114, 127), note(114, 0), note(115, 127), note(115, 0)}));
+    EXPECT_EQ(g_app.redraw_flags, REDRAW_FULL);
+}
+
+TEST_F(Shell, KeyboardTable) {
+    for (int vk : {48, 57, 96, 105, 13, 8, 46, 27, 65, 112, 0, 255}) shell_key_down(vk);
+    EXPECT_TRUE(fake::world().sent.empty());
+    EXPECT_EQ(g_app.redraw_flags, REDRAW_FULL);  // still only the start-up value
+    g_app.redraw_flags = 0;
+    shell_key_down(38);
+    EXPECT_EQ(g_app.redraw_flags, REDRAW_FULL);
+    shell_middle_down();  // arrows step by one whatever the wheel step
+    shell_key_down(40);
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(114, 127), note(114, 0), note(115, 127), note(115, 0)}));
+}
+
+TEST_F(Shell, SetCursorNeverReturnsZero) { EXPECT_EQ(shell_set_cursor(), EV_SET_CURSOR); }
+
+TEST_F(Shell, CaptureFollowsTheButtons) {
+    shell_left_down(word(5, 5));
+    shell_right_down(word(5, 5));
+    shell_right_up();  // left still held: the capture stays
+    shell_left_up();
+    shell_middle_down();
+    shell_middle_up();
+    std::vector<std::string> calls;
+    for (const auto& s : fake::log())
+        if (s.find("capture") != std::string::npos) calls.push_back(s);
+    EXPECT_EQ(calls, (std::vector<std::string>{"capture", "capture", "release_capture", "capture", "release_capture"}));
+}
+
+TEST_F(Shell, LostCaptureReleasesTheHeldKeyOnce) {
+    shell_left_down(word(720, 400));  // PLAY
+    shell_capture_lost();
+    shell_capture_lost();  // focus loss after the capture loss: nothing more
+    shell_left_up();       // a late release still sends PLAY's 0, as any release over a key does
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0), note(2, 0)}));
+    EXPECT_EQ(g_app.left_held, 0);
+}
+
+TEST_F(Shell, LostCaptureAfterSlidingOffSendsNothingMore) {
+    shell_left_down(word(720, 400));
+    shell_mouse_move(word(100, 540));
+    shell_capture_lost();
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
+}
+
+TEST_F(Shell, OwnCaptureReleaseIsNotALoss) {
+    shell_left_down(word(720, 400));
+    g_app.own_capture_change = true;  // as while the platform reports our own release synchronously
+    shell_capture_lost();
+    g_app.own_capture_change = false;
+    EXPECT_EQ(fake::sent_to(1).size(), 1u);
+    shell_left_up();
+    shell_capture_lost();  // the platform's late notice of that release
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
+}
+
+TEST_F(Shell, DestroyWithTheButtonHeldReleasesFirstThenTearsDown) {
+    shell_left_down(word(720, 400));
+    fake::log().clear();
+    shell_destroy();
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
+    EXPECT_EQ(fake::log(), (std::vector<std::string>{"stop_clock", "end_timer_resolution", "stop_window_timer 2",
+                                                     "post_quit 0"}));
+    EXPECT_EQ(g_render.pixels, nullptr);
+    EXPECT_EQ(g_render.surface, nullptr);
+}
+
+TEST(StartUp, StepsInOrder) {
+    fake::reset();
+    fake::world().inputs = {{"in"}};
+    fake::world().outputs = {{"out"}};
+    create_fonts(g_render);
+    fake::log().clear();
+    void* window = reinterpret_cast<void*>(intptr_t(0x1000));
+    ASSERT_TRUE(shell_create(window));
+    EXPECT_EQ(g_app.window, window);
+    EXPECT_EQ(fake::log(), (std::vector<std::string>{"start_window_timer 2 2", "load_cursor", "midi_in_open 0",
+                                                     "midi_in_start 0", "midi_out_open 0", "accept_drops",
+                                                     "begin_timer_resolution", "start_clock", "set_cursor"}));
+    shell_destroy();
+    fake::reset();
+}
+
+TEST(StartUp, NoFrameBufferFailsCreationAndStartsNothing) {
+    fake::reset();
+    fake::world().frame_buffer_ok = false;
+    EXPECT_FALSE(shell_create(reinterpret_cast<void*>(intptr_t(0x1000))));
+    EXPECT_TRUE(fake::log().empty());
+    shell_destroy();  // the platform still destroys the half-made window
+    EXPECT_TRUE(fake::log().empty());
+    fake::reset();
+}
+
+TEST(Entry, WindowSizeRule) {
+    int w = 0, h = 0;
+    window_size(800, 500, &w, &h);
+    EXPECT_EQ(w, 800);
+    EXPECT_EQ(h, 500);
+    window_size(1920, 1080, &w, &h);
+    EXPECT_EQ(w, 910);
+    EXPECT_EQ(h, 550);
+}
+
+TEST(Entry, FirstCopyRunsTheWindowThroughItsLoop) {
+    fake::reset();
+    fake::world().screen_w = 800;
+    fake::world().screen_h = 500;
+    EXPECT_EQ(run_program(), 0);
+    std::vector<std::string> steps;
+    for (const auto& s : fake::log())
+        if (s.rfind("create_font", 0) && s.rfind("stock_font", 0) && s.rfind("release_font", 0)) steps.push_back(s);
+    const std::vector<std::string> expected = {
+        "instance_check", "screen_size", "register_class", "create_window 800 500", "start_window_timer 2 2",
+        "load_cursor", "accept_drops", "begin_timer_resolution", "start_clock", "set_cursor", "show_window",
+        "message_loop", "stop_clock", "end_timer_resolution", "stop_window_timer 2", "post_quit 0",
+    };
+    EXPECT_EQ(steps, expected);
+    // Fonts first, released last.
+    EXPECT_EQ(fake::log().front(), "stock_font 0");
+    EXPECT_EQ(fake::log().back().rfind("release_font", 0), 0u);
+    fake::reset();
+}
+
+TEST(Entry, SecondCopyOnlyShowsTheBox) {
+    fake::reset();
+    fake::world().other_instance = true;
+    EXPECT_EQ(run_entry(), 1);
+    EXPECT_EQ(fake::log(), (std::vector<std::string>{"instance_check", "message_box PC_ZORVE|Proram still running?",
+                                                     "release_instance_probe"}));
+    fake::reset();
+}
+
+TEST(Entry, FailedRegistrationEndsQuietlyAndAFailedWindowReports) {
+    fake::reset();
+    fake::world().register_ok = false;
+    EXPECT_EQ(run_entry(), 0);
+    EXPECT_EQ(fake::log().back(), "register_class");
+    fake::reset();
+    fake::world().window_ok = false;
+    EXPECT_EQ(run_entry(), 2);
+    EXPECT_EQ(fake::log().back(), "create_window 910 550");
+    fake::reset();
+    fake::world().frame_buffer_ok = false;
+    EXPECT_EQ(run_entry(), 2);
+    fake::reset();
+}
+
+}  // namespace
