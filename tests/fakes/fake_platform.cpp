@@ -1,4 +1,4 @@
-// Recording doubles of the window, MIDI and text contracts.
+// Recording doubles of the window and MIDI contracts, and the shared log.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -62,10 +62,6 @@ int device_of(void* h) { return int(reinterpret_cast<intptr_t>(h)) - 1; }
 void copy_name(const std::string& from, char (&name)[MIDI_NAME_FIELD]) {
     std::snprintf(name, MIDI_NAME_FIELD, "%s", from.c_str());
 }
-
-struct FakeSurface {
-    void* font;
-};
 
 }  // namespace
 
@@ -135,30 +131,3 @@ void midi_out_send(MidiHandle out, uint32_t message) {
     if (out) fake::world().sent.push_back({device_of(out), message});
 }
 
-// Text contract: records, draws nothing.
-void* text_stock_font(StockFont which) {
-    record("stock_font %d", int(which));
-    return reinterpret_cast<void*>(intptr_t(100 + which));
-}
-void* text_create_font(int height, int width, int weight, int charset, const char* face) {
-    record("create_font %d %d %d %d %s", height, width, weight, charset, face);
-    return reinterpret_cast<void*>(intptr_t(200 + height * 100 + width));
-}
-void text_release_font(void* font) { record("release_font %ld", long(reinterpret_cast<intptr_t>(font))); }
-void text_select_font(void* surface, void* font) {
-    static_cast<FakeSurface*>(surface)->font = font;
-    record("select_font %ld", long(reinterpret_cast<intptr_t>(font)));
-}
-void text_set_color(void*, uint32_t colorref) {
-    ++fake::world().text_color_calls;
-    record("text_color %06X", colorref);
-}
-void text_out(void* surface, int x, int y, const char* text, int length) {
-    record("text %d %d %.*s", x, y, length, text);
-    (void)surface;
-}
-void* text_create_surface(uint32_t*) {
-    if (!fake::world().frame_buffer_ok) return nullptr;
-    return new FakeSurface{reinterpret_cast<void*>(intptr_t(100 + STOCK_DEVICE_DEFAULT))};
-}
-void text_delete_surface(void* surface) { delete static_cast<FakeSurface*>(surface); }
