@@ -37,3 +37,9 @@ else()
   target_compile_options(zorve-render-panel PRIVATE ${ZORVE_WARNINGS})
   target_compile_definitions(zorve-render-panel PRIVATE ZORVE_RENDER_DIR="${CMAKE_BINARY_DIR}/panel-png")
 endif()
+
+# The glyph blend loop must vectorise under GCC as the fill loops do.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set_source_files_properties(${ZORVE_ROOT}/src/render/text_freetype.cpp TARGET_DIRECTORY zorve_text_freetype
+    PROPERTIES COMPILE_OPTIONS "-O3")
+endif()

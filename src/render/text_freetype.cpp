@@ -38,6 +38,7 @@ struct Glyph {
     int32_t height = 0;
     int32_t advance = 0;   // pen step in pixels
     uint32_t offset = 0;   // first coverage byte in Font::pool
+    uint32_t spans = 0;    // first of `height` [first, end) pairs of covered columns in Font::spans
     bool ready = false;
 };
 
@@ -50,6 +51,7 @@ struct Font {
     int avg_width = 0;
     Glyph glyphs[256];        // by byte value, filled on first use
     std::vector<uint8_t> pool;  // coverage, 0..255, rows of Glyph::width
+    std::vector<uint16_t> spans;  // per glyph row: first covered column, one past the last
 };
 
 struct Surface {
@@ -357,6 +359,16 @@ const Glyph& glyph_of(Font& font, unsigned char byte) {
             *dst++ = uint8_t(std::min(value, 255u));
         }
     }
+    // Blending visits only the covered part of each row.
+    g.spans = uint32_t(font.spans.size());
+    for (unsigned row = 0; row < bm.rows; ++row) {
+        const uint8_t* cover = font.pool.data() + g.offset + size_t(row) * bm.width;
+        unsigned first = 0, end = bm.width;
+        while (first < end && cover[first] == 0) ++first;
+        while (end > first && cover[end - 1] == 0) --end;
+        font.spans.push_back(uint16_t(first));
+        font.spans.push_back(uint16_t(end));
+    }
     return g;
 }
 
@@ -369,21 +381,24 @@ void blend_glyph(uint32_t* pixels, const Font& font, const Glyph& g, int64_t gx,
     int64_t x1 = std::min<int64_t>(gx + g.width, FB_WIDTH);
     int64_t y1 = std::min<int64_t>(gy + g.height, FB_HEIGHT);
     if (x0 >= x1 || y0 >= y1) return;
-    const uint32_t r = (rgb >> 16) & 0xFF, gr = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+    // Red and blue share one word, green has its own: per channel
+    // (c*a + d*(255-a) + 128) / 255 exactly, with no branch per pixel, so
+    // coverage 0 keeps the pixel and 255 writes the colour.
+    const uint32_t c_rb = rgb & 0xFF00FF, c_g = rgb & 0x00FF00;
+    const uint16_t* spans = font.spans.data() + g.spans;
     for (int64_t y = y0; y < y1; ++y) {
-        const uint8_t* cover = font.pool.data() + g.offset + (y - gy) * g.width + (x0 - gx);
-        uint32_t* px = pixels + y * FB_WIDTH + x0;
-        for (int64_t x = x0; x < x1; ++x, ++cover, ++px) {
-            uint32_t a = *cover;
-            if (a == 0) continue;
-            if (a == 255) {
-                *px = rgb;
-                continue;
-            }
-            uint32_t d = *px, na = 255 - a;
-            uint32_t dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
-            *px = ((r * a + dr * na + 127) / 255) << 16 | ((gr * a + dg * na + 127) / 255) << 8 |
-                  ((b * a + db * na + 127) / 255);
+        const int64_t row = y - gy;
+        const int64_t first = std::max<int64_t>(gx + spans[2 * row], x0);
+        const int64_t end = std::min<int64_t>(gx + spans[2 * row + 1], x1);
+        const uint8_t* cover = font.pool.data() + g.offset + row * g.width - gx;
+        uint32_t* line = pixels + y * FB_WIDTH;
+        for (int64_t x = first; x < end; ++x) {
+            const uint32_t a = cover[x], na = 255 - a, d = line[x];
+            uint32_t rb = c_rb * a + (d & 0xFF00FF) * na + 0x800080;
+            rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
+            uint32_t gg = c_g * a + (d & 0x00FF00) * na + 0x008000;
+            gg = ((gg + ((gg >> 8) & 0x00FF00)) >> 8) & 0x00FF00;
+            line[x] = rb | gg;
         }
     }
 }
