@@ -1,0 +1,79 @@
+# The Linux program: SDL2 window layer, RtMidi ports, the FreeType text
+# backend and the core; its desktop entry, icon and end-to-end tests.
+# Debian: libsdl2-dev librtmidi-dev libpng-dev pkg-config; the e2e tests also
+# python3 xvfb jackd2 xdotool imagemagick x11-utils.
+set(ZORVE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+include(GNUInstallDirs)
+
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(ZORVE_SDL2 REQUIRED IMPORTED_TARGET sdl2)
+pkg_check_modules(ZORVE_RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
+
+add_executable(zorve-button
+  ${ZORVE_ROOT}/src/app/main_sdl.cpp
+  ${ZORVE_ROOT}/src/midi/ports_rtmidi.cpp
+)
+target_link_libraries(zorve-button PRIVATE
+  zorve_text_freetype zorve_core PkgConfig::ZORVE_SDL2 PkgConfig::ZORVE_RTMIDI Threads::Threads)
+target_compile_options(zorve-button PRIVATE ${ZORVE_WARNINGS})
+set_target_properties(zorve-button PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The installed icon is the program's own icon pixels, written as PNG by a
+# host tool at build time.
+find_package(PNG REQUIRED)
+add_executable(zorve-make-icon-png ${ZORVE_ROOT}/tools/make_icon_png.cpp)
+target_link_libraries(zorve-make-icon-png PRIVATE zorve_core PNG::PNG)
+target_compile_options(zorve-make-icon-png PRIVATE ${ZORVE_WARNINGS})
+set(ZORVE_ICON_PNG ${CMAKE_BINARY_DIR}/zorve-button.png)
+add_custom_command(OUTPUT ${ZORVE_ICON_PNG}
+  COMMAND zorve-make-icon-png ${ZORVE_ICON_PNG}
+  DEPENDS zorve-make-icon-png
+  COMMENT "Writing the program icon as PNG")
+add_custom_target(zorve-icon-png ALL DEPENDS ${ZORVE_ICON_PNG})
+
+install(TARGETS zorve-button RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${ZORVE_ROOT}/data/zorve-button.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${ZORVE_ICON_PNG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+
+# --------------------------------------------------------------- e2e tests
+# Each case starts its own Xvfb (display chosen by the server) and, where it
+# needs MIDI, its own JACK server with a unique name; none touches a desktop.
+find_package(Python3 COMPONENTS Interpreter)
+if(NOT Python3_FOUND)
+  message(WARNING "python3 not found: the end-to-end tests are not registered")
+  return()
+endif()
+
+set(ZORVE_E2E ${ZORVE_ROOT}/tests/e2e/zorve_e2e.py)
+set(ZORVE_E2E_OUT ${CMAKE_BINARY_DIR}/e2e)
+foreach(case
+    midi_fanout
+    port_switch
+    panel_pixels
+    second_instance
+    second_instance_own_box
+    close_window
+    no_midi
+    window_size
+    window_resize
+    click_latency)
+  add_test(NAME e2e_${case}
+    COMMAND ${Python3_EXECUTABLE} ${ZORVE_E2E} --program $<TARGET_FILE:zorve-button>
+            --out ${ZORVE_E2E_OUT} ${case})
+  # One copy per user may run: the cases must not overlap.
+  set_tests_properties(e2e_${case} PROPERTIES TIMEOUT 90 LABELS e2e RESOURCE_LOCK zorve_single_instance)
+endforeach()
+
+add_test(NAME icon_png
+  COMMAND ${Python3_EXECUTABLE} ${ZORVE_E2E} --png ${ZORVE_ICON_PNG} icon_png)
+set_tests_properties(icon_png PROPERTIES TIMEOUT 30)
+
+find_program(ZORVE_DESKTOP_FILE_VALIDATE desktop-file-validate)
+if(ZORVE_DESKTOP_FILE_VALIDATE)
+  add_test(NAME desktop_entry_valid
+    COMMAND ${ZORVE_DESKTOP_FILE_VALIDATE} ${ZORVE_ROOT}/data/zorve-button.desktop)
+  set_tests_properties(desktop_entry_valid PROPERTIES TIMEOUT 30)
+else()
+  message(STATUS "desktop-file-validate not found (desktop-file-utils): desktop entry not checked")
+endif()
