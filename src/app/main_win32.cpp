@@ -1,0 +1,235 @@
+// Window-system contract (app/platform.h) and the program entry on Win32: USER
+// for the window, its timer, capture and cursor, WinMM for the 1 ms clock, a
+// named mutex as the single-instance marker. One main window per process.
+//
+// Contents: entry services, window procedure, window services, clock.
+#include <windows.h>
+#include <mmsystem.h>
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/platform.h"
+#include "app/shell.h"
+#include "render/frame_buffer.h"
+#include "render/render_context.h"
+
+namespace {
+
+HINSTANCE g_instance;
+int g_show_command;
+// First copy: the marker, owned until the process ends and never closed.
+// Second copy: the probe handle, closed after the message box.
+HANDLE g_instance_mutex;
+HCURSOR g_arrow;
+UINT g_clock_event;             // 0 while no multimedia timer runs
+bool g_timer_resolution_raised; // timeEndPeriod must pair with timeBeginPeriod
+
+// WinMM notifications the window swallows: MIDI input data, wave output.
+constexpr UINT MSG_MIDI_IN_DATA = MM_MIM_DATA;  // 963
+constexpr UINT MSG_WAVE_OUT_FIRST = MM_WOM_OPEN;  // 955
+constexpr UINT MSG_WAVE_OUT_LAST = MM_WOM_DONE;   // 957
+
+HWND as_hwnd(void* window) { return static_cast<HWND>(window); }
+
+// Copies the whole frame buffer whatever region is invalid; the platform
+// clips it to the client area.
+void paint_frame(HWND hwnd) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    if (g_render.surface)
+        BitBlt(dc, 0, 0, FB_WIDTH, FB_HEIGHT, static_cast<HDC>(g_render.surface), 0, 0, SRCCOPY);
+    EndPaint(hwnd, &ps);
+}
+
+// The whole parameter as a signed 32-bit value: its sign is the wheel delta's.
+int32_t wheel_word(WPARAM wparam) { return static_cast<int32_t>(static_cast<uint32_t>(wparam)); }
+
+uint32_t pointer_word(LPARAM lparam) { return static_cast<uint32_t>(lparam); }
+
+LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    switch (msg) {
+    case WM_CREATE:
+        return shell_create(hwnd) ? 0 : -1;
+    case WM_DESTROY:
+        shell_destroy();
+        return 0;
+    case WM_PAINT:
+        paint_frame(hwnd);
+        return 0;
+    case WM_ERASEBKGND:
+    case WM_SETFOCUS:
+        return 0;
+    case WM_SETCURSOR:
+        shell_set_cursor();
+        break;
+    case WM_TIMER:
+        shell_timer();
+        return 0;
+    case WM_MOUSEMOVE:
+        shell_mouse_move(pointer_word(lparam));
+        return 0;
+    case WM_LBUTTONDOWN:
+        shell_left_down(pointer_word(lparam));
+        return 0;
+    case WM_LBUTTONUP:
+        shell_left_up();
+        return 0;
+    case WM_RBUTTONDOWN:
+        shell_right_down(pointer_word(lparam));
+        return 0;
+    case WM_RBUTTONUP:
+        shell_right_up();
+        return 0;
+    case WM_MBUTTONDOWN:
+        shell_middle_down();
+        return 0;
+    case WM_MBUTTONUP:
+        shell_middle_up();
+        return 0;
+    case WM_MOUSEWHEEL:
+        shell_wheel(wheel_word(wparam));
+        return 0;
+    case WM_KEYDOWN:
+        shell_key_down(static_cast<int>(wparam));
+        return 0;
+    case WM_DROPFILES:
+        // Accepted and ignored; the drop's memory is still ours to free.
+        DragFinish(reinterpret_cast<HDROP>(wparam));
+        return 0;
+    case WM_KEYUP:
+    case WM_CHAR:
+    case WM_MOUSELEAVE:
+    case MSG_MIDI_IN_DATA:
+    case WM_USER:
+        return 0;
+    case WM_CAPTURECHANGED:
+    case WM_KILLFOCUS:
+        shell_capture_lost();
+        break;
+    default:
+        if (msg >= MSG_WAVE_OUT_FIRST && msg <= MSG_WAVE_OUT_LAST) return 0;
+        break;
+    }
+    return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+// Runs on WinMM's timer thread, about every millisecond.
+void CALLBACK clock_event(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) { clock_callback(); }
+
+}  // namespace
+
+// ---- Entry services ---------------------------------------------------------
+
+bool platform_other_instance_running() {
+    g_instance_mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, APP_CLASS);
+    if (g_instance_mutex) return true;
+    g_instance_mutex = CreateMutexA(nullptr, TRUE, APP_CLASS);
+    // Two copies started at once may both miss the open; the later creator
+    // then gets the existing mutex, unowned, and counts as the second copy.
+    return g_instance_mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+void platform_release_instance_probe() {
+    if (g_instance_mutex) CloseHandle(g_instance_mutex);
+    g_instance_mutex = nullptr;
+}
+
+void platform_message_box(const char* caption, const char* text) { MessageBoxA(nullptr, text, caption, MB_OK); }
+
+void platform_screen_size(int* width, int* height) {
+    *width = GetSystemMetrics(SM_CXFULLSCREEN);
+    *height = GetSystemMetrics(SM_CYFULLSCREEN);
+}
+
+bool platform_register_class() {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = window_proc;
+    wc.hInstance = g_instance;
+    wc.hIcon = LoadIconA(g_instance, "IDI_ICON1");
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    // No menu resource of this name exists, so the window has no menu bar.
+    wc.lpszMenuName = APP_CLASS;
+    wc.lpszClassName = APP_CLASS;
+    wc.hIconSm = LoadIconA(nullptr, IDI_WINLOGO);
+    return RegisterClassExA(&wc) != 0;
+}
+
+void* platform_create_window(int width, int height) {
+    return CreateWindowExA(0, APP_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width, height, nullptr, nullptr,
+                           g_instance, nullptr);
+}
+
+void platform_show_window(void* window) {
+    ShowWindow(as_hwnd(window), g_show_command);
+    UpdateWindow(as_hwnd(window));
+}
+
+int platform_message_loop() {
+    MSG msg = {};
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+void platform_post_quit(int code) { PostQuitMessage(code); }
+
+// ---- Window services --------------------------------------------------------
+
+// Ignores the hint: the copy is one BitBlt, and the window may need
+// repainting after being uncovered.
+void platform_present(void* window, bool /*frame_changed*/) {
+    InvalidateRect(as_hwnd(window), nullptr, TRUE);
+    UpdateWindow(as_hwnd(window));
+}
+
+void platform_capture_mouse(void* window) { SetCapture(as_hwnd(window)); }
+
+void platform_release_capture() { ReleaseCapture(); }
+
+// No callback: the timer's messages reach WM_TIMER.
+void platform_start_window_timer(void* window, int id, int interval_ms) {
+    SetTimer(as_hwnd(window), static_cast<UINT_PTR>(id), static_cast<UINT>(interval_ms), nullptr);
+}
+
+void platform_stop_window_timer(void* window, int id) { KillTimer(as_hwnd(window), static_cast<UINT_PTR>(id)); }
+
+void platform_load_arrow_cursor() { g_arrow = LoadCursorA(nullptr, IDC_ARROW); }
+
+void platform_set_arrow_cursor() { SetCursor(g_arrow); }
+
+void platform_accept_drops(void* window) { DragAcceptFiles(as_hwnd(window), TRUE); }
+
+// ---- Clock ------------------------------------------------------------------
+
+uint32_t platform_time_ms() { return timeGetTime(); }
+
+void platform_begin_timer_resolution() { g_timer_resolution_raised = timeBeginPeriod(1) == TIMERR_NOERROR; }
+
+// TIME_KILL_SYNCHRONOUS: once timeKillEvent returns, no callback is running or
+// will run, which is what lets tear-down free what the clock touches.
+void platform_start_clock() {
+    g_clock_event = timeSetEvent(1, 1, clock_event, 0, TIME_PERIODIC | TIME_KILL_SYNCHRONOUS);
+}
+
+void platform_stop_clock() {
+    if (g_clock_event) timeKillEvent(g_clock_event);
+    g_clock_event = 0;
+}
+
+void platform_end_timer_resolution() {
+    if (g_timer_resolution_raised) timeEndPeriod(1);
+    g_timer_resolution_raised = false;
+}
+
+// ---- Entry ------------------------------------------------------------------
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
+    g_instance = instance;
+    g_show_command = show_command;
+    return run_program();
+}

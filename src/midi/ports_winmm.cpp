@@ -1,0 +1,61 @@
+// MIDI platform contract (midi/midi_ports.h) over WinMM device numbers.
+// Devices notify the main window (CALLBACK_WINDOW); input data arrives as
+// MM_MIM_DATA messages that the window swallows, so no buffers are queued and
+// system-exclusive input is dropped by WinMM. Nothing is ever closed.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "midi/midi_ports.h"
+
+namespace {
+
+// szPname holds at most MAXPNAMELEN bytes and need not end in a zero byte
+// when full, so the copy stops at either.
+void copy_name(const char (&from)[MAXPNAMELEN], char (&name)[MIDI_NAME_FIELD]) {
+    static_assert(MAXPNAMELEN < MIDI_NAME_FIELD);
+    size_t n = 0;
+    for (; n < MAXPNAMELEN && from[n]; ++n) name[n] = from[n];
+    for (; n < MIDI_NAME_FIELD; ++n) name[n] = 0;
+}
+
+}  // namespace
+
+int midi_in_count() { return static_cast<int>(midiInGetNumDevs()); }
+
+// A device whose capabilities cannot be read gets an empty name.
+void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) {
+    MIDIINCAPSA caps = {};
+    midiInGetDevCapsA(static_cast<UINT_PTR>(device), &caps, sizeof caps);
+    copy_name(caps.szPname, name);
+}
+
+MidiHandle midi_in_open(int device, void* window) {
+    HMIDIIN in = nullptr;
+    if (midiInOpen(&in, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW) !=
+        MMSYSERR_NOERROR)
+        return nullptr;
+    return in;
+}
+
+bool midi_in_start(MidiHandle in) { return in && midiInStart(static_cast<HMIDIIN>(in)) == MMSYSERR_NOERROR; }
+
+int midi_out_count() { return static_cast<int>(midiOutGetNumDevs()); }
+
+void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) {
+    MIDIOUTCAPSA caps = {};
+    midiOutGetDevCapsA(static_cast<UINT_PTR>(device), &caps, sizeof caps);
+    copy_name(caps.szPname, name);
+}
+
+MidiHandle midi_out_open(int device, void* window) {
+    HMIDIOUT out = nullptr;
+    if (midiOutOpen(&out, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW) !=
+        MMSYSERR_NOERROR)
+        return nullptr;
+    return out;
+}
+
+// The result is ignored: a failed send is neither reported nor retried.
+void midi_out_send(MidiHandle out, uint32_t message) {
+    if (out) midiOutShortMsg(static_cast<HMIDIOUT>(out), message);
+}

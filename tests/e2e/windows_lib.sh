@@ -1,0 +1,191 @@
+# Shared by the Windows end-to-end scripts (sourced, not run): a private Xvfb
+# display and Wine prefix, polling with deadlines, and pixel reads from
+# screenshots of the main window. Without a window manager, Wine maps only
+# the client area as an X window (placed where the client would sit inside
+# the frame), so that window's (x, y) is frame-buffer (x, y).
+#
+# The sourcing script sets PROGRAM, PROBE and PREFIX (from its arguments).
+
+set -u
+export WINEPREFIX=$PREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+XVFB_PID=
+SHOT=$(mktemp -t zorve-shot.XXXXXX)
+PIDS_TO_STOP=()
+
+T0=$(date +%s%N)
+log() {
+    local ms=$((($(date +%s%N) - T0) / 1000000))
+    printf '[%3d.%03ds] %s\n' $((ms / 1000)) $((ms % 1000)) "$*"
+}
+
+fail() {
+    log "FAIL: $*"
+    exit 1
+}
+
+# Ends this prefix's wineserver and waits until it is gone, so the next
+# script on the same prefix does not reach a server that is shutting down.
+stop_wineserver() {
+    wineserver -k 2>/dev/null || true
+    timeout 30 wineserver -w 2>/dev/null || true
+}
+
+cleanup() {
+    local pid
+    for pid in "${PIDS_TO_STOP[@]}"; do kill "$pid" 2>/dev/null || true; done
+    stop_wineserver
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    rm -f "$SHOT" "$SHOT.boot"
+}
+trap cleanup EXIT
+
+# wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s until it
+# succeeds; fails the test when the deadline passes.
+MISMATCH=
+wait_for() {
+    local seconds=$1 what=$2
+    shift 2
+    local deadline=$(($(date +%s%N) + seconds * 1000000000))
+    MISMATCH=
+    until "$@"; do
+        [ "$(date +%s%N)" -lt "$deadline" ] || fail "no $what within ${seconds}s${MISMATCH:+ (last: $MISMATCH)}"
+        sleep 0.1
+    done
+}
+
+# start_display [WxH]: Xvfb on the first free display from :140 on, a range
+# kept clear of the low numbers other tools pick by default. The display is
+# ours only when its lock file names our server: two scripts may race for a
+# number, and the loser's server exits.
+start_display() {
+    local n
+    for n in $(seq 140 199); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 "${1:-1280x1024}x24" -nolisten tcp 2>/dev/null &
+        XVFB_PID=$!
+        local deadline=$(($(date +%s%N) + 10000000000))
+        while kill -0 "$XVFB_PID" 2>/dev/null && [ "$(date +%s%N)" -lt "$deadline" ]; do
+            if [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$XVFB_PID" ] && [ -e "/tmp/.X11-unix/X$n" ] &&
+                xdpyinfo -display ":$n" >/dev/null 2>&1; then
+                export DISPLAY=:$n
+                log "Xvfb on $DISPLAY"
+                return 0
+            fi
+            sleep 0.05
+        done
+        kill "$XVFB_PID" 2>/dev/null
+        XVFB_PID=
+    done
+    fail "no free X display"
+}
+
+# A left-over server from an earlier run is stopped first; one retry covers a
+# server that was still exiting.
+prepare_prefix() {
+    mkdir -p "$WINEPREFIX"
+    stop_wineserver
+    local attempt
+    for attempt in 1 2; do
+        if timeout 180 wine wineboot --init >"$SHOT.boot" 2>&1; then
+            log "prefix ready: $WINEPREFIX"
+            return 0
+        fi
+        log "wineboot attempt $attempt failed: $(tail -n3 "$SHOT.boot" | tr '\n' ' ')"
+        stop_wineserver
+    done
+    fail "wineboot did not finish"
+}
+
+# probe ARGS...: runs window_probe; its output without CRs, its exit status.
+probe() {
+    local out status
+    out=$(timeout 30 wine "$PROBE" "$@" 2>/dev/null)
+    status=$?
+    [ -n "$out" ] && printf '%s\n' "${out//$'\r'/}"
+    return $status
+}
+
+# The X window of the main window's client area, in MAIN_XID.
+find_main_xwindow() {
+    MAIN_XID=$(xdotool search --onlyvisible --name '^ZORVE_BUTTON$' 2>/dev/null | head -n1)
+    [ -n "$MAIN_XID" ]
+}
+
+screenshot() { xwd -id "$MAIN_XID" -silent >"$SHOT"; }
+
+# Pointer actions at frame-buffer coordinates.
+pointer_to() { xdotool mousemove --window "$MAIN_XID" "$1" "$2"; }
+
+# pixels X,Y ... -> RRGGBB of each, in hex, one a line, from the last screenshot.
+# count RRGGBB X Y W H -> how many pixels of that colour lie in the rectangle;
+# without the rectangle, in the whole picture.
+read_shot() {
+    python3 - "$SHOT" "$@" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+h = struct.unpack(">25I", data[:100])
+header_size, width, height = h[0], h[4], h[5]
+byte_order, bpp, stride, ncolors = h[7], h[11], h[12], h[19]
+masks = h[14:17]
+base = header_size + 12 * ncolors
+def px(x, y):
+    at = base + y * stride + x * (bpp // 8)
+    v = int.from_bytes(data[at:at + bpp // 8], "little" if byte_order == 0 else "big")
+    out = 0
+    for m in masks:
+        shift = (m & -m).bit_length() - 1
+        out = out << 8 | ((v & m) >> shift)
+    return out
+args = sys.argv[2:]
+if args[0] == "pixels":
+    for xy in args[1:]:
+        x, y = map(int, xy.split(","))
+        print("%06X" % px(x, y) if 0 <= x < width and 0 <= y < height else "outside")
+elif args[0] == "count":
+    want = int(args[1], 16)
+    x0, y0, w, hh = map(int, args[2:6]) if len(args) == 6 else (0, 0, width, height)
+    print(sum(px(x, y) == want for y in range(y0, y0 + hh) for x in range(x0, x0 + w)))
+PY
+}
+
+# check_shot X,Y=RRGGBB ...: true when the last screenshot has all of them;
+# otherwise MISMATCH names the first that differs.
+check_shot() {
+    local -a got
+    mapfile -t got < <(read_shot pixels "${@%=*}")
+    local i
+    for i in "${!got[@]}"; do
+        local spec=${@:i+1:1}
+        [ "${got[i]}" = "${spec#*=}" ] || { MISMATCH="(${spec%=*}) is ${got[i]}, want ${spec#*=}"; return 1; }
+    done
+    [ "${#got[@]}" -eq $# ] || { MISMATCH="screenshot unreadable"; return 1; }
+}
+
+# pixels_are X,Y=RRGGBB ...: true when a fresh screenshot has all of them.
+pixels_are() { screenshot && check_shot "$@"; }
+
+# expect_pixels X,Y=RRGGBB ...: checks the last screenshot and reports.
+expect_pixels() {
+    check_shot "$@" || fail "pixel $MISMATCH"
+    log "pixels ok: $*"
+}
+
+# Starts the program in the background; its pid is in PROGRAM_PID.
+start_program() {
+    wine "$PROGRAM" >/dev/null 2>&1 &
+    PROGRAM_PID=$!
+    PIDS_TO_STOP+=("$PROGRAM_PID")
+}
+
+main_window_shown() { probe main | grep -q 'visible 1' && find_main_xwindow; }
+
+# wait_exit PID SECONDS: waits for the process to end; returns its status.
+wait_exit() {
+    local pid=$1 seconds=$2
+    local deadline=$(($(date +%s%N) + seconds * 1000000000))
+    while kill -0 "$pid" 2>/dev/null; do
+        [ "$(date +%s%N)" -lt "$deadline" ] || fail "process $pid still running after ${seconds}s"
+        sleep 0.1
+    done
+    wait "$pid"
+}

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The program under Xvfb and Wine: the window shows the drawn panel at the
+# frame buffer's coordinates, a held click shows the key pressed and the
+# release shows it raised again, and closing the window ends the process
+# with status 0.
+# Usage: windows_panel.sh PROGRAM.exe window_probe.exe PREFIX_DIR
+PROGRAM=$1 PROBE=$2 PREFIX=$3
+. "$(dirname "$0")/windows_lib.sh"
+
+start_display
+prepare_prefix
+
+start_program
+wait_for 30 "main window" main_window_shown
+log "window: $(probe main)"
+probe main | grep -q '^outer 0 0 910 550 ' || fail "outer window is not 910 x 550 at (0, 0): $(probe main)"
+# The X window shown is the client area, where USER says the client is.
+origin=$(probe main | sed -n 's/.* origin \([0-9-]*\) \([0-9-]*\) .*/\1,\2/p')
+xdotool getwindowgeometry "$MAIN_XID" | grep -q "Position: $origin " ||
+    fail "X window of the client is not at the client origin $origin"
+# The class icon reaches X as the window's _NET_WM_ICON (ARGB): the 32 x 32
+# program icon, opaque, pale yellow with 16 teal 6 x 6 squares.
+icon=$(xprop -id "$MAIN_XID" -notype 32c _NET_WM_ICON | python3 -c '
+import sys
+v = [int(t) for t in sys.stdin.read().split("=", 1)[1].replace(",", " ").split()]
+while v and (v[0], v[1]) != (32, 32):
+    v = v[2 + v[0] * v[1]:]
+if not v:
+    sys.exit("no 32 x 32 icon")
+px = v[2:2 + 32 * 32]
+teal = [(i % 32, i // 32) for i, p in enumerate(px) if p == 0xFF408080]
+other = [p for p in px if p not in (0xFF408080, 0xFFFFFF80)]
+inside = all((x - 2) % 7 < 6 and (y - 2) % 7 < 6 and 2 <= x <= 28 and 2 <= y <= 28 for x, y in teal)
+print(len(teal), len(other), "grid" if inside else "off-grid", "%08X" % px[0], "%08X" % px[2 * 32 + 2])
+') || fail "no 32 x 32 icon on the window"
+log "icon: $icon"
+[ "$icon" = "576 0 grid FFFFFF80 FF408080" ] || fail "window icon is not the program icon: $icon"
+
+# The first tick replaces the start-up fill with the panel.
+wait_for 10 "drawn panel (background at (5, 5))" pixels_are 5,5=444444
+log "panel drawn"
+# Key "A" at (540, 10), 60 x 30, released: open corner, light outer edges,
+# dark lower edge, face 0xBBBBBB, black label.
+expect_pixels 540,10=444444 541,11=777777 542,12=777777 598,38=444444 543,13=BBBBBB 596,36=BBBBBB
+label=$(read_shot count 000000 543 13 54 24)
+[ "$label" -ge 15 ] || fail "key A shows $label black label pixels"
+log "key A label: $label black pixels"
+caption=$(read_shot count FFFFFF 48 455 100 20)
+[ "$caption" -ge 30 ] || fail "caption TRACK SELECT shows $caption white pixels"
+log "caption: $caption white pixels"
+
+# Hold the left button on key A: pressed face 0xFFFFFF, edges swapped.
+pointer_to 570 25
+xdotool mousedown 1
+wait_for 5 "pressed key A" pixels_are 543,13=FFFFFF 541,11=444444 598,38=777777
+log "key A pressed"
+pressed_label=$(read_shot count 000000 543 13 54 24)
+[ "$pressed_label" -ge 15 ] || fail "pressed key A shows $pressed_label black label pixels"
+# Its neighbour "B" at (620, 10) stays raised.
+expect_pixels 621,11=777777 623,13=BBBBBB 678,38=444444
+xdotool mouseup 1
+wait_for 5 "released key A" pixels_are 543,13=BBBBBB 541,11=777777 598,38=444444
+log "key A released"
+
+probe close || fail "no main window to close"
+wait_exit "$PROGRAM_PID" 20
+status=$?
+[ "$status" -eq 0 ] || fail "program ended with status $status"
+log "closed, status 0"
+probe main && fail "main window still there"
+log "PASS"
