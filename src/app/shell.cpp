@@ -52,6 +52,24 @@ void release_held_left() {
     mark_dirty(REDRAW_FULL);
 }
 
+// Left and right buttons alike: capture, store the position, hold, post,
+// and mark the panel for a redraw.
+void button_down(int32_t& held, int event, uint32_t position) {
+    capture();
+    store_pointer(position);
+    held = 1;
+    post_event(event, 0);
+    mark_dirty(REDRAW_FULL);
+}
+
+// The release is tested at the last stored position, not the release's own.
+void button_up(int32_t& held, int event, bool other_button_held) {
+    release_capture_unless(other_button_held);
+    held = 0;
+    post_event(event, 0);
+    mark_dirty(REDRAW_FULL);
+}
+
 }  // namespace
 
 bool shell_create(void* window) {
@@ -91,36 +109,10 @@ void shell_mouse_move(uint32_t position) {
     post_event(EV_MOVE, 0);
 }
 
-void shell_left_down(uint32_t position) {
-    capture();
-    store_pointer(position);
-    g_app.left_held = 1;
-    post_event(EV_LEFT_DOWN, 0);
-    mark_dirty(REDRAW_FULL);
-}
-
-// The release is tested at the last stored position, not the release's own.
-void shell_left_up() {
-    release_capture_unless(g_app.right_held || middle_held());
-    g_app.left_held = 0;
-    post_event(EV_LEFT_UP, 0);
-    mark_dirty(REDRAW_FULL);
-}
-
-void shell_right_down(uint32_t position) {
-    capture();
-    store_pointer(position);
-    g_app.right_held = 1;
-    post_event(EV_RIGHT_DOWN, 0);
-    mark_dirty(REDRAW_FULL);
-}
-
-void shell_right_up() {
-    release_capture_unless(g_app.left_held || middle_held());
-    g_app.right_held = 0;
-    post_event(EV_RIGHT_UP, 0);
-    mark_dirty(REDRAW_FULL);
-}
+void shell_left_down(uint32_t position) { button_down(g_app.left_held, EV_LEFT_DOWN, position); }
+void shell_left_up() { button_up(g_app.left_held, EV_LEFT_UP, g_app.right_held || middle_held()); }
+void shell_right_down(uint32_t position) { button_down(g_app.right_held, EV_RIGHT_DOWN, position); }
+void shell_right_up() { button_up(g_app.right_held, EV_RIGHT_UP, g_app.left_held || middle_held()); }
 
 void shell_middle_down() {
     g_app.wheel_step = 10;

@@ -1,5 +1,6 @@
 #include "midi/device_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/app_state.h"
@@ -18,8 +19,7 @@ void copy_name(char (&slot)[NAME_SLOT], const char (&field)[MIDI_NAME_FIELD]) {
 }  // namespace
 
 void open_devices(DeviceTable& t, void* window) {
-    int n = midi_in_count();
-    t.input_count = n < 0 ? 0 : n > MAX_INPUTS ? MAX_INPUTS : n;
+    t.input_count = std::clamp(midi_in_count(), 0, MAX_INPUTS);
     for (int d = 0; d < t.input_count; ++d) {
         char name[MIDI_NAME_FIELD] = {};
         midi_in_name(d, name);
@@ -28,8 +28,7 @@ void open_devices(DeviceTable& t, void* window) {
         t.input[d] = in;
         if (in) copy_name(t.input_name[d], name);
     }
-    int m = midi_out_count();
-    t.output_count = m < 0 ? 0 : m > MAX_OUTPUTS ? MAX_OUTPUTS : m;
+    t.output_count = std::clamp(midi_out_count(), 0, MAX_OUTPUTS);
     for (int d = 0; d < t.output_count; ++d) {
         char name[MIDI_NAME_FIELD] = {};
         midi_out_name(d, name);

@@ -43,10 +43,6 @@ void reset() {
     world() = World{};
 }
 
-}  // namespace fake
-
-namespace {
-
 void record(const char* fmt, ...) {
     char buf[256];
     va_list ap;
@@ -55,6 +51,12 @@ void record(const char* fmt, ...) {
     va_end(ap);
     fake::log().emplace_back(buf);
 }
+
+}  // namespace fake
+
+namespace {
+
+using fake::record;
 
 void* handle_of(int device) { return reinterpret_cast<void*>(intptr_t(device) + 1); }
 int device_of(void* h) { return int(reinterpret_cast<intptr_t>(h)) - 1; }

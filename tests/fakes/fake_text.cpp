@@ -1,21 +1,12 @@
 // Recording double of the text contract: logs every call, draws nothing.
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 
 #include "fakes.h"
 #include "render/text_backend.h"
 
-namespace {
+using fake::record;
 
-void record(const char* fmt, ...) {
-    char buf[256];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    fake::log().emplace_back(buf);
-}
+namespace {
 
 struct FakeSurface {
     void* font;

@@ -10,6 +10,8 @@ namespace fake {
 // Every window, clock, MIDI-open and text call, e.g. "start_window_timer 2 2",
 // "text 48 455 TRACK SELECT", "present 1".
 std::vector<std::string>& log();
+// Appends one printf-formatted line to the log.
+void record(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 struct Device {
     std::string name;
