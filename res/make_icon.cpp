@@ -20,7 +20,7 @@ void put32(std::vector<uint8_t>& out, uint32_t v) {
     put16(out, v >> 16);
 }
 
-constexpr uint32_t COLOR_ROW = ICON_SIZE * 3;            // 96: already a multiple of 4
+constexpr uint32_t COLOR_ROW = ICON_SIZE * 3;             // 96: already a multiple of 4
 constexpr uint32_t MASK_ROW = (ICON_SIZE / 8 + 3) & ~3u;  // 1 bit per pixel, rows padded to 4 bytes
 constexpr uint32_t HEADER = 40;
 constexpr uint32_t IMAGE = HEADER + COLOR_ROW * ICON_SIZE + MASK_ROW * ICON_SIZE;

@@ -4,6 +4,7 @@
 //
 // Contents: entry services, window procedure, window services, clock.
 #include <windows.h>
+// After windows.h, which they need.
 #include <mmsystem.h>
 #include <shellapi.h>
 
@@ -21,11 +22,11 @@ int g_show_command;
 // Second copy: the probe handle, closed after the message box.
 HANDLE g_instance_mutex;
 HCURSOR g_arrow;
-UINT g_clock_event;             // 0 while no multimedia timer runs
-bool g_timer_resolution_raised; // timeEndPeriod must pair with timeBeginPeriod
+UINT g_clock_event;              // 0 while no multimedia timer runs
+bool g_timer_resolution_raised;  // timeEndPeriod must pair with timeBeginPeriod
 
 // WinMM notifications the window swallows: MIDI input data, wave output.
-constexpr UINT MSG_MIDI_IN_DATA = MM_MIM_DATA;  // 963
+constexpr UINT MSG_MIDI_IN_DATA = MM_MIM_DATA;    // 963
 constexpr UINT MSG_WAVE_OUT_FIRST = MM_WOM_OPEN;  // 955
 constexpr UINT MSG_WAVE_OUT_LAST = MM_WOM_DONE;   // 957
 
@@ -36,8 +37,7 @@ HWND as_hwnd(void* window) { return static_cast<HWND>(window); }
 void paint_frame(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
-    if (g_render.surface)
-        BitBlt(dc, 0, 0, FB_WIDTH, FB_HEIGHT, static_cast<HDC>(g_render.surface), 0, 0, SRCCOPY);
+    if (g_render.surface) BitBlt(dc, 0, 0, FB_WIDTH, FB_HEIGHT, static_cast<HDC>(g_render.surface), 0, 0, SRCCOPY);
     EndPaint(hwnd, &ps);
 }
 
@@ -48,67 +48,36 @@ uint32_t pointer_word(LPARAM lparam) { return static_cast<uint32_t>(lparam); }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
-    case WM_CREATE:
-        return shell_create(hwnd) ? 0 : -1;
-    case WM_DESTROY:
-        shell_destroy();
-        return 0;
-    case WM_PAINT:
-        paint_frame(hwnd);
-        return 0;
-    case WM_ERASEBKGND:
-    case WM_SETFOCUS:
-        return 0;
-    case WM_SETCURSOR:
-        shell_set_cursor();
-        break;
-    case WM_TIMER:
-        shell_timer();
-        return 0;
-    case WM_MOUSEMOVE:
-        shell_mouse_move(pointer_word(lparam));
-        return 0;
-    case WM_LBUTTONDOWN:
-        shell_left_down(pointer_word(lparam));
-        return 0;
-    case WM_LBUTTONUP:
-        shell_left_up();
-        return 0;
-    case WM_RBUTTONDOWN:
-        shell_right_down(pointer_word(lparam));
-        return 0;
-    case WM_RBUTTONUP:
-        shell_right_up();
-        return 0;
-    case WM_MBUTTONDOWN:
-        shell_middle_down();
-        return 0;
-    case WM_MBUTTONUP:
-        shell_middle_up();
-        return 0;
-    case WM_MOUSEWHEEL:
-        shell_wheel(wheel_word(wparam));
-        return 0;
-    case WM_KEYDOWN:
-        shell_key_down(static_cast<int>(wparam));
-        return 0;
-    case WM_DROPFILES:
-        // Accepted and ignored; the drop's memory is still ours to free.
-        DragFinish(reinterpret_cast<HDROP>(wparam));
-        return 0;
-    case WM_KEYUP:
-    case WM_CHAR:
-    case WM_MOUSELEAVE:
-    case MSG_MIDI_IN_DATA:
-    case WM_USER:
-        return 0;
-    case WM_CAPTURECHANGED:
-    case WM_KILLFOCUS:
-        shell_capture_lost();
-        break;
-    default:
-        if (msg >= MSG_WAVE_OUT_FIRST && msg <= MSG_WAVE_OUT_LAST) return 0;
-        break;
+        case WM_CREATE: return shell_create(hwnd) ? 0 : -1;
+        case WM_DESTROY: shell_destroy(); return 0;
+        case WM_PAINT: paint_frame(hwnd); return 0;
+        case WM_ERASEBKGND:
+        case WM_SETFOCUS: return 0;
+        case WM_SETCURSOR: shell_set_cursor(); break;
+        case WM_TIMER: shell_timer(); return 0;
+        case WM_MOUSEMOVE: shell_mouse_move(pointer_word(lparam)); return 0;
+        case WM_LBUTTONDOWN: shell_left_down(pointer_word(lparam)); return 0;
+        case WM_LBUTTONUP: shell_left_up(); return 0;
+        case WM_RBUTTONDOWN: shell_right_down(pointer_word(lparam)); return 0;
+        case WM_RBUTTONUP: shell_right_up(); return 0;
+        case WM_MBUTTONDOWN: shell_middle_down(); return 0;
+        case WM_MBUTTONUP: shell_middle_up(); return 0;
+        case WM_MOUSEWHEEL: shell_wheel(wheel_word(wparam)); return 0;
+        case WM_KEYDOWN: shell_key_down(static_cast<int>(wparam)); return 0;
+        case WM_DROPFILES:
+            // Accepted and ignored; the drop's memory is still ours to free.
+            DragFinish(reinterpret_cast<HDROP>(wparam));
+            return 0;
+        case WM_KEYUP:
+        case WM_CHAR:
+        case WM_MOUSELEAVE:
+        case MSG_MIDI_IN_DATA:
+        case WM_USER: return 0;
+        case WM_CAPTURECHANGED:
+        case WM_KILLFOCUS: shell_capture_lost(); break;
+        default:
+            if (msg >= MSG_WAVE_OUT_FIRST && msg <= MSG_WAVE_OUT_LAST) return 0;
+            break;
     }
     return DefWindowProcA(hwnd, msg, wparam, lparam);
 }

@@ -3,6 +3,7 @@
 // MM_MIM_DATA messages that the window swallows, so no buffers are queued and
 // system-exclusive input is dropped by WinMM. Nothing is ever closed.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <mmsystem.h>
 
 #include "midi/midi_ports.h"

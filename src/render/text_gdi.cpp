@@ -6,8 +6,7 @@
 #include "render/text_backend.h"
 
 void* text_stock_font(StockFont which) {
-    static constexpr int stock[] = {ANSI_FIXED_FONT, ANSI_VAR_FONT, DEVICE_DEFAULT_FONT, DEFAULT_GUI_FONT,
-                                    SYSTEM_FONT};
+    static constexpr int stock[] = {ANSI_FIXED_FONT, ANSI_VAR_FONT, DEVICE_DEFAULT_FONT, DEFAULT_GUI_FONT, SYSTEM_FONT};
     return GetStockObject(stock[which]);
 }
 
@@ -15,13 +14,14 @@ void* text_stock_font(StockFont which) {
 // platform defaults (0). The face bytes go through unchanged, whatever their
 // code page.
 void* text_create_font(int height, int width, int weight, int charset, const char* face) {
-    return CreateFontA(height, width, 0, 0, weight, FALSE, FALSE, FALSE, static_cast<DWORD>(charset), 0, 0, 0, 0,
-                       face);
+    return CreateFontA(height, width, 0, 0, weight, FALSE, FALSE, FALSE, static_cast<DWORD>(charset), 0, 0, 0, 0, face);
 }
 
 void text_release_font(void* font) { DeleteObject(static_cast<HGDIOBJ>(font)); }
 
-void text_select_font(void* surface, void* font) { SelectObject(static_cast<HDC>(surface), static_cast<HGDIOBJ>(font)); }
+void text_select_font(void* surface, void* font) {
+    SelectObject(static_cast<HDC>(surface), static_cast<HGDIOBJ>(font));
+}
 
 void text_set_color(void* surface, uint32_t colorref) { SetTextColor(static_cast<HDC>(surface), colorref); }
 

@@ -22,10 +22,9 @@ const std::string kGothicSjis = "\x82\x6C\x82\x72\x81\x40\x83\x53\x83\x56\x83\x6
 
 // Slots 5..13 as the panel needs them.
 const ExpectedFont kCreated[] = {
-    {14, 0, ANSI_CHARSET, kArial},         {16, 0, ANSI_CHARSET, kArial},     {18, 0, ANSI_CHARSET, kArial},
-    {21, 7, ANSI_CHARSET, kArial},         {22, 8, ANSI_CHARSET, kArial},     {28, 10, ANSI_CHARSET, kArial},
-    {35, 15, ANSI_CHARSET, kArial},        {16, 0, SHIFTJIS_CHARSET, kGothicSjis},
-    {12, 0, SHIFTJIS_CHARSET, kGothicSjis},
+    {14, 0, ANSI_CHARSET, kArial},  {16, 0, ANSI_CHARSET, kArial},          {18, 0, ANSI_CHARSET, kArial},
+    {21, 7, ANSI_CHARSET, kArial},  {22, 8, ANSI_CHARSET, kArial},          {28, 10, ANSI_CHARSET, kArial},
+    {35, 15, ANSI_CHARSET, kArial}, {16, 0, SHIFTJIS_CHARSET, kGothicSjis}, {12, 0, SHIFTJIS_CHARSET, kGothicSjis},
 };
 
 const int kStock[] = {ANSI_FIXED_FONT, ANSI_VAR_FONT, DEVICE_DEFAULT_FONT, DEFAULT_GUI_FONT, SYSTEM_FONT};

@@ -80,8 +80,8 @@ TEST_F(GdiFrameBuffer, BlitFromTheSurfaceCopiesTheWholeBufferUnscaled) {
         for (int x = 0; x < FB_WIDTH; ++x) at(x, y) = uint32_t(x * 7 + y * 13) & 0xFFFFFF;
     RenderContext copy;
     ASSERT_TRUE(create_frame_buffer(copy, nullptr));
-    EXPECT_TRUE(BitBlt(static_cast<HDC>(copy.surface), 0, 0, FB_WIDTH, FB_HEIGHT, static_cast<HDC>(rc.surface), 0, 0,
-                       SRCCOPY));
+    EXPECT_TRUE(
+        BitBlt(static_cast<HDC>(copy.surface), 0, 0, FB_WIDTH, FB_HEIGHT, static_cast<HDC>(rc.surface), 0, 0, SRCCOPY));
     GdiFlush();
     int differing = 0;
     for (int i = 0; i < FB_WIDTH * FB_HEIGHT; ++i) differing += copy.pixels[i] != rc.pixels[i];

@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
         POINT origin = {0, 0};
         ClientToScreen(w, &origin);
         std::printf("outer %ld %ld %ld %ld client %ld %ld origin %ld %ld visible %d\n", outer.left, outer.top,
-                    outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom, origin.x,
-                    origin.y, IsWindowVisible(w) ? 1 : 0);
+                    outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom, origin.x, origin.y,
+                    IsWindowVisible(w) ? 1 : 0);
         return 0;
     }
     if (std::strcmp(cmd, "screen") == 0) {

@@ -2,6 +2,7 @@
 // devices, so the path without any is the one exercised there), calls on
 // absent devices, and the 1 ms multimedia clock with its synchronous stop.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <mmsystem.h>
 
 #include <gtest/gtest.h>
