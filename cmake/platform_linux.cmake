@@ -49,6 +49,7 @@ set(ZORVE_E2E ${ZORVE_ROOT}/tests/e2e/zorve_e2e.py)
 set(ZORVE_E2E_OUT ${CMAKE_BINARY_DIR}/e2e)
 foreach(case
     midi_fanout
+    midi_input
     port_switch
     panel_pixels
     second_instance
@@ -57,6 +58,7 @@ foreach(case
     no_midi
     window_size
     window_resize
+    no_display
     click_latency)
   add_test(NAME e2e_${case}
     COMMAND ${Python3_EXECUTABLE} ${ZORVE_E2E} --program $<TARGET_FILE:zorve-button>
@@ -65,9 +67,28 @@ foreach(case
   set_tests_properties(e2e_${case} PROPERTIES TIMEOUT 90 LABELS e2e RESOURCE_LOCK zorve_single_instance)
 endforeach()
 
+# The port layer alone, driven like the device table, against a real JACK
+# server: numbering, own ports left out, names cut, bytes on the wire.
+add_executable(zorve-midi-ports-probe
+  ${ZORVE_ROOT}/tests/e2e/midi_ports_probe.cpp
+  ${ZORVE_ROOT}/src/midi/ports_rtmidi.cpp
+)
+target_include_directories(zorve-midi-ports-probe PRIVATE ${ZORVE_ROOT}/src)
+target_link_libraries(zorve-midi-ports-probe PRIVATE PkgConfig::ZORVE_RTMIDI)
+target_compile_options(zorve-midi-ports-probe PRIVATE ${ZORVE_WARNINGS})
+add_test(NAME e2e_midi_ports
+  COMMAND ${Python3_EXECUTABLE} ${ZORVE_E2E} --probe $<TARGET_FILE:zorve-midi-ports-probe>
+          --out ${ZORVE_E2E_OUT} midi_ports)
+set_tests_properties(e2e_midi_ports PROPERTIES TIMEOUT 60 LABELS e2e)
+
 add_test(NAME icon_png
   COMMAND ${Python3_EXECUTABLE} ${ZORVE_E2E} --png ${ZORVE_ICON_PNG} icon_png)
 set_tests_properties(icon_png PROPERTIES TIMEOUT 30)
+
+# What `cmake --install` lays down, in a scratch prefix.
+add_test(NAME install_layout
+  COMMAND ${Python3_EXECUTABLE} ${ZORVE_E2E} --build ${CMAKE_BINARY_DIR} install_layout)
+set_tests_properties(install_layout PROPERTIES TIMEOUT 60)
 
 find_program(ZORVE_DESKTOP_FILE_VALIDATE desktop-file-validate)
 if(ZORVE_DESKTOP_FILE_VALIDATE)

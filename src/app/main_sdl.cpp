@@ -461,6 +461,20 @@ int main() {
         std::fprintf(stderr, "zorve-button: no display available: %s\n", SDL_GetError());
         return 3;
     }
+    // With no X11 or Wayland display SDL falls back to drivers that show
+    // nothing; a window nobody can see or close is no start either.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
+        !SDL_getenv("SDL_VIDEODRIVER")) {
+        std::fprintf(stderr, "zorve-button: no display available (neither DISPLAY nor WAYLAND_DISPLAY works)\n");
+        SDL_Quit();
+        return 3;
+    }
+    // On X11, SDL would back the window surface with an OpenGL texture; where
+    // that GL is software (no GPU, Xvfb) each upload costs several times the
+    // plain shared-memory image. Other drivers have only the texture path.
+    if (driver && std::strcmp(driver, "x11") == 0)
+        SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
     const int status = run_program();
     if (g_arrow) SDL_FreeCursor(g_arrow);
     SDL_Quit();

@@ -33,10 +33,8 @@ void on_rtmidi_error(RtMidiError::Type, const std::string&, void*) { g_rtmidi_fa
 void discard_input(double, std::vector<unsigned char>*, void*) {}
 
 // Objects of one direction. The first is made to list the ports; it serves the
-// first port opened so that listing costs no client of its own. An object that
-// holds a port is never deleted: devices stay open until the process ends, and
-// closing a JACK output would wait for the server's next cycle (up to a second
-// when the server stalls).
+// first port opened so that listing costs no client of its own. Devices stay
+// open for the whole run; see OutputsFlushedAtExit for the end.
 template <class Port>
 struct Side {
     std::vector<Port*> objects;
@@ -49,6 +47,22 @@ RtMidi::Api g_api = RtMidi::UNSPECIFIED;  // UNSPECIFIED: no usable backend
 // Allocated once and never destroyed, so the objects stay reachable to the end.
 Side<RtMidiIn>& g_in = *new Side<RtMidiIn>;
 Side<RtMidiOut>& g_out = *new Side<RtMidiOut>;
+
+// JACK delivers an output message at the server's next cycle, so a message
+// sent just before exit (the release of a key held while the window closed)
+// would be lost with the process. Closing a JACK output port waits for that
+// cycle (at most a second, when the server stalls). The clients themselves,
+// and the inputs, are left to the process end.
+struct OutputsFlushedAtExit {
+    ~OutputsFlushedAtExit() {
+        for (RtMidiOut* out : g_out.objects) {
+            try {
+                out->closePort();
+            } catch (...) {
+            }
+        }
+    }
+} g_outputs_flushed_at_exit;
 
 template <class Port>
 std::unique_ptr<Port> make_object(RtMidi::Api api) {

@@ -59,6 +59,7 @@ def log(*parts):
 REQUIRED_TOOLS = {
     "Xvfb": "xvfb",
     "jackd": "jackd2",
+    "jack_midiseq": "jackd2",
     "jack_lsp": "jackd2",
     "jack_midi_dump": "jackd2",
     "xdotool": "xdotool",
@@ -917,6 +918,125 @@ def case_click_latency(c):
     check(max(results["xtest"]) < 250, "a press took more than 250 ms to reach the receiver")
 
 
+def cut_name(full):
+    """At most 32 bytes, backed off to the start of a cut UTF-8 sequence."""
+    raw = full.encode()
+    if len(raw) <= 32:
+        return raw
+    n = 32
+    while n > 0 and (raw[n] & 0xC0) == 0x80:
+        n -= 1
+    return raw[:n]
+
+
+def start_source(c, env, name):
+    """A JACK MIDI source (jack_midiseq): note 60 on and off ten times a second."""
+    c.procs.start(["jack_midiseq", name, "4800", "0", "60", "2400"], env=env, stdout=subprocess.DEVNULL,
+                  stderr=subprocess.DEVNULL)
+    wait_for(lambda: f"{name}:out" in (jack_ports(env) or ""), 15, f"the MIDI source {name}")
+
+
+def case_midi_ports(c):
+    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    start_source(c, env, "zsrc")
+    long_client = "zr1-" + "\u20ac" * 12  # 3-byte characters: byte 32 falls inside the tenth
+    rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, "zr2")]
+    probe = c.procs.start([c.args.probe], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    lines = []
+    while not lines or lines[-1] != "sent":
+        line = probe.stdout.readline()
+        check(line, f"the probe ended early after {lines}")
+        lines.append(line.strip())
+    log("\n".join(lines))
+    report = {}
+    for line in lines[:-1]:
+        kind, d, state, name = (line.split(" ") + [""])[:4]
+        report[(kind, int(d))] = (state, bytes.fromhex(name))
+    want = {("in", 0): ("open", b"zsrc:out")}
+    for d, name in enumerate(["zr0:input", long_client + ":input", "zr2:input"]):
+        want[("out", d)] = ("open", cut_name(name))
+    check(report == want, f"probe saw {report}, want {want}")
+    check(len(want[("out", 1)][1]) == 31, "the long name was not cut inside a character")
+    for d in range(3):
+        expect(rx, [d], [bytes([0x90, 0x40 + d, 0x7F])], f"probe send to device {d}")
+    ports = jack_ports(env, connections=True)
+    check(re.search(r"^ZORVE_BUTTON[^:\n]*:in 0\n\s+zsrc:out$", ports, re.M), f"input not connected:\n{ports}")
+    clients = {line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")}
+    log(f"JACK clients for 1 input and 3 outputs: {len(clients)}")
+    check(len(clients) == 4, f"want one client per open port, got {sorted(clients)}")
+    probe.stdin.close()
+    check(probe.wait(timeout=10) == 0, "probe exit status")
+    expect_silent(rx, [0, 1, 2])
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
+
+def case_midi_input(c):
+    display = c.display()
+    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    start_source(c, env, "zsrc")
+    rx = [Receiver(c.procs, env, f"zr{k}") for k in range(2)]
+    program = c.program(display, env)
+    screen = Screen(display, c.out, c.name)
+    panel_ready(program, screen)
+    ports = jack_ports(env, connections=True)
+    check(re.search(r"^ZORVE_BUTTON[^:\n]*:in 0\n\s+zsrc:out$", ports, re.M),
+          f"the program's input is not connected to the source:\n{ports}")
+    # Two outputs (its own input port is not one): switch 1 only.
+    program.wait_pixels(screen, {(11, 378): 0xFFFFFF, (11, 396): 0x444444, (11, 414): 0x444444}, "one switch")
+    program.click(570, 25)
+    expect(rx, [1], on_off(0x90, 89), "click on A with two outputs")
+    program.click(20, 403)  # where switch 2 would be: nothing
+    expect_marker(program, rx, [1], "a click where switch 2 would be")
+    # Input keeps arriving and is discarded: the program's memory stays put.
+    before = rss_kib(program.proc.pid)
+    time.sleep(3)
+    after = rss_kib(program.proc.pid)
+    log(f"resident memory while receiving input: {before} KiB -> {after} KiB")
+    check(after - before < 2048, f"memory grew by {after - before} KiB in 3 s of input")
+    expect_silent(rx, [0, 1])
+    check(program.proc.poll() is None, "the program ended while receiving input")
+
+
+def case_no_display(c):
+    env = jack_env("zorve-e2e-absent")
+    for k in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"):
+        env.pop(k, None)
+    env["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="zorve-e2e-run-")  # no Wayland socket in it
+    try:
+        proc = c.procs.start([c.args.program], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            out, err = proc.communicate(timeout=15)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program kept running without a display")
+    finally:
+        os.rmdir(env["XDG_RUNTIME_DIR"])
+    log(f"exit status {proc.returncode}; stderr: {err.strip()}")
+    check(proc.returncode == 3, f"exit status {proc.returncode} without a display, want 3")
+    check("no display" in err, "no word about the missing display on stderr")
+
+
+def case_install_layout(c):
+    prefix = tempfile.mkdtemp(prefix="zorve-e2e-install-")
+    try:
+        subprocess.run(["cmake", "--install", c.args.build, "--prefix", prefix], check=True, timeout=60,
+                       stdout=subprocess.DEVNULL)
+        program = os.path.join(prefix, "bin", "zorve-button")
+        desktop = os.path.join(prefix, "share", "applications", "zorve-button.desktop")
+        icon = os.path.join(prefix, "share", "icons", "hicolor", "32x32", "apps", "zorve-button.png")
+        check(os.access(program, os.X_OK), "program not installed as an executable in bin/")
+        with open(desktop) as f:
+            entry = f.read()
+        check("Exec=zorve-button" in entry and "Icon=zorve-button" in entry, "desktop entry lacks Exec or Icon")
+        with open(icon, "rb") as f, open(os.path.join(c.args.build, "zorve-button.png"), "rb") as g:
+            check(f.read() == g.read(), "installed icon differs from the generated one")
+    finally:
+        shutil.rmtree(prefix)
+
+
 def case_icon_png(args):
     ppm = subprocess.run(["convert", args.png, "-depth", "8", "ppm:-"], check=True, capture_output=True,
                          timeout=20).stdout
@@ -932,6 +1052,9 @@ def case_icon_png(args):
 
 CASES = {
     "midi_fanout": case_midi_fanout,
+    "midi_input": case_midi_input,
+    "midi_ports": case_midi_ports,
+    "no_display": case_no_display,
     "port_switch": case_port_switch,
     "panel_pixels": case_panel_pixels,
     "second_instance": case_second_instance,
@@ -948,8 +1071,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program")
     parser.add_argument("--png")
+    parser.add_argument("--probe")
+    parser.add_argument("--build")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
-    parser.add_argument("case", choices=sorted(CASES) + ["icon_png"])
+    parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout"])
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
     started = time.monotonic()
@@ -957,9 +1082,17 @@ def main():
         if args.case == "icon_png":
             require_tools(["convert"])
             case_icon_png(args)
+        elif args.case == "install_layout":
+            check(args.build and os.path.isdir(args.build), "--build must name the build tree")
+            case = Case(args, args.case)
+            try:
+                case_install_layout(case)
+            finally:
+                case.close()
         else:
             require_tools(list(REQUIRED_TOOLS))
-            check(args.program and os.access(args.program, os.X_OK), "--program must name the built program")
+            program = args.probe if args.case == "midi_ports" else args.program
+            check(program and os.access(program, os.X_OK), "--program (or --probe) must name the built program")
             case = Case(args, args.case)
             try:
                 CASES[args.case](case)
