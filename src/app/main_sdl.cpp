@@ -14,8 +14,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "app/app_state.h"
@@ -31,16 +34,16 @@ namespace {
 
 // ---------------------------------------------------------------- module state
 
-SDL_Window* g_window;        // the main window; null before creation and after close
-SDL_Surface* g_frame;        // a view of g_render.pixels, no copy of its own
+SDL_Window* g_window;  // the main window; null before creation and after close
+SDL_Surface* g_frame;  // a view of g_render.pixels, no copy of its own
 SDL_Cursor* g_arrow;
-bool g_repaint;              // exposed or resized since the last present
+bool g_repaint;  // exposed or resized since the last present
 bool g_quit;
 int g_quit_code;
 
-bool g_timer_on;             // the window timer
+bool g_timer_on;  // the window timer
 uint64_t g_timer_period_ns;
-uint64_t g_timer_due_ns;     // CLOCK_MONOTONIC
+uint64_t g_timer_due_ns;  // CLOCK_MONOTONIC
 
 // First copy: the bound socket, kept until the process ends. Second copy: the
 // probe that failed to bind, closed after the message box.
@@ -58,8 +61,8 @@ uint64_t monotonic_ns() {
 void set_program_icon(SDL_Window* window) {
     static uint32_t pixels[ICON_SIZE * ICON_SIZE];
     make_program_icon(pixels);
-    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(pixels, ICON_SIZE, ICON_SIZE, 32, ICON_SIZE * 4,
-                                                           SDL_PIXELFORMAT_RGB888);
+    SDL_Surface* icon =
+        SDL_CreateRGBSurfaceWithFormatFrom(pixels, ICON_SIZE, ICON_SIZE, 32, ICON_SIZE * 4, SDL_PIXELFORMAT_RGB888);
     if (!icon) return;
     SDL_SetWindowIcon(window, icon);
     SDL_FreeSurface(icon);
@@ -87,8 +90,8 @@ constexpr uint32_t BOX_BUTTON_EDGE = 0x0078D7;
 
 void canvas_fill(OwnBox& box, int x, int y, int w, int h, uint32_t rgb) {
     for (int row = std::max(y, 0); row < std::min(y + h, box.height); ++row)
-        std::fill(box.canvas + row * FB_WIDTH + std::max(x, 0), box.canvas + row * FB_WIDTH + std::min(x + w, box.width),
-                  rgb);
+        std::fill(box.canvas + row * FB_WIDTH + std::max(x, 0),
+                  box.canvas + row * FB_WIDTH + std::min(x + w, box.width), rgb);
 }
 
 void draw_box(OwnBox& box, const char* text) {
@@ -104,8 +107,8 @@ void draw_box(OwnBox& box, const char* text) {
     text_out(box.surface, b.x + (b.w - label) / 2, b.y + (b.h - cell) / 2, "OK", 2);
 
     SDL_Surface* dst = SDL_GetWindowSurface(box.window);
-    SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(box.canvas, box.width, box.height, 32, FB_WIDTH * 4,
-                                                          SDL_PIXELFORMAT_RGB888);
+    SDL_Surface* src =
+        SDL_CreateRGBSurfaceWithFormatFrom(box.canvas, box.width, box.height, 32, FB_WIDTH * 4, SDL_PIXELFORMAT_RGB888);
     if (dst && src) {
         SDL_BlitSurface(src, nullptr, dst, nullptr);
         SDL_UpdateWindowSurface(box.window);
@@ -142,37 +145,37 @@ bool run_own_box(const char* caption, const char* text) {
         SDL_Event e;
         while (!done && SDL_WaitEvent(&e)) {
             switch (e.type) {
-            case SDL_QUIT: done = true; break;
-            case SDL_WINDOWEVENT:
-                if (e.window.windowID != id) break;
-                if (e.window.event == SDL_WINDOWEVENT_CLOSE) done = true;
-                if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+                case SDL_QUIT: done = true; break;
+                case SDL_WINDOWEVENT:
+                    if (e.window.windowID != id) break;
+                    if (e.window.event == SDL_WINDOWEVENT_CLOSE) done = true;
+                    if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+                        draw_box(box, text);
+                    break;
+                case SDL_MOUSEBUTTONDOWN:
+                    if (e.button.button == SDL_BUTTON_LEFT && inside(box.ok, e.button.x, e.button.y)) {
+                        box.armed = true;
+                        draw_box(box, text);
+                    }
+                    break;
+                case SDL_MOUSEBUTTONUP:
+                    if (e.button.button != SDL_BUTTON_LEFT) break;
+                    if (box.armed && inside(box.ok, e.button.x, e.button.y)) done = true;
+                    box.armed = false;
                     draw_box(box, text);
-                break;
-            case SDL_MOUSEBUTTONDOWN:
-                if (e.button.button == SDL_BUTTON_LEFT && inside(box.ok, e.button.x, e.button.y)) {
-                    box.armed = true;
-                    draw_box(box, text);
-                }
-                break;
-            case SDL_MOUSEBUTTONUP:
-                if (e.button.button != SDL_BUTTON_LEFT) break;
-                if (box.armed && inside(box.ok, e.button.x, e.button.y)) done = true;
-                box.armed = false;
-                draw_box(box, text);
-                break;
-            case SDL_KEYDOWN:
-                switch (e.key.keysym.scancode) {
-                case SDL_SCANCODE_RETURN:
-                case SDL_SCANCODE_KP_ENTER:
-                case SDL_SCANCODE_SPACE:
-                case SDL_SCANCODE_ESCAPE: done = true; break;
+                    break;
+                case SDL_KEYDOWN:
+                    switch (e.key.keysym.scancode) {
+                        case SDL_SCANCODE_RETURN:
+                        case SDL_SCANCODE_KP_ENTER:
+                        case SDL_SCANCODE_SPACE:
+                        case SDL_SCANCODE_ESCAPE: done = true; break;
+                        default: break;
+                    }
+                    break;
+                case SDL_DROPFILE:
+                case SDL_DROPTEXT: SDL_free(e.drop.file); break;
                 default: break;
-                }
-                break;
-            case SDL_DROPFILE:
-            case SDL_DROPTEXT: SDL_free(e.drop.file); break;
-            default: break;
             }
         }
         SDL_DestroyWindow(box.window);
@@ -190,16 +193,16 @@ int virtual_key(SDL_Scancode code) {
     if (code >= SDL_SCANCODE_1 && code <= SDL_SCANCODE_9) return '1' + (code - SDL_SCANCODE_1);
     if (code >= SDL_SCANCODE_KP_1 && code <= SDL_SCANCODE_KP_9) return 97 + (code - SDL_SCANCODE_KP_1);
     switch (code) {
-    case SDL_SCANCODE_0: return '0';
-    case SDL_SCANCODE_KP_0: return 96;
-    case SDL_SCANCODE_RETURN:
-    case SDL_SCANCODE_KP_ENTER: return 13;
-    case SDL_SCANCODE_BACKSPACE: return 8;
-    case SDL_SCANCODE_DELETE: return 46;
-    case SDL_SCANCODE_ESCAPE: return 27;
-    case SDL_SCANCODE_UP: return 38;
-    case SDL_SCANCODE_DOWN: return 40;
-    default: return 0;
+        case SDL_SCANCODE_0: return '0';
+        case SDL_SCANCODE_KP_0: return 96;
+        case SDL_SCANCODE_RETURN:
+        case SDL_SCANCODE_KP_ENTER: return 13;
+        case SDL_SCANCODE_BACKSPACE: return 8;
+        case SDL_SCANCODE_DELETE: return 46;
+        case SDL_SCANCODE_ESCAPE: return 27;
+        case SDL_SCANCODE_UP: return 38;
+        case SDL_SCANCODE_DOWN: return 40;
+        default: return 0;
     }
 }
 
@@ -233,55 +236,55 @@ void close_main_window() {
 void handle_window_event(const SDL_WindowEvent& e) {
     if (!g_window || e.windowID != SDL_GetWindowID(g_window)) return;
     switch (e.event) {
-    case SDL_WINDOWEVENT_CLOSE: close_main_window(); break;
-    case SDL_WINDOWEVENT_SHOWN:
-    case SDL_WINDOWEVENT_EXPOSED:
-    case SDL_WINDOWEVENT_SIZE_CHANGED: present_now(); break;
-    // No release reaches a window that lost the focus while a button was held.
-    case SDL_WINDOWEVENT_FOCUS_LOST: shell_capture_lost(); break;
-    default: break;
+        case SDL_WINDOWEVENT_CLOSE: close_main_window(); break;
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_EXPOSED:
+        case SDL_WINDOWEVENT_SIZE_CHANGED: present_now(); break;
+        // No release reaches a window that lost the focus while a button was held.
+        case SDL_WINDOWEVENT_FOCUS_LOST: shell_capture_lost(); break;
+        default: break;
     }
 }
 
 void handle_event(const SDL_Event& e) {
     switch (e.type) {
-    case SDL_QUIT: close_main_window(); break;  // SIGINT, SIGTERM, session end
-    case SDL_WINDOWEVENT: handle_window_event(e.window); break;
-    case SDL_MOUSEMOTION:
-        // The cursor question comes before the move, and never under capture.
-        if (e.motion.state == 0) shell_set_cursor();
-        shell_mouse_move(pack_pointer(e.motion.x, e.motion.y));
-        break;
-    case SDL_MOUSEBUTTONDOWN:
-        switch (e.button.button) {
-        case SDL_BUTTON_LEFT: shell_left_down(pack_pointer(e.button.x, e.button.y)); break;
-        case SDL_BUTTON_RIGHT: shell_right_down(pack_pointer(e.button.x, e.button.y)); break;
-        case SDL_BUTTON_MIDDLE: shell_middle_down(); break;
-        default: break;
+        case SDL_QUIT: close_main_window(); break;  // SIGINT, SIGTERM, session end
+        case SDL_WINDOWEVENT: handle_window_event(e.window); break;
+        case SDL_MOUSEMOTION:
+            // The cursor question comes before the move, and never under capture.
+            if (e.motion.state == 0) shell_set_cursor();
+            shell_mouse_move(pack_pointer(e.motion.x, e.motion.y));
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+            switch (e.button.button) {
+                case SDL_BUTTON_LEFT: shell_left_down(pack_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_RIGHT: shell_right_down(pack_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_MIDDLE: shell_middle_down(); break;
+                default: break;
+            }
+            break;
+        case SDL_MOUSEBUTTONUP:
+            switch (e.button.button) {
+                case SDL_BUTTON_LEFT: shell_left_up(); break;
+                case SDL_BUTTON_RIGHT: shell_right_up(); break;
+                case SDL_BUTTON_MIDDLE: shell_middle_up(); break;
+                default: break;
+            }
+            break;
+        case SDL_MOUSEWHEEL: {
+            // SDL: y > 0 is away from the user unless flipped; the shell wants
+            // the Windows sign, negative toward the user, in 120ths of a notch.
+            int y = e.wheel.y;
+            if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) y = -y;
+            if (y != 0) shell_wheel(y * 120);
+            break;
         }
-        break;
-    case SDL_MOUSEBUTTONUP:
-        switch (e.button.button) {
-        case SDL_BUTTON_LEFT: shell_left_up(); break;
-        case SDL_BUTTON_RIGHT: shell_right_up(); break;
-        case SDL_BUTTON_MIDDLE: shell_middle_up(); break;
+        case SDL_KEYDOWN:  // auto-repeat included, like a first press
+            if (const int vk = virtual_key(e.key.keysym.scancode)) shell_key_down(vk);
+            break;
+        case SDL_DROPFILE:
+        case SDL_DROPTEXT: SDL_free(e.drop.file); break;  // accepted and ignored
         default: break;
-        }
-        break;
-    case SDL_MOUSEWHEEL: {
-        // SDL: y > 0 is away from the user unless flipped; the shell wants
-        // the Windows sign, negative toward the user, in 120ths of a notch.
-        int y = e.wheel.y;
-        if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) y = -y;
-        if (y != 0) shell_wheel(y * 120);
-        break;
-    }
-    case SDL_KEYDOWN:  // auto-repeat included, like a first press
-        if (const int vk = virtual_key(e.key.keysym.scancode)) shell_key_down(vk);
-        break;
-    case SDL_DROPFILE:
-    case SDL_DROPTEXT: SDL_free(e.drop.file); break;  // accepted and ignored
-    default: break;
     }
 }
 

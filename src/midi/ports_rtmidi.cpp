@@ -38,7 +38,7 @@ void discard_input(double, std::vector<unsigned char>*, void*) {}
 template <class Port>
 struct Side {
     std::vector<Port*> objects;
-    bool front_unused = false;   // objects.front() exists but holds no port
+    bool front_unused = false;       // objects.front() exists but holds no port
     std::vector<std::string> names;  // listing at count time, own ports left out
 };
 
@@ -190,12 +190,12 @@ size_t message_length(unsigned status) {
     if (status < 0x80) return 0;
     if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3;
     switch (status) {
-    case 0xF1:
-    case 0xF3: return 2;
-    case 0xF2: return 3;
-    case 0xF0:
-    case 0xF7: return 0;
-    default: return 1;
+        case 0xF1:
+        case 0xF3: return 2;
+        case 0xF2: return 3;
+        case 0xF0:
+        case 0xF7: return 0;
+        default: return 1;
     }
 }
 

@@ -292,8 +292,13 @@ def start_xvfb(procs, screen="1024x768x24", font_path=None):
     return ":" + text.decode().strip()
 
 
+LSAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
+
+
 def jack_env(server):
     env = dict(os.environ)
+    # A sanitizer build of the program reports the libraries' own leaks.
+    env["LSAN_OPTIONS"] = ":".join(filter(None, [env.get("LSAN_OPTIONS"), f"suppressions={LSAN_SUPPRESSIONS}"]))
     env["JACK_DEFAULT_SERVER"] = server
     env["JACK_NO_START_SERVER"] = "1"
     return env
@@ -644,6 +649,24 @@ def case_midi_fanout(c):
     expect(rx, [1, 2, 3], on_off(0x90, 114), "wheel toward the user with the middle button held")
     program.xdo("mouseup", 2)
 
+    program.xdo("click", 6)  # horizontal wheel: ignored
+    program.xdo("click", 7)
+    expect_marker(program, rx, [1, 2, 3], "horizontal wheel clicks")
+    program.click(570, 25, button=3)  # the right button never presses a key
+    expect_marker(program, rx, [1, 2, 3], "a right click on A")
+
+    program.focus()
+    # Losing the focus with the left button held: no release will come to the
+    # program as such, so the held key is released at once. The button's
+    # later release over the key sends its 0 again, as any release inside does.
+    program.move(570, 25)
+    program.xdo("mousedown", 1)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], "press on A before the focus goes")
+    program.xdo("windowfocus", c.x.root)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "focus lost while A is held")
+    program.xdo("mouseup", 1)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "release on A after the focus went")
+
     program.focus()
     program.key("Up")
     expect(rx, [1, 2, 3], on_off(0x90, 114), "Up arrow key")
@@ -733,65 +756,82 @@ def case_panel_pixels(c):
         check(at(px, py) == want, f"icon pixel ({px}, {py}) is {at(px, py):08x}, want {want:08x}")
 
 
+def box_env(c):
+    return dict(os.environ, DISPLAY=c.display_name)
+
+
 def own_box_ok(c, box):
     """Clicks the OK button of the program's own box: centred, 44 px from the bottom."""
     bx, by, bw, bh = c.x.geometry(box)
     subprocess.run(["xdotool", "mousemove", str(bx + bw // 2), str(by + bh - 30), "click", "1"],
-                   env=dict(os.environ, DISPLAY=c.display_name), check=True, timeout=10)
+                   env=box_env(c), check=True, timeout=10)
 
 
-def second_instance(c, font_path, dismiss):
+def box_key(name):
+    # Without a window manager the box must be given the focus by hand.
+    def press(c, box):
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(box)], env=box_env(c), check=True, timeout=10)
+        subprocess.run(["xdotool", "key", name], env=box_env(c), check=True, timeout=10)
+
+    return press
+
+
+def box_close(c, box):
+    c.x.request_close(box)
+
+
+def second_instance(c, font_path, dismissals):
+    """Starts one more copy per dismissal while the first runs; each shows the
+    box, ends with status 1 once the box is dismissed that way, and leaves the
+    first copy as it was."""
     display = c.display(font_path=font_path)
     c.display_name = display
     env, rx = c.midi()
     first = c.program(display, env)
     screen = Screen(display, c.out, c.name)
     panel_ready(first, screen)
-    before = screen.shot("first-alone")
-
-    with open(os.path.join(c.out, f"{c.name}-second.log"), "w") as out:
-        second = c.procs.start([c.args.program], env=dict(env, DISPLAY=display), stdout=out,
-                               stderr=subprocess.STDOUT)
-    box = wait_for(lambda: c.x.find("PC_ZORVE"), 15, "the PC_ZORVE message box")[0]
-    check(second.poll() is None, "the second copy ended before its box was dismissed")
-    check(len(c.x.find("ZORVE_BUTTON")) == 1, "the second copy opened a main window")
-    with_box = screen.shot("box")
-    log(f"message box screenshot: {with_box.path}; box at {c.x.geometry(box)}")
-    bx, by, bw, bh = c.x.geometry(box)
-    inside = [with_box.rgb(bx + i, by + j) for j in range(bh) for i in range(bw)]
-    check(len(set(inside)) > 2, "the message box shows nothing")
-    dismiss(c, box)
-    try:
-        status = second.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        raise Failure("the second copy did not end after its box was dismissed")
-    check(status == 1, f"second copy exit status {status}, want 1")
-    check(first.proc.poll() is None, "the first copy ended")
     program_area = lambda im: [first.pixel(im, px, py) for py in range(0, 550, 7) for px in range(0, 910, 7)]
-    check(program_area(screen.shot("first-after")) == program_area(before), "the first copy's panel changed")
+    before = program_area(screen.shot("first-alone"))
+
+    for n, dismiss in enumerate(dismissals):
+        with open(os.path.join(c.out, f"{c.name}-copy{n + 2}.log"), "w") as out:
+            second = c.procs.start([c.args.program], env=dict(env, DISPLAY=display), stdout=out,
+                                   stderr=subprocess.STDOUT)
+        box = wait_for(lambda: c.x.find("PC_ZORVE"), 15, "the PC_ZORVE message box")[0]
+        check(second.poll() is None, "the second copy ended before its box was dismissed")
+        check(len(c.x.find("ZORVE_BUTTON")) == 1, "the second copy opened a main window")
+        with_box = screen.shot(f"box{n + 2}")
+        bx, by, bw, bh = c.x.geometry(box)
+        log(f"message box screenshot: {with_box.path}; box at {(bx, by, bw, bh)}")
+        inside = [with_box.rgb(bx + i, by + j) for j in range(bh) for i in range(bw)]
+        check(len(set(inside)) > 2, "the message box shows nothing")
+        dismiss(c, box)
+        try:
+            status = second.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"copy {n + 2} did not end after its box was dismissed ({dismiss.__name__})")
+        check(status == 1, f"copy {n + 2} exit status {status}, want 1")
+        check(not c.x.find("PC_ZORVE"), "the box stayed on screen")
+        check(first.proc.poll() is None, "the first copy ended")
+        # Where the box covered it, the first copy repaints on exposure.
+        wait_for(lambda: program_area(screen.shot("first-after")) == before, 10,
+                 "the first copy's panel to look as before")
     first.click(570, 25)
-    expect(rx, [1, 2, 3], on_off(0x90, 89), "the first copy after the second start")
+    expect(rx, [1, 2, 3], on_off(0x90, 89), "the first copy after the other starts")
     expect_silent(rx, [0, 1, 2, 3])
 
 
 def case_second_instance(c):
-    # Whichever box appears (SDL's own where X core fonts allow it), Return
-    # with the pointer over it dismisses it.
-    # Without a window manager the box must be given the focus by hand.
-    def press_return(c, box):
-        env = dict(os.environ, DISPLAY=c.display_name)
-        subprocess.run(["xdotool", "windowfocus", "--sync", str(box)], env=env, check=True, timeout=10)
-        subprocess.run(["xdotool", "key", "Return"], env=env, check=True, timeout=10)
-
-    second_instance(c, None, press_return)
+    # SDL's own box where the X server's core fonts allow it, else ours.
+    second_instance(c, None, [box_key("Return"), box_close])
 
 
 def case_second_instance_own_box(c):
     # Only the server's built-in fonts: SDL's X11 box cannot open its font set,
-    # so the program draws the box itself.
+    # so the program draws the box itself. Every way of dismissing it.
     empty = tempfile.mkdtemp(prefix="zorve-e2e-fonts-")
     try:
-        second_instance(c, empty, own_box_ok)
+        second_instance(c, empty, [own_box_ok, box_key("Return"), box_key("Escape"), box_key("KP_Enter"), box_close])
     finally:
         os.rmdir(empty)
 
