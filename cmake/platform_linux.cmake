@@ -1,7 +1,8 @@
 # The Linux program: SDL2 window layer, RtMidi ports, the FreeType text
 # backend and the core; its desktop entry, icon and end-to-end tests.
 # Debian: libsdl2-dev librtmidi-dev libpng-dev pkg-config; the e2e tests also
-# python3 xvfb jackd2 xdotool imagemagick x11-utils.
+# python3 xvfb jackd2 xdotool imagemagick libx11-6 libxtst6, and optionally
+# desktop-file-utils.
 set(ZORVE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 include(GNUInstallDirs)
 
