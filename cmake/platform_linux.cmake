@@ -10,13 +10,14 @@ find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 pkg_check_modules(ZORVE_SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(ZORVE_RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
+pkg_check_modules(ZORVE_JACK REQUIRED IMPORTED_TARGET jack)
 
 add_executable(zorve-button
   ${ZORVE_ROOT}/src/app/main_sdl.cpp
   ${ZORVE_ROOT}/src/midi/ports_rtmidi.cpp
 )
 target_link_libraries(zorve-button PRIVATE
-  zorve_text_freetype zorve_core PkgConfig::ZORVE_SDL2 PkgConfig::ZORVE_RTMIDI Threads::Threads)
+  zorve_text_freetype zorve_core PkgConfig::ZORVE_SDL2 PkgConfig::ZORVE_RTMIDI PkgConfig::ZORVE_JACK Threads::Threads)
 target_compile_options(zorve-button PRIVATE ${ZORVE_WARNINGS})
 set_target_properties(zorve-button PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
@@ -75,7 +76,7 @@ add_executable(zorve-midi-ports-probe
   ${ZORVE_ROOT}/src/midi/ports_rtmidi.cpp
 )
 target_include_directories(zorve-midi-ports-probe PRIVATE ${ZORVE_ROOT}/src)
-target_link_libraries(zorve-midi-ports-probe PRIVATE PkgConfig::ZORVE_RTMIDI)
+target_link_libraries(zorve-midi-ports-probe PRIVATE PkgConfig::ZORVE_RTMIDI PkgConfig::ZORVE_JACK)
 target_compile_options(zorve-midi-ports-probe PRIVATE ${ZORVE_WARNINGS})
 add_test(NAME e2e_midi_ports
   COMMAND ${Python3_EXECUTABLE} ${ZORVE_E2E} --probe $<TARGET_FILE:zorve-midi-ports-probe>

@@ -7,7 +7,10 @@
 // otherwise show up as output devices). Window thread only, except the input
 // callback, which runs on the backend's thread and touches nothing.
 #include <RtMidi.h>
+#include <jack/jack.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <cstdlib>
 #include <cstring>
@@ -77,15 +80,37 @@ std::unique_ptr<Port> make_object(RtMidi::Api api) {
     }
 }
 
-// ALSA first; JACK only when ALSA is missing. With JACK and no server the
-// object exists but lists nothing. The sequencer device is looked at first
-// because ALSA and RtMidi both print to stderr when it cannot be opened.
+void jack_message(const char* text) { std::fprintf(stderr, "zorve-button: JACK: %s\n", text); }
+void jack_quiet(const char*) {}
+
+// libjack and RtMidi print several lines each when no server runs; asking
+// libjack quietly first leaves one clear line of our own instead.
+bool jack_server_running() {
+    jack_set_error_function(jack_quiet);
+    jack_set_info_function(jack_quiet);
+    jack_status_t status;
+    jack_client_t* client = jack_client_open(CLIENT_NAME, JackNoStartServer, &status);
+    if (client) jack_client_close(client);
+    jack_set_error_function(jack_message);
+    return client != nullptr;
+}
+
+// ALSA first; JACK only when ALSA is missing and a server already runs. The
+// sequencer device is looked at first because ALSA and RtMidi both print to
+// stderr when it cannot be opened.
 void choose_backend() {
     if (g_chosen) return;
     g_chosen = true;
     setenv("JACK_NO_START_SERVER", "1", 1);
+    const bool alsa = access("/dev/snd/seq", R_OK | W_OK) == 0;
+    if (!alsa && !jack_server_running()) {
+        std::fprintf(stderr,
+                     "zorve-button: no MIDI system found (no ALSA sequencer, no JACK server running); "
+                     "the panel runs without MIDI devices\n");
+        return;
+    }
     for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
-        if (api == RtMidi::LINUX_ALSA && access("/dev/snd/seq", R_OK | W_OK) != 0) continue;
+        if (api == RtMidi::LINUX_ALSA && !alsa) continue;
         auto probe = make_object<RtMidiIn>(api);
         if (!probe) continue;
         g_api = api;
