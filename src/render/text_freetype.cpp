@@ -42,6 +42,23 @@ struct Glyph {
     bool ready = false;
 };
 
+// A whole label's coverage, made once from its glyphs: one long row per pixel
+// row instead of one short row per glyph is what makes blending cheap.
+struct StringImage {
+    uint64_t hash = 0;
+    std::string text;
+    int32_t left = 0;  // pixels right of the pen origin
+    int32_t top = 0;   // pixels above the baseline
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> cover;   // rows of `width`
+    std::vector<uint16_t> spans;  // per row: first covered column, one past the last
+};
+
+// Bounds of the string cache: strings beyond them are drawn glyph by glyph.
+constexpr int MAX_CACHED_LENGTH = 64;
+constexpr size_t MAX_CACHED_STRINGS = 256;
+constexpr int32_t MAX_IMAGE_WIDTH = 4096;
+
 struct Font {
     bool stock = false;
     FT_Face face = nullptr;   // null: the face was not found, nothing draws
@@ -52,6 +69,7 @@ struct Font {
     Glyph glyphs[256];        // by byte value, filled on first use
     std::vector<uint8_t> pool;  // coverage, 0..255, rows of Glyph::width
     std::vector<uint16_t> spans;  // per glyph row: first covered column, one past the last
+    std::vector<StringImage> strings;  // labels drawn so far, at most MAX_CACHED_STRINGS
 };
 
 struct Surface {
@@ -325,6 +343,25 @@ void open_face(Font& font, const FaceFile& file, int height, int width, bool bol
 // Glyph cache
 
 // The glyph of one byte, rendered on first use and kept for the font's life.
+// Coverage rows with their covered spans, as a glyph or a whole string has them.
+struct CoverageView {
+    const uint8_t* cover;
+    const uint16_t* spans;
+    int64_t width, height;
+};
+
+// First and one-past-last covered column of each row of `cover`.
+void add_spans(std::vector<uint16_t>& spans, const uint8_t* cover, unsigned width, unsigned height) {
+    for (unsigned row = 0; row < height; ++row) {
+        const uint8_t* line = cover + size_t(row) * width;
+        unsigned first = 0, end = width;
+        while (first < end && line[first] == 0) ++first;
+        while (end > first && line[end - 1] == 0) --end;
+        spans.push_back(uint16_t(first));
+        spans.push_back(uint16_t(end));
+    }
+}
+
 const Glyph& glyph_of(Font& font, unsigned char byte) {
     Glyph& g = font.glyphs[byte];
     if (g.ready) return g;
@@ -361,37 +398,29 @@ const Glyph& glyph_of(Font& font, unsigned char byte) {
     }
     // Blending visits only the covered part of each row.
     g.spans = uint32_t(font.spans.size());
-    for (unsigned row = 0; row < bm.rows; ++row) {
-        const uint8_t* cover = font.pool.data() + g.offset + size_t(row) * bm.width;
-        unsigned first = 0, end = bm.width;
-        while (first < end && cover[first] == 0) ++first;
-        while (end > first && cover[end - 1] == 0) --end;
-        font.spans.push_back(uint16_t(first));
-        font.spans.push_back(uint16_t(end));
-    }
+    add_spans(font.spans, font.pool.data() + g.offset, bm.width, bm.rows);
     return g;
 }
 
-// Blends one glyph's coverage in `rgb` over the frame buffer with its
-// top-left at (gx, gy), clipped to the buffer; zero coverage leaves a pixel
-// as it was, full coverage writes `rgb` exactly.
-void blend_glyph(uint32_t* pixels, const Font& font, const Glyph& g, int64_t gx, int64_t gy, uint32_t rgb) {
-    int64_t x0 = std::max<int64_t>(gx, 0);
-    int64_t y0 = std::max<int64_t>(gy, 0);
-    int64_t x1 = std::min<int64_t>(gx + g.width, FB_WIDTH);
-    int64_t y1 = std::min<int64_t>(gy + g.height, FB_HEIGHT);
+// Blends coverage in `rgb` over the frame buffer with its top-left at
+// (gx, gy), clipped to the buffer; zero coverage leaves a pixel as it was,
+// full coverage writes `rgb` exactly.
+void blend(uint32_t* pixels, const CoverageView& c, int64_t gx, int64_t gy, uint32_t rgb) {
+    const int64_t x0 = std::max<int64_t>(gx, 0);
+    const int64_t y0 = std::max<int64_t>(gy, 0);
+    const int64_t x1 = std::min<int64_t>(gx + c.width, FB_WIDTH);
+    const int64_t y1 = std::min<int64_t>(gy + c.height, FB_HEIGHT);
     if (x0 >= x1 || y0 >= y1) return;
     // Red and blue share one word, green has its own: per channel
     // (c*a + d*(255-a) + 128) / 255 exactly, with no branch per pixel, so
     // coverage 0 keeps the pixel and 255 writes the colour.
     const uint32_t c_rb = rgb & 0xFF00FF, c_g = rgb & 0x00FF00;
-    const uint16_t* spans = font.spans.data() + g.spans;
     for (int64_t y = y0; y < y1; ++y) {
         const int64_t row = y - gy;
-        const int64_t first = std::max<int64_t>(gx + spans[2 * row], x0);
-        const int64_t end = std::min<int64_t>(gx + spans[2 * row + 1], x1);
-        const uint8_t* cover = font.pool.data() + g.offset + row * g.width - gx;
-        uint32_t* line = pixels + y * FB_WIDTH;
+        const int64_t first = std::max<int64_t>(gx + c.spans[2 * row], x0);
+        const int64_t end = std::min<int64_t>(gx + c.spans[2 * row + 1], x1);
+        const uint8_t* __restrict cover = c.cover + row * c.width - gx;
+        uint32_t* __restrict line = pixels + y * FB_WIDTH;
         for (int64_t x = first; x < end; ++x) {
             const uint32_t a = cover[x], na = 255 - a, d = line[x];
             uint32_t rb = c_rb * a + (d & 0xFF00FF) * na + 0x800080;
@@ -401,6 +430,65 @@ void blend_glyph(uint32_t* pixels, const Font& font, const Glyph& g, int64_t gx,
             line[x] = rb | gg;
         }
     }
+}
+
+CoverageView view_of(const Font& font, const Glyph& g) {
+    return {font.pool.data() + g.offset, font.spans.data() + g.spans, g.width, g.height};
+}
+
+uint64_t hash_bytes(const char* text, int length) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (int i = 0; i < length; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+    return h;
+}
+
+// The string's coverage, from the cache or made now; null when it is not
+// worth caching (too long, too wide, or the cache is full).
+const StringImage* string_image(Font& font, const char* text, int length) {
+    const uint64_t hash = hash_bytes(text, length);
+    for (const StringImage& image : font.strings)
+        if (image.hash == hash && image.text.size() == size_t(length) && std::memcmp(image.text.data(), text, size_t(length)) == 0)
+            return &image;
+    if (length > MAX_CACHED_LENGTH || font.strings.size() >= MAX_CACHED_STRINGS) return nullptr;
+    // Extent of all glyph boxes around the pen origin on the baseline.
+    int64_t pen = 0, left = INT64_MAX, right = INT64_MIN, top = INT64_MIN, bottom = INT64_MAX;
+    for (int i = 0; i < length; ++i) {
+        const Glyph& g = glyph_of(font, static_cast<unsigned char>(text[i]));
+        if (g.width > 0 && g.height > 0) {
+            left = std::min<int64_t>(left, pen + g.left);
+            right = std::max<int64_t>(right, pen + g.left + g.width);
+            top = std::max<int64_t>(top, g.top);
+            bottom = std::min<int64_t>(bottom, int64_t(g.top) - g.height);
+        }
+        pen += g.advance;
+    }
+    StringImage image;
+    image.hash = hash;
+    image.text.assign(text, size_t(length));
+    if (left < right) {
+        if (right - left > MAX_IMAGE_WIDTH || top - bottom > MAX_IMAGE_WIDTH) return nullptr;
+        image.left = int32_t(left);
+        image.top = int32_t(top);
+        image.width = int32_t(right - left);
+        image.height = int32_t(top - bottom);
+        image.cover.assign(size_t(image.width) * size_t(image.height), 0);
+        pen = 0;
+        // Where glyph boxes overlap, coverage adds up, capped at full.
+        for (int i = 0; i < length; ++i) {
+            const Glyph& g = glyph_of(font, static_cast<unsigned char>(text[i]));
+            const uint8_t* src = font.pool.data() + g.offset;
+            for (int32_t r = 0; r < g.height; ++r) {
+                uint8_t* dst = image.cover.data() + size_t(image.top - g.top + r) * size_t(image.width) +
+                               size_t(pen + g.left - image.left);
+                for (int32_t col = 0; col < g.width; ++col)
+                    dst[col] = uint8_t(std::min(255, dst[col] + src[size_t(r) * size_t(g.width) + size_t(col)]));
+            }
+            pen += g.advance;
+        }
+        add_spans(image.spans, image.cover.data(), unsigned(image.width), unsigned(image.height));
+    }
+    font.strings.push_back(std::move(image));
+    return &font.strings.back();
 }
 
 Font* make_font(int height, int width, int weight, int charset, const char* face_bytes) {
@@ -490,14 +578,20 @@ void text_set_color(void* surface, uint32_t colorref) {
 
 void text_out(void* surface, int x, int y, const char* text, int length) {
     auto* s = static_cast<Surface*>(surface);
-    if (!s || !s->pixels || !s->font || !s->font->face || !text) return;
+    if (!s || !s->pixels || !s->font || !s->font->face || !text || length <= 0) return;
     Font& font = *s->font;
     // 64-bit pen: any int origin plus any run of advances stays exact.
     int64_t pen = x;
     const int64_t baseline = int64_t(y) + font.ascent;
+    if (const StringImage* image = string_image(font, text, length)) {
+        if (image->width > 0)
+            blend(s->pixels, {image->cover.data(), image->spans.data(), image->width, image->height}, pen + image->left,
+                  baseline - image->top, s->rgb);
+        return;
+    }
     for (int i = 0; i < length; ++i) {
         const Glyph& g = glyph_of(font, static_cast<unsigned char>(text[i]));
-        if (g.width > 0) blend_glyph(s->pixels, font, g, pen + g.left, baseline - g.top, s->rgb);
+        if (g.width > 0) blend(s->pixels, view_of(font, g), pen + g.left, baseline - g.top, s->rgb);
         pen += g.advance;
     }
 }
