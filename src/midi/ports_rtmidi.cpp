@@ -10,8 +10,8 @@
 #include <jack/jack.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -31,6 +31,12 @@ constexpr const char* CLIENT_NAME = "ZORVE_BUTTON";
 bool g_rtmidi_failed = false;
 
 void on_rtmidi_error(RtMidiError::Type, const std::string&, void*) { g_rtmidi_failed = true; }
+
+// Set on libjack's thread once the JACK server has gone; from then on nothing
+// is sent. RtMidi 5's JACK output waits, spinning, for room in a 16 KiB ring
+// that only the server's cycles empty, so sending after the server died would
+// hang the window thread for good once about 2300 messages had piled up.
+std::atomic<bool> g_jack_gone{false};
 
 // Input data is dropped as it arrives, so RtMidi's queue never fills.
 void discard_input(double, std::vector<unsigned char>*, void*) {}
@@ -54,10 +60,11 @@ Side<RtMidiOut>& g_out = *new Side<RtMidiOut>;
 // JACK delivers an output message at the server's next cycle, so a message
 // sent just before exit (the release of a key held while the window closed)
 // would be lost with the process. Closing a JACK output port waits for that
-// cycle (at most a second, when the server stalls). The clients themselves,
-// and the inputs, are left to the process end.
+// cycle (at most a second, when the server stalls; no wait once it has gone).
+// The clients themselves, and the inputs, are left to the process end.
 struct OutputsFlushedAtExit {
     ~OutputsFlushedAtExit() {
+        if (g_jack_gone.load(std::memory_order_relaxed)) return;
         for (RtMidiOut* out : g_out.objects) {
             try {
                 out->closePort();
@@ -83,16 +90,20 @@ std::unique_ptr<Port> make_object(RtMidi::Api api) {
 void jack_message(const char* text) { std::fprintf(stderr, "zorve-button: JACK: %s\n", text); }
 void jack_quiet(const char*) {}
 
+void on_jack_shutdown(jack_status_t, const char*, void*) { g_jack_gone.store(true, std::memory_order_relaxed); }
+
 // libjack and RtMidi print several lines each when no server runs; asking
-// libjack quietly first leaves one clear line of our own instead.
+// libjack quietly first leaves one clear line of our own instead. A client
+// that answers stays open to hear when the server ends: no ports, never
+// activated, so it costs the server no cycle time.
 bool jack_server_running() {
     jack_set_error_function(jack_quiet);
     jack_set_info_function(jack_quiet);
     jack_status_t status;
-    jack_client_t* client = jack_client_open(CLIENT_NAME, JackNoStartServer, &status);
-    if (client) jack_client_close(client);
+    jack_client_t* watch = jack_client_open(CLIENT_NAME, JackNoStartServer, &status);
+    if (watch) jack_on_info_shutdown(watch, on_jack_shutdown, nullptr);
     jack_set_error_function(jack_message);
-    return client != nullptr;
+    return watch != nullptr;
 }
 
 // ALSA first; JACK only when ALSA is missing and a server already runs. The
@@ -255,7 +266,7 @@ void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_out, d
 MidiHandle midi_out_open(int device, void*) { return open_port(g_out, device, "out "); }
 
 void midi_out_send(MidiHandle out, uint32_t message) {
-    if (!out) return;
+    if (!out || g_jack_gone.load(std::memory_order_relaxed)) return;
     const unsigned char bytes[3] = {static_cast<unsigned char>(message & 0xFF),
                                     static_cast<unsigned char>((message >> 8) & 0xFF),
                                     static_cast<unsigned char>((message >> 16) & 0xFF)};

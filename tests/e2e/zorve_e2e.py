@@ -184,6 +184,14 @@ class X:
         self.root = lib.XDefaultRootWindow(self.dpy)
         self.xtst = ctypes.CDLL(ctypes.util.find_library("Xtst") or "libXtst.so.6")
         self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                                   ctypes.c_ulong]
+        lib.XGetImage.restype = ctypes.c_void_p
+        lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                  ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        lib.XGetPixel.restype = ctypes.c_ulong
+        lib.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+        lib.XDestroyImage.argtypes = [ctypes.c_void_p]
 
     def close(self):
         if self.dpy:
@@ -266,6 +274,26 @@ class X:
         self.xtst.XTestFakeButtonEvent(self.dpy, button, 1 if press else 0, 0)
         self.lib.XFlush(self.dpy)
 
+    def fake_motion(self, x, y):
+        """Moves the pointer to (x, y) in root coordinates."""
+        self.xtst.XTestFakeMotionEvent(self.dpy, -1, x, y, 0)
+        self.lib.XFlush(self.dpy)
+
+    def pixels(self, window, points):
+        """{(x, y): 0xRRGGBB} read from the server's copy of the window's
+        client area (window coordinates, 24-bit TrueColor), or None while the
+        window cannot be read (not yet mapped, gone). No screenshot file."""
+        xs, ys = [p[0] for p in points], [p[1] for p in points]
+        x0, y0 = min(xs), min(ys)
+        image = self.lib.XGetImage(self.dpy, window, x0, y0, max(xs) - x0 + 1, max(ys) - y0 + 1,
+                                   0xFFFFFFFF, 2)  # AllPlanes, ZPixmap
+        if not image:
+            return None
+        try:
+            return {p: self.lib.XGetPixel(image, p[0] - x0, p[1] - y0) & 0xFFFFFF for p in points}
+        finally:
+            self.lib.XDestroyImage(image)
+
 
 # ----------------------------------------------------------- servers
 
@@ -310,16 +338,20 @@ def jack_ports(env, connections=False):
     return result.stdout if result.returncode == 0 else None
 
 
-def start_jack(procs, log_path):
+def start_jack(procs, log_path, period=256, with_jackd=None):
     """A dummy-driver JACK server under a name from a small pool. A server
     that is killed keeps its slot in JACK's registry (eight slots per user)
     until a server of the same name starts, so fresh names would use them up;
-    a name another run holds makes jackd exit and the next one is tried."""
+    a name another run holds makes jackd exit and the next one is tried.
+    `period` is in frames at 48 kHz; `with_jackd`, a list, gets the server's
+    process appended."""
     for slot in range(8):
         server = f"zorve-e2e-{slot}"
         env = jack_env(server)
+        if jack_ports(env) is not None:
+            continue  # running for another case: answering its clients would mix the two
         with open(log_path, "w") as out:
-            jackd = procs.start(["jackd", "-n", server, "-d", "dummy", "-r", "48000", "-p", "256"], env=env,
+            jackd = procs.start(["jackd", "-n", server, "-d", "dummy", "-r", "48000", "-p", str(period)], env=env,
                                 stdout=out, stderr=subprocess.STDOUT)
 
         def state():
@@ -328,6 +360,8 @@ def start_jack(procs, log_path):
             return "ready" if "system:" in (jack_ports(env) or "") else None
 
         if wait_for(state, 20, f"the JACK server {server}") == "ready":
+            if with_jackd is not None:
+                with_jackd.append(jackd)
             return env
     with open(log_path) as f:
         raise Failure(f"no JACK server could start: {f.read()[-600:]}")

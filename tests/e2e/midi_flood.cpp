@@ -1,0 +1,124 @@
+// A JACK MIDI source for the input-flood test: one client with PORTS output
+// ports, each sending RATE short messages a second, spread evenly over every
+// cycle's frames, until its standard input closes. Then it prints
+// "sent N lost M" (M: events the port buffer refused) and exits 0.
+//
+// Usage: zorve-midi-flood NAME PORTS RATE
+// The server is the one JACK_DEFAULT_SERVER names; none is started.
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstddef>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+jack_client_t* g_client;
+std::vector<jack_port_t*> g_ports;
+double g_rate;                  // messages per second per port
+double g_due;                   // messages owed per port, carried between cycles
+uint32_t g_serial;              // picks each message's kind and values
+std::atomic<uint64_t> g_sent;   // all ports together
+std::atomic<uint64_t> g_lost;
+std::atomic<bool> g_stopping;
+
+// A varied stream: notes on and off, controllers, pitch bend, program
+// changes and clock, on all sixteen channels.
+size_t next_message(uint8_t (&m)[3]) {
+    const uint32_t n = g_serial++;
+    const uint8_t channel = uint8_t(n & 0x0F);
+    switch (n % 10) {
+        case 0:
+        case 1:
+        case 2: m[0] = 0x90 | channel; m[1] = uint8_t(n % 128); m[2] = 100; return 3;
+        case 3:
+        case 4:
+        case 5: m[0] = 0x80 | channel; m[1] = uint8_t(n % 128); m[2] = 0; return 3;
+        case 6:
+        case 7: m[0] = 0xB0 | channel; m[1] = uint8_t(n % 120); m[2] = uint8_t(n % 128); return 3;
+        case 8: m[0] = 0xE0 | channel; m[1] = uint8_t(n % 128); m[2] = uint8_t((n >> 7) % 128); return 3;
+        default:
+            if (n % 20 == 9) {
+                m[0] = 0xF8;  // clock: a one-byte message
+                return 1;
+            }
+            m[0] = 0xC0 | channel;
+            m[1] = uint8_t(n % 128);
+            return 2;
+    }
+}
+
+// Runs on JACK's process thread; no allocation, no lock.
+int process(jack_nframes_t frames, void*) {
+    g_due += g_rate * double(frames) / double(jack_get_sample_rate(g_client));
+    const uint32_t n = g_stopping.load(std::memory_order_relaxed) ? 0 : uint32_t(g_due);
+    g_due -= double(uint32_t(g_due));
+    uint64_t sent = 0, lost = 0;
+    for (jack_port_t* port : g_ports) {
+        void* buffer = jack_port_get_buffer(port, frames);
+        jack_midi_clear_buffer(buffer);
+        for (uint32_t i = 0; i < n; ++i) {
+            uint8_t m[3];
+            const size_t length = next_message(m);
+            const jack_nframes_t at = jack_nframes_t(uint64_t(i) * frames / n);  // non-decreasing, < frames
+            if (jack_midi_event_write(buffer, at, m, length) == 0)
+                ++sent;
+            else
+                ++lost;
+        }
+    }
+    g_sent.fetch_add(sent, std::memory_order_relaxed);
+    g_lost.fetch_add(lost, std::memory_order_relaxed);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s NAME PORTS RATE\n", argv[0]);
+        return 2;
+    }
+    const int ports = std::atoi(argv[2]);
+    g_rate = std::atof(argv[3]);
+    if (ports < 1 || ports > 16 || g_rate <= 0) {
+        std::fprintf(stderr, "PORTS must be 1 to 16 and RATE positive\n");
+        return 2;
+    }
+    g_client = jack_client_open(argv[1], JackNoStartServer, nullptr);
+    if (!g_client) {
+        std::fprintf(stderr, "no JACK server\n");
+        return 1;
+    }
+    for (int p = 0; p < ports; ++p) {
+        const std::string name = "out " + std::to_string(p);
+        jack_port_t* port = jack_port_register(g_client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (!port) {
+            std::fprintf(stderr, "cannot register %s\n", name.c_str());
+            return 1;
+        }
+        g_ports.push_back(port);
+    }
+    jack_set_process_callback(g_client, process, nullptr);
+    if (jack_activate(g_client) != 0) {
+        std::fprintf(stderr, "cannot activate\n");
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char sink[256];
+    while (read(0, sink, sizeof sink) > 0) {
+    }
+    g_stopping.store(true, std::memory_order_relaxed);
+    jack_deactivate(g_client);
+    jack_client_close(g_client);
+    std::printf("sent %llu lost %llu\n", static_cast<unsigned long long>(g_sent.load()),
+                static_cast<unsigned long long>(g_lost.load()));
+    return 0;
+}

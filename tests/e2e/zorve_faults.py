@@ -1,0 +1,302 @@
+#!/usr/bin/env python3
+"""Fault tests of the Linux program against real parts, on the servers and
+receivers of zorve_e2e.py: the JACK server killed under the running program,
+a JACK server without any MIDI port, more destinations than the program opens,
+and a flood on its MIDI inputs.
+
+Pixels are read straight from the X server (XGetImage) and input is faked
+with XTest, so a check costs milliseconds; a failed pixel check leaves a
+screenshot in --out.
+
+Usage: zorve_faults.py --program PATH --flood PATH [--out DIR] CASE
+Exit status 0 when the case passed; every wait has a deadline.
+"""
+
+import argparse
+import os
+import re
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import zorve_e2e as e2e
+from zorve_e2e import Failure, check, expect, expect_silent, jack_ports, log, on_off, rss_kib, wait_for
+
+A = (570, 25)  # key "A": note 89
+PAD1 = (160, 490)  # pad 1: controller 16
+PANEL = {(5, 5): 0x444444, (541, 11): 0x777777, (543, 13): 0xBBBBBB}
+A_HELD = {(543, 13): 0xFFFFFF, (541, 11): 0x444444, (598, 38): 0x777777}
+A_RELEASED = {(543, 13): 0xBBBBBB, (541, 11): 0x777777, (598, 38): 0x444444}
+SWITCH_BOXES = [(11, 378), (11, 396), (11, 414)]  # top-left pixel of switches 1-3
+
+
+def wait_drawn(c, program, expected, what, timeout=5.0):
+    """Polls the window's pixels until every (x, y) -> 0xRRGGBB holds."""
+    last = {}
+
+    def matches():
+        got = c.x.pixels(program.window, list(expected))
+        if got:
+            last.clear()
+            last.update(got)
+        return got is not None and all(got[p] == v for p, v in expected.items())
+
+    try:
+        wait_for(matches, timeout, what, interval=0.005)
+    except Failure:
+        shot = e2e.Screen(program.display, c.out, c.name).shot(re.sub(r"\W+", "-", what))
+        detail = ", ".join(f"{p}: {last.get(p, 0):06x} (want {v:06x})" for p, v in expected.items())
+        raise Failure(f"the window never showed {what}: {detail}; screenshot {shot.path}")
+
+
+def point_at(c, program, point):
+    c.x.fake_motion(program.origin[0] + point[0], program.origin[1] + point[1])
+
+
+def press_and_release_a(c, program, what):
+    """A press on A draws it held and its release draws it released."""
+    point_at(c, program, A)
+    c.x.fake_button(1, True)
+    wait_drawn(c, program, A_HELD, f"A held {what}")
+    c.x.fake_button(1, False)
+    wait_drawn(c, program, A_RELEASED, f"A released {what}")
+
+
+def program_clients(env):
+    ports = jack_ports(env, connections=True) or ""
+    return ports, sorted({line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")})
+
+
+def close_and_expect_zero(c, program, timeout=5.0):
+    start = time.monotonic()
+    c.x.request_close(program.window)
+    status = program.exit_status(timeout)
+    took = time.monotonic() - start
+    log(f"close request to exit: {took * 1000:.0f} ms, status {status}")
+    check(status == 0, f"exit status {status} after closing the window, want 0")
+    return took
+
+
+# ------------------------------------------------------------------- cases
+
+
+def kill_jack_under_program(c):
+    """A running program with four outputs whose JACK server is then killed:
+    no goodbye to the clients, the server process just ends."""
+    display = c.display()
+    jackd = []
+    env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"), with_jackd=jackd)
+    rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(4)]
+    program = c.program(display, env)
+    wait_drawn(c, program, PANEL, "the panel")
+    program.click(*A)
+    expect(rx, [1, 2, 3], on_off(0x90, 89), "click on A while JACK runs")
+    jackd[0].send_signal(signal.SIGKILL)
+    jackd[0].wait(timeout=5)
+    wait_for(lambda: jack_ports(env) is None, 5, "the JACK server to stop answering")
+    log("JACK server killed")
+    return program
+
+
+def case_jack_killed(c):
+    program = kill_jack_under_program(c)
+    for n in range(3):
+        press_and_release_a(c, program, f"after the server went ({n + 1})")
+    point_at(c, program, (300, 380))
+    c.x.fake_button(5, True)  # a wheel notch sends a pair
+    c.x.fake_button(5, False)
+    program.focus()
+    program.key("Up", "Down")
+    press_and_release_a(c, program, "after the wheel and the arrow keys")
+    check(program.proc.poll() is None, "the program ended after the JACK server went")
+    start = time.monotonic()
+    c.x.request_close(program.window)
+    wait_for(lambda: not c.x.find("ZORVE_BUTTON"), 1, "the window to go after the close request")
+    # Flushing an output at exit waits for a JACK cycle, up to a second each:
+    # with the server gone there is no cycle to wait for.
+    status = program.exit_status(8)
+    took = time.monotonic() - start
+    log(f"close request to exit with the server gone: {took * 1000:.0f} ms, status {status}")
+    check(status == 0, f"exit status {status} after closing the window, want 0")
+    check(took < 1.0, f"the program took {took:.1f} s to end after the close request, want < 1 s")
+
+
+def case_jack_killed_many_messages(c):
+    # RtMidi's JACK output writes each message into a ring of 16 KiB (about
+    # 2300 three-byte messages) that only the port's process cycle empties.
+    program = kill_jack_under_program(c)
+    press_and_release_a(c, program, "after the server went")
+    start = time.monotonic()
+    point_at(c, program, A)
+    for _ in range(1500):
+        c.x.fake_button(1, True)
+        c.x.fake_button(1, False)
+    c.x.lib.XSync(c.x.dpy, 0)
+    press_and_release_a(c, program, "after 3000 messages to the dead server")
+    log(f"1500 clicks handled in {time.monotonic() - start:.2f} s")
+    check(program.proc.poll() is None, "the program ended after the JACK server went")
+    took = close_and_expect_zero(c, program, timeout=8)
+    check(took < 1.0, f"the program took {took:.1f} s to end after the close request, want < 1 s")
+
+
+def case_jack_without_midi(c):
+    display = c.display()
+    env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    ports = jack_ports(env)
+    midi = subprocess.run(["jack_lsp", "-t"], env=env, capture_output=True, text=True, timeout=10).stdout
+    check("midi" not in midi, f"the dummy server has MIDI ports:\n{midi}")
+    program = c.program(display, env)
+    wait_drawn(c, program, PANEL, "the panel")
+    # No output device: no switch is drawn, and the program registered no port.
+    wait_drawn(c, program, {p: 0x444444 for p in SWITCH_BOXES}, "no port switches")
+    ports, _ = program_clients(env)
+    check("ZORVE_BUTTON" not in ports, f"the program registered ports without any device:\n{ports}")
+    for _ in range(3):
+        press_and_release_a(c, program, "without MIDI ports")
+    program.focus()
+    program.key("Up", "Down", "1", "Return", "Escape")
+    program.xdo("click", 5)
+    press_and_release_a(c, program, "after keys and the wheel")
+    check(program.proc.poll() is None, "the program ended without MIDI ports")
+    close_and_expect_zero(c, program)
+
+
+def case_seven_destinations(c):
+    display = c.display()
+    env, rx = c.midi(receivers=7)
+    program = c.program(display, env)
+    wait_drawn(c, program, PANEL, "the panel")
+    wait_drawn(c, program, {p: 0xFFFFFF for p in SWITCH_BOXES}, "port switches 1-3")
+    ports, ours = program_clients(env)
+    log(f"JACK clients of the program with 7 destinations: {len(ours)} {ours}")
+    check(len(ours) == 5, f"want one JACK client for each of devices 0-4, got {ours}")
+    outs = re.findall(r"^ZORVE_BUTTON[^:\n]*:(out \d+)$", ports, re.M)
+    check(sorted(outs) == [f"out {k}" for k in range(5)], f"the program's ports are {outs}, want out 0 to out 4")
+    for k in range(5):
+        check(re.search(rf"^ZORVE_BUTTON[^:\n]*:out {k}\n\s+zr{k}:input$", ports, re.M),
+              f"output device {k} is not connected to zr{k}:input:\n{ports}")
+    for k in (5, 6):
+        check(re.search(rf"^zr{k}:input$\n(?!\s)", ports + "\n", re.M),
+              f"zr{k}:input, device {k}, is connected to something:\n{ports}")
+    program.click(*A)
+    expect(rx, [1, 2, 3], on_off(0x90, 89), "click on A with seven destinations")
+    program.click(*PAD1)
+    expect(rx, [1, 2, 3], on_off(0xB0, 16), "click on pad 1 with seven destinations")
+    program.move(300, 380)
+    program.xdo("click", 4)
+    expect(rx, [1, 2, 3], on_off(0x90, 115), "wheel with seven destinations")
+    expect_silent(rx, [0, 4, 5, 6])
+    expect_silent(rx, [1, 2, 3], settle=0)
+    close_and_expect_zero(c, program)
+
+
+FLOOD_PORTS = 5  # one more than the program opens
+FLOOD_RATE = 10000  # messages a second on each port
+FLOOD_SECONDS = 10
+
+
+def case_input_flood(c):
+    display = c.display()
+    env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    flood = c.procs.start([c.args.flood, "zflood", str(FLOOD_PORTS), str(FLOOD_RATE)], env=env,
+                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    check(flood.stdout.readline().strip() == "ready", "the flood client did not start")
+    flood_start = time.monotonic()
+    rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(2)]
+    program = c.program(display, env)
+    wait_drawn(c, program, PANEL, "the panel under the flood", timeout=10)
+    ports, ours = program_clients(env)
+    for k in range(4):
+        check(re.search(rf"^ZORVE_BUTTON[^:\n]*:in {k}\n\s+zflood:out {k}$", ports, re.M),
+              f"input {k} is not connected to zflood:out {k}:\n{ports}")
+    check(not re.search(r":in 4$", ports, re.M), f"a fifth input was opened:\n{ports}")
+    log(f"JACK clients of the program: {len(ours)} (4 inputs, 2 outputs)")
+
+    time.sleep(2)  # warm-up: RtMidi's and JACK's buffers reach their working size
+    stat_before = cpu_ticks(program.proc.pid)
+    rss = [rss_kib(program.proc.pid)]
+    delays = []
+    point_at(c, program, A)
+    end = flood_start + FLOOD_SECONDS
+    while time.monotonic() < end - 0.4:
+        start = time.monotonic()
+        c.x.fake_button(1, True)
+        arrived, message = rx[1].take(1, timeout=2)[0]
+        delays.append((arrived - start) * 1000)
+        check(message == bytes([0x90, 89, 127]), f"got {message.hex(' ')} for a press on A")
+        wait_drawn(c, program, A_HELD, "A held during the flood", timeout=1)
+        c.x.fake_button(1, False)
+        check(rx[1].take(1, timeout=2)[0][1] == bytes([0x90, 89, 0]), "release on A during the flood")
+        wait_drawn(c, program, A_RELEASED, "A released during the flood", timeout=1)
+        rss.append(rss_kib(program.proc.pid))
+        time.sleep(0.2)
+    seconds = time.monotonic() - flood_start
+    cpu = (cpu_ticks(program.proc.pid) - stat_before) / os.sysconf("SC_CLK_TCK")
+    flood.stdin.close()
+    summary = flood.stdout.readline().split()
+    check(flood.wait(timeout=10) == 0 and len(summary) == 4, f"flood client summary {summary}")
+    sent, lost = int(summary[1]), int(summary[3])
+    want = FLOOD_PORTS * FLOOD_RATE * seconds
+    log(f"flood: {sent} messages sent in {seconds:.1f} s ({sent / seconds:.0f}/s over {FLOOD_PORTS} ports), "
+        f"{lost} refused by the port buffers")
+    log(f"program CPU during the flood: {100 * cpu / (seconds - 2):.1f}% of a core")
+    log(f"click-to-MIDI during the flood: median {statistics.median(delays):.1f} ms, max {max(delays):.1f} ms "
+        f"over {len(delays)} presses")
+    log(f"resident memory during the flood (KiB): {rss}")
+    check(sent >= 0.9 * want and lost == 0, f"the flood sent {sent} of about {want:.0f} messages, {lost} lost")
+    check(len(delays) >= 10, f"only {len(delays)} clicks during the flood")
+    check(max(delays) <= 50, f"a click took {max(delays):.1f} ms to arrive during the flood, want <= 50 ms")
+    growth = max(rss) - rss[0]
+    check(growth < 2048, f"resident memory grew by {growth} KiB during the flood, want < 2048")
+    expect_silent(rx, [0, 1])
+    check(program.proc.poll() is None, "the program ended during the flood")
+    close_and_expect_zero(c, program)
+
+
+def cpu_ticks(pid):
+    """utime + stime of the whole process, in clock ticks."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+CASES = {
+    "jack_killed": case_jack_killed,
+    "jack_killed_many_messages": case_jack_killed_many_messages,
+    "jack_without_midi": case_jack_without_midi,
+    "seven_destinations": case_seven_destinations,
+    "input_flood": case_input_flood,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--flood", help="the zorve-midi-flood client (input_flood only)")
+    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
+    started = time.monotonic()
+    try:
+        e2e.require_tools(list(e2e.REQUIRED_TOOLS))
+        check(os.access(args.program, os.X_OK), "--program must name the built program")
+        check(args.case != "input_flood" or (args.flood and os.access(args.flood, os.X_OK)),
+              "--flood must name the built flood client")
+        case = e2e.Case(args, args.case)
+        try:
+            CASES[args.case](case)
+        finally:
+            case.close()
+    except Failure as failure:
+        log(f"FAIL {args.case}: {failure}")
+        return 1
+    log(f"PASS {args.case} in {time.monotonic() - started:.1f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
