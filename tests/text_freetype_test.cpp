@@ -275,6 +275,38 @@ TEST(TextFreetype, DrawingTheSameTextTwiceGivesTheSameImage) {
         for (int x = 0; x + 3 < FB_WIDTH; ++x) ASSERT_EQ(a.at(x, y), s.at(x + 3, y + 7));
 }
 
+TEST(TextFreetype, LabelsOverAPlainBackgroundMatchPixelByPixelBlending) {
+    // Over one plain colour a label is copied from a pre-blended image; one
+    // odd pixel under it makes the backend blend pixel by pixel instead. Both
+    // must give the same pixels everywhere but that one, through changes of
+    // colour and background and with the label cut by the buffer's edges.
+    struct Draw {
+        uint32_t bg, fg;
+        int x, y;
+    };
+    const Draw draws[] = {{0xC8C8C8, 0x000000, 100, 100}, {0xC8C8C8, 0x000000, 300, 200},
+                          {0x204060, 0x000000, 100, 100}, {0x204060, 0xF0C018, 100, 100},
+                          {0x204060, 0xF0C018, -9, 540},  {0xFFFFFF, 0x101010, 880, -6}};
+    for (const Draw& d : draws) {
+        Canvas plain(d.bg), odd(d.bg);
+        plain.draw(fonts()(9), d.x, d.y, "TRACK SELECT", d.fg);
+        int spot = -1;
+        for (int i = 0; i < int(FB_PIXELS) && spot < 0; ++i)
+            if (plain.pixels[i] != d.bg && plain.pixels[i] != d.fg) spot = i;
+        ASSERT_GE(spot, 0) << "no partly covered pixel at " << d.x << "," << d.y;
+        const uint32_t other = d.bg ^ 0x00FF00;
+        odd.pixels[spot] = other;
+        odd.draw(fonts()(9), d.x, d.y, "TRACK SELECT", d.fg);
+        for (int i = 0; i < int(FB_PIXELS); ++i) {
+            if (i == spot) continue;
+            ASSERT_EQ(plain.pixels[i], odd.pixels[i]) << "pixel " << i << " at " << d.x << "," << d.y;
+        }
+        // The odd pixel was blended over its own value, not the plain one.
+        EXPECT_NE(odd.pixels[spot], plain.pixels[spot]);
+        EXPECT_TRUE(plain.guards_intact() && odd.guards_intact());
+    }
+}
+
 TEST(TextFreetype, PenAdvancesByTheMeasuredWidth) {
     // "AB" drawn in one call equals "A" then "B" at A's advance.
     Canvas one, two;

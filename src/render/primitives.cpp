@@ -27,7 +27,16 @@ void pull_in(i64& x, i64& y) {
 void fill_rows(RenderContext& rc, i64 left, i64 count, i64 y, i64 rows, int dy, uint32_t value) {
     if (count <= 0 || rows <= 0) return;
     uint32_t* row = rc.pixels + y * FB_WIDTH + left;
-    for (i64 r = 0; r < rows; ++r, row += dy * FB_WIDTH) std::fill_n(row, count, value);
+    const i64 step = dy * FB_WIDTH;
+    // Bevel edges are one or two columns tall: a call into the vectorised
+    // fill per row would cost more than the stores themselves.
+    if (count == 1) {
+        for (i64 r = 0; r < rows; ++r, row += step) row[0] = value;
+    } else if (count == 2) {
+        for (i64 r = 0; r < rows; ++r, row += step) row[0] = row[1] = value;
+    } else {
+        for (i64 r = 0; r < rows; ++r, row += step) std::fill_n(row, count, value);
+    }
 }
 
 // Saturates a computed argument to int; beyond the buffer any value is clipped alike.

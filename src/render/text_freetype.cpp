@@ -52,6 +52,10 @@ struct StringImage {
     int32_t width = 0, height = 0;
     std::vector<uint8_t> cover;   // rows of `width`
     std::vector<uint16_t> spans;  // per row: first covered column, one past the last
+    // The label blended once over a plain background: labels sit on flat key
+    // faces, so most draws become row copies. Valid inside the spans only.
+    std::vector<uint32_t> over;
+    uint32_t over_rgb = 0, over_background = 0;
 };
 
 // Bounds of the string cache: strings beyond them are drawn glyph by glyph.
@@ -402,33 +406,84 @@ const Glyph& glyph_of(Font& font, unsigned char byte) {
     return g;
 }
 
+// Red and blue share one word, green has its own: per channel
+// (c*a + d*(255-a) + 128) / 255 exactly, with no branch, so coverage 0 keeps
+// the pixel and 255 writes the colour.
+inline uint32_t mix(uint32_t c_rb, uint32_t c_g, uint32_t a, uint32_t d) {
+    const uint32_t na = 255 - a;
+    uint32_t rb = c_rb * a + (d & 0xFF00FF) * na + 0x800080;
+    rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
+    uint32_t gg = c_g * a + (d & 0x00FF00) * na + 0x008000;
+    gg = ((gg + ((gg >> 8) & 0x00FF00)) >> 8) & 0x00FF00;
+    return rb | gg;
+}
+
+// The part of a coverage image placed at (gx, gy) that lies in the buffer.
+struct Clip {
+    int64_t x0, y0, x1, y1;
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+Clip clip_of(const CoverageView& c, int64_t gx, int64_t gy) {
+    return {std::max<int64_t>(gx, 0), std::max<int64_t>(gy, 0), std::min<int64_t>(gx + c.width, FB_WIDTH),
+            std::min<int64_t>(gy + c.height, FB_HEIGHT)};
+}
+
+// Covered columns [first, end) of image row `row`, in buffer columns.
+inline void span_of(const CoverageView& c, const Clip& k, int64_t gx, int64_t row, int64_t& first, int64_t& end) {
+    first = std::max<int64_t>(gx + c.spans[2 * row], k.x0);
+    end = std::min<int64_t>(gx + c.spans[2 * row + 1], k.x1);
+}
+
 // Blends coverage in `rgb` over the frame buffer with its top-left at
-// (gx, gy), clipped to the buffer; zero coverage leaves a pixel as it was,
-// full coverage writes `rgb` exactly.
+// (gx, gy), clipped to the buffer.
 void blend(uint32_t* pixels, const CoverageView& c, int64_t gx, int64_t gy, uint32_t rgb) {
-    const int64_t x0 = std::max<int64_t>(gx, 0);
-    const int64_t y0 = std::max<int64_t>(gy, 0);
-    const int64_t x1 = std::min<int64_t>(gx + c.width, FB_WIDTH);
-    const int64_t y1 = std::min<int64_t>(gy + c.height, FB_HEIGHT);
-    if (x0 >= x1 || y0 >= y1) return;
-    // Red and blue share one word, green has its own: per channel
-    // (c*a + d*(255-a) + 128) / 255 exactly, with no branch per pixel, so
-    // coverage 0 keeps the pixel and 255 writes the colour.
+    const Clip k = clip_of(c, gx, gy);
+    if (k.empty()) return;
     const uint32_t c_rb = rgb & 0xFF00FF, c_g = rgb & 0x00FF00;
-    for (int64_t y = y0; y < y1; ++y) {
-        const int64_t row = y - gy;
-        const int64_t first = std::max<int64_t>(gx + c.spans[2 * row], x0);
-        const int64_t end = std::min<int64_t>(gx + c.spans[2 * row + 1], x1);
-        const uint8_t* __restrict cover = c.cover + row * c.width - gx;
+    for (int64_t y = k.y0; y < k.y1; ++y) {
+        int64_t first, end;
+        span_of(c, k, gx, y - gy, first, end);
+        const uint8_t* __restrict cover = c.cover + (y - gy) * c.width - gx;
         uint32_t* __restrict line = pixels + y * FB_WIDTH;
-        for (int64_t x = first; x < end; ++x) {
-            const uint32_t a = cover[x], na = 255 - a, d = line[x];
-            uint32_t rb = c_rb * a + (d & 0xFF00FF) * na + 0x800080;
-            rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
-            uint32_t gg = c_g * a + (d & 0x00FF00) * na + 0x008000;
-            gg = ((gg + ((gg >> 8) & 0x00FF00)) >> 8) & 0x00FF00;
-            line[x] = rb | gg;
-        }
+        for (int64_t x = first; x < end; ++x) line[x] = mix(c_rb, c_g, cover[x], line[x]);
+    }
+}
+
+// A label's image blended over the buffer, through its pre-blended copy when
+// everything under the covered spans is one colour; the pixels come out the
+// same either way.
+void blend_label(uint32_t* pixels, StringImage& image, int64_t gx, int64_t gy, uint32_t rgb) {
+    const CoverageView c{image.cover.data(), image.spans.data(), image.width, image.height};
+    const Clip k = clip_of(c, gx, gy);
+    if (k.empty()) return;
+    uint32_t background = 0, differs = 0;
+    bool seen = false;
+    for (int64_t y = k.y0; y < k.y1; ++y) {
+        int64_t first, end;
+        span_of(c, k, gx, y - gy, first, end);
+        if (first >= end) continue;
+        const uint32_t* line = pixels + y * FB_WIDTH;
+        if (!seen) background = line[first], seen = true;
+        for (int64_t x = first; x < end; ++x) differs |= line[x] ^ background;
+    }
+    if (!seen) return;
+    if (differs) return blend(pixels, c, gx, gy, rgb);
+    if (image.over.empty() || image.over_rgb != rgb || image.over_background != background) {
+        image.over.resize(image.cover.size());
+        const uint32_t c_rb = rgb & 0xFF00FF, c_g = rgb & 0x00FF00;
+        for (size_t i = 0; i < image.cover.size(); ++i) image.over[i] = mix(c_rb, c_g, image.cover[i], background);
+        image.over_rgb = rgb;
+        image.over_background = background;
+    }
+    for (int64_t y = k.y0; y < k.y1; ++y) {
+        int64_t first, end;
+        span_of(c, k, gx, y - gy, first, end);
+        // A plain loop: spans are short, and GCC turns a memcpy of unknown
+        // length into rep movsq, whose start-up costs more than the copy.
+        const uint32_t* __restrict src = image.over.data() + (y - gy) * c.width - gx;
+        uint32_t* __restrict line = pixels + y * FB_WIDTH;
+        for (int64_t x = first; x < end; ++x) line[x] = src[x];
     }
 }
 
@@ -444,9 +499,9 @@ uint64_t hash_bytes(const char* text, int length) {
 
 // The string's coverage, from the cache or made now; null when it is not
 // worth caching (too long, too wide, or the cache is full).
-const StringImage* string_image(Font& font, const char* text, int length) {
+StringImage* string_image(Font& font, const char* text, int length) {
     const uint64_t hash = hash_bytes(text, length);
-    for (const StringImage& image : font.strings)
+    for (StringImage& image : font.strings)
         if (image.hash == hash && image.text.size() == size_t(length) && std::memcmp(image.text.data(), text, size_t(length)) == 0)
             return &image;
     if (length > MAX_CACHED_LENGTH || font.strings.size() >= MAX_CACHED_STRINGS) return nullptr;
@@ -583,10 +638,8 @@ void text_out(void* surface, int x, int y, const char* text, int length) {
     // 64-bit pen: any int origin plus any run of advances stays exact.
     int64_t pen = x;
     const int64_t baseline = int64_t(y) + font.ascent;
-    if (const StringImage* image = string_image(font, text, length)) {
-        if (image->width > 0)
-            blend(s->pixels, {image->cover.data(), image->spans.data(), image->width, image->height}, pen + image->left,
-                  baseline - image->top, s->rgb);
+    if (StringImage* image = string_image(font, text, length)) {
+        if (image->width > 0) blend_label(s->pixels, *image, pen + image->left, baseline - image->top, s->rgb);
         return;
     }
     for (int i = 0; i < length; ++i) {
