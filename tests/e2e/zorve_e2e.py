@@ -1141,6 +1141,27 @@ CASES = {
 }
 
 
+
+def run_case(args, started, body):
+    """Runs `body()` and reports the case's verdict; the exit status."""
+    try:
+        body()
+    except Failure as failure:
+        log(f"FAIL {args.case}: {failure}")
+        return 1
+    log(f"PASS {args.case} in {time.monotonic() - started:.1f} s")
+    return 0
+
+
+def with_case(args, run):
+    """`run(case)` on a fresh Case that is closed whatever happens."""
+    case = Case(args, args.case)
+    try:
+        run(case)
+    finally:
+        case.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program")
@@ -1152,32 +1173,21 @@ def main():
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
     started = time.monotonic()
-    try:
+
+    def body():
         if args.case == "icon_png":
             require_tools(["convert"])
             case_icon_png(args)
         elif args.case == "install_layout":
             check(args.build and os.path.isdir(args.build), "--build must name the build tree")
-            case = Case(args, args.case)
-            try:
-                case_install_layout(case)
-            finally:
-                case.close()
+            with_case(args, case_install_layout)
         else:
             require_tools(list(REQUIRED_TOOLS))
             program = args.probe if args.case == "midi_ports" else args.program
             check(program and os.access(program, os.X_OK), "--program (or --probe) must name the built program")
-            case = Case(args, args.case)
-            try:
-                CASES[args.case](case)
-            finally:
-                case.close()
-    except Failure as failure:
-        log(f"FAIL {args.case}: {failure}")
-        return 1
-    log(f"PASS {args.case} in {time.monotonic() - started:.1f} s")
-    return 0
+            with_case(args, CASES[args.case])
 
+    return run_case(args, started, body)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -281,22 +281,15 @@ def main():
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
     started = time.monotonic()
-    try:
+
+    def body():
         e2e.require_tools(list(e2e.REQUIRED_TOOLS))
         check(os.access(args.program, os.X_OK), "--program must name the built program")
         check(args.case != "input_flood" or (args.flood and os.access(args.flood, os.X_OK)),
               "--flood must name the built flood client")
-        case = e2e.Case(args, args.case)
-        try:
-            CASES[args.case](case)
-        finally:
-            case.close()
-    except Failure as failure:
-        log(f"FAIL {args.case}: {failure}")
-        return 1
-    log(f"PASS {args.case} in {time.monotonic() - started:.1f} s")
-    return 0
+        e2e.with_case(args, CASES[args.case])
 
+    return e2e.run_case(args, started, body)
 
 if __name__ == "__main__":
     sys.exit(main())
