@@ -334,7 +334,11 @@ def jack_env(server):
 
 def jack_ports(env, connections=False):
     args = ["jack_lsp", "-c"] if connections else ["jack_lsp"]
-    result = subprocess.run(args, env=env, capture_output=True, text=True, timeout=10)
+    try:
+        result = subprocess.run(args, env=env, capture_output=True, text=True, timeout=10)
+    except subprocess.TimeoutExpired:
+        # Seen once on a cold machine: the server hung on a client late in its first cycles.
+        raise Failure(f"jack_lsp got no answer in 10 s: JACK server {env.get('JACK_DEFAULT_SERVER')} is stuck")
     return result.stdout if result.returncode == 0 else None
 
 
