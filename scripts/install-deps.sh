@@ -11,6 +11,8 @@ packages=(
   mingw-w64 wine wine64
   # end-to-end tests: display, MIDI server and receivers, input and screenshots
   xvfb xdotool imagemagick x11-apps x11-utils jackd2 python3
+  # bench/soak.py leak check
+  valgrind
 )
 missing=()
 for p in "${packages[@]}"; do
