@@ -1,6 +1,7 @@
 // Fill primitives and the palette, pixel-exact against the clipping rules.
 #include <algorithm>
 #include <functional>
+#include <vector>
 
 #include "render/frame_buffer.h"
 #include "render/palette.h"
@@ -223,6 +224,57 @@ TEST_F(Primitives, TinyBevelIsRaisedToTheMinimum) {
     EXPECT_TRUE(std::equal(tiny.begin(), tiny.end(), g_render.pixels));
     for (auto [cx, cy] : {std::pair{20, 20}, {24, 20}, {20, 24}, {24, 24}}) EXPECT_EQ(px(cx, cy), SENTINEL);
     EXPECT_EQ(px(21, 21), 0x777777u);
+}
+
+// The box drawn band by band with the public primitives: what bevel_box must
+// leave whatever way it stores the pixels.
+void bevel_by_bands(int pressed, int x, int y, int w, int h, int face, int light, int dark) {
+    w = std::max(w, BEVEL_MIN), h = std::max(h, BEVEL_MIN);
+    hline_band(g_render, x + 1, y, w - 2, 1, 250);
+    hline_band(g_render, x + 1, y + h - 1, w - 2, 1, 250);
+    vline_band(g_render, x, y + 1, h - 2, 1, 250);
+    vline_band(g_render, x + w - 1, y + 1, h - 2, 1, 250);
+    fill_rect(g_render, x + 3, y + 3, w - 6, h - 6, face);
+    const int upper = pressed ? dark : light, lower = pressed ? light : dark;
+    hline_band(g_render, x + 1, y + 1, w - 2, 2, upper);
+    vline_band(g_render, x + 1, y + 1, h - 2, 2, upper);
+    vline_band(g_render, x + w - 3, y + 2, h - 4, 2, lower);
+    hline_band(g_render, x + 2, y + h - 3, w - 3, 2, lower);
+}
+
+TEST_F(Primitives, BevelBoxEqualsItsBandsForEverySizeAndPlace) {
+    // Small sizes around the smallest full box, key sizes, and boxes ending
+    // one short of, on, and past the right and bottom edges.
+    const int sizes[] = {3, 5, 6, 7, 8, 9, 13, 60, 909};
+    const int places[][2] = {{0, 0}, {540, 10}, {850, 490}, {902, 543}, {903, 544}, {905, 546}, {909, 549}};
+    std::vector<uint32_t> want(size_t(FB_WIDTH) * FB_HEIGHT);
+    // A buffer with a guard row on each side, so a store past either end shows.
+    std::vector<uint32_t> guarded(want.size() + 2 * FB_WIDTH, SENTINEL);
+    struct Restore {
+        uint32_t* own = g_render.pixels;
+        ~Restore() { g_render.pixels = own; }
+    } restore;  // also when an assertion ends the test early
+    g_render.pixels = guarded.data() + FB_WIDTH;
+    auto guards_intact = [&] {
+        return std::all_of(guarded.begin(), guarded.begin() + FB_WIDTH, [](uint32_t v) { return v == SENTINEL; }) &&
+               std::all_of(guarded.end() - FB_WIDTH, guarded.end(), [](uint32_t v) { return v == SENTINEL; });
+    };
+    for (int w : sizes)
+        for (int h : sizes)
+            for (const auto& p : places)
+                for (int pressed : {0, 1}) {
+                    std::fill_n(g_render.pixels, FB_WIDTH * FB_HEIGHT, SENTINEL);
+                    bevel_by_bands(pressed, p[0], p[1], w, h, 247, 250, 252);
+                    std::copy_n(g_render.pixels, want.size(), want.begin());
+                    std::fill_n(g_render.pixels, FB_WIDTH * FB_HEIGHT, SENTINEL);
+                    bevel_box(g_render, pressed, p[0], p[1], w, h, 247, 250, 252);
+                    const auto diff = std::mismatch(want.begin(), want.end(), g_render.pixels);
+                    ASSERT_TRUE(diff.first == want.end())
+                        << w << " x " << h << " at (" << p[0] << ", " << p[1] << ")" << (pressed ? " pressed" : "")
+                        << ": pixel " << (diff.first - want.begin()) % FB_WIDTH << ", "
+                        << (diff.first - want.begin()) / FB_WIDTH;
+                    ASSERT_TRUE(guards_intact()) << w << " x " << h << " at (" << p[0] << ", " << p[1] << ")";
+                }
 }
 
 }  // namespace
