@@ -1,7 +1,7 @@
-// The idle CPU floor the program's design sets, with nothing of the program
-// in it: the same SDL window setup as the Linux program, a clock thread
-// sleeping to absolute deadlines 1 ms apart, and an event loop that wakes
-// for a window timer every 2 ms and otherwise waits in SDL_WaitEventTimeout.
+// The idle CPU floor the program's design sets, with none of the program's
+// work in it: the same SDL window setup as the Linux program, the program's
+// own 1 ms clock schedule with an empty tick, and an event loop that wakes for
+// a window timer every 2 ms and otherwise waits in SDL_WaitEventTimeout.
 // Neither does any work when it wakes. Ends when its window is closed.
 //
 // Usage: idle_floor   (needs a display; the window is titled IDLE_FLOOR)
@@ -9,12 +9,13 @@
 #include <time.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
+
+#include "app/clock_linux.h"
 
 namespace {
 
@@ -34,21 +35,11 @@ uint64_t monotonic_ns() {
 // The program's clock thread without its callback's arithmetic: one clock
 // read and one relaxed store per wake-up.
 void clock_thread() {
-    timespec due;
-    clock_gettime(CLOCK_MONOTONIC, &due);
-    while (!g_stop.load(std::memory_order_acquire)) {
-        due.tv_nsec += 1000000;
-        if (due.tv_nsec >= 1000000000) {
-            due.tv_nsec -= 1000000000;
-            ++due.tv_sec;
-        }
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
-        }
+    run_clock(g_stop, [] {
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
         g_ticks.store(uint32_t(now.tv_nsec / 1000000), std::memory_order_relaxed);
-        if (now.tv_sec > due.tv_sec + 1) due = now;
-    }
+    });
 }
 
 }  // namespace
@@ -63,8 +54,7 @@ int main() {
     const char* driver = SDL_GetCurrentVideoDriver();
     if (driver && std::strcmp(driver, "x11") == 0)
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
-    SDL_Window* window =
-        SDL_CreateWindow("IDLE_FLOOR", 0, 0, WIDTH, HEIGHT, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    SDL_Window* window = SDL_CreateWindow("IDLE_FLOOR", 0, 0, WIDTH, HEIGHT, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!window) {
         std::fprintf(stderr, "idle_floor: no window: %s\n", SDL_GetError());
         SDL_Quit();
@@ -72,8 +62,8 @@ int main() {
     }
     // One frame shown once, as the program presents its first panel.
     std::vector<uint32_t> pixels(size_t(WIDTH) * HEIGHT, 0x444444);
-    SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), WIDTH, HEIGHT, 32, WIDTH * 4,
-                                                            SDL_PIXELFORMAT_RGB888);
+    SDL_Surface* frame =
+        SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), WIDTH, HEIGHT, 32, WIDTH * 4, SDL_PIXELFORMAT_RGB888);
     SDL_ShowWindow(window);
     auto present = [&] {
         SDL_Surface* dst = SDL_GetWindowSurface(window);

@@ -36,9 +36,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import zorve_e2e as e2e  # noqa: E402
-from zorve_e2e import Failure, check, jack_env, log, wait_for  # noqa: E402
+from zorve_e2e import Failure, check, cpu_ticks, jack_env, log, shows_panel, wait_for  # noqa: E402
 
-PANEL = {(5, 5): 0x444444, (541, 11): 0x777777, (543, 13): 0xBBBBBB}
 A = (570, 25)
 TICK = os.sysconf("SC_CLK_TCK")
 
@@ -61,13 +60,6 @@ def load_average():
 
 
 # ------------------------------------------------------------ process figures
-
-
-def cpu_ticks(pid):
-    """utime + stime of the whole process (all threads), in clock ticks."""
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])
 
 
 def thread_stats(pid):
@@ -156,8 +148,7 @@ def start_once(c, env):
             if found:
                 window, mapped = found[0], now - start
         if window is not None:
-            got = c.x.pixels(window, list(PANEL))
-            if got and all(got[p] == v for p, v in PANEL.items()):
+            if shows_panel(c.x, window):
                 drawn = time.monotonic() - start
                 break
         time.sleep(0.001)
@@ -180,8 +171,7 @@ def measure_start(c, env, starts, label):
 
 def ready_program(c, env):
     program = c.program(c.display_name, env)
-    wait_for(lambda: (lambda got: got and all(got[p] == v for p, v in PANEL.items()))(
-        c.x.pixels(program.window, list(PANEL))), 20, "the drawn panel", interval=0.005)
+    wait_for(lambda: shows_panel(c.x, program.window), 20, "the drawn panel", interval=0.005)
     return program
 
 

@@ -33,12 +33,12 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import zorve_e2e as e2e  # noqa: E402
-from zorve_e2e import Failure, check, log, rss_kib, wait_for  # noqa: E402
+from zorve_e2e import Failure, check, cpu_ticks, log, rss_kib, shows_panel, wait_for  # noqa: E402
 
-PANEL = {(5, 5): 0x444444, (541, 11): 0x777777, (543, 13): 0xBBBBBB}
 KEY_TABLE = os.path.join(HERE, "..", "src", "panel", "key_table.cpp")
 SUPPRESSIONS = os.path.join(HERE, "valgrind-libs.supp")
 NOTE, CC = 0x90, 0xB0
+TICK = os.sysconf("SC_CLK_TCK")
 
 
 def panel_keys():
@@ -54,17 +54,6 @@ def panel_keys():
                      int(number)))
     check(len(keys) == 90, f"read {len(keys)} keys from {KEY_TABLE}, want 90")
     return keys
-
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def drawn(c, program):
-    got = c.x.pixels(program.window, list(PANEL))
-    return got and all(got[p] == v for p, v in PANEL.items())
 
 
 class Stream:
@@ -154,7 +143,7 @@ def soak(args, keys):
         display = c.display()
         env, rx = c.midi(receivers=4)
         program = c.program(display, env)
-        wait_for(lambda: drawn(c, program), 20, "the drawn panel", interval=0.01)
+        wait_for(lambda: shows_panel(c.x, program.window), 20, "the drawn panel", interval=0.01)
         pid = program.proc.pid
         stream = Stream(rx[1])
         clicks = int(args.seconds * args.rate)
@@ -164,7 +153,7 @@ def soak(args, keys):
 
         def sample(done, elapsed):
             if not samples or elapsed - samples[-1][0] >= 10 or done == clicks:
-                samples.append((elapsed, done, rss_kib(pid), cpu_seconds(pid)))
+                samples.append((elapsed, done, rss_kib(pid), cpu_ticks(pid) / TICK))
                 if len(samples) % 6 == 1 and len(samples) > 1:
                     prev = samples[-7]
                     cpu = 100 * (samples[-1][3] - prev[3]) / max(elapsed - prev[0], 1e-9)
@@ -225,7 +214,7 @@ def valgrind_leaks(args, keys):
         wait_for(e2e.marker_free, 60, "another copy of the program to end")
         start = time.monotonic()
         program = e2e.Program(c.procs, wrapper, display, env, c.x, os.path.join(args.out, "soak-valgrind-out.log"))
-        wait_for(lambda: drawn(c, program), 120, "the drawn panel under valgrind", interval=0.1)
+        wait_for(lambda: shows_panel(c.x, program.window), 120, "the drawn panel under valgrind", interval=0.1)
         log(f"under valgrind: panel drawn after {time.monotonic() - start:.1f} s")
         stream = Stream(rx[1])
         count = max(len(keys), int(args.valgrind_seconds * 5))

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/clock_linux.h"
 #include "app/icon.h"
 #include "app/platform.h"
 #include "app/shell.h"
@@ -290,27 +291,7 @@ void handle_event(const SDL_Event& e) {
 
 // ------------------------------------------------------------------------ clock
 
-// Runs on the clock thread: absolute deadlines 1 ms apart, so the period does
-// not drift with the callback's own duration. A long stall restarts the
-// schedule instead of firing a burst.
-void clock_thread() {
-    timespec due;
-    clock_gettime(CLOCK_MONOTONIC, &due);
-    while (!g_clock_stop.load(std::memory_order_acquire)) {
-        due.tv_nsec += 1000000;
-        if (due.tv_nsec >= 1000000000) {
-            due.tv_nsec -= 1000000000;
-            ++due.tv_sec;
-        }
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
-        }
-        if (g_clock_stop.load(std::memory_order_acquire)) break;
-        clock_callback();
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec > due.tv_sec + 1) due = now;
-    }
-}
+void clock_thread() { run_clock(g_clock_stop, clock_callback); }
 
 }  // namespace
 

@@ -633,9 +633,20 @@ class Case:
         self.procs.stop_all()
 
 
+# Pixels of the drawn panel that the start-up fill does not have: background,
+# frame and face of key "A".
+PANEL_DRAWN = {(5, 5): 0x444444, (541, 11): 0x777777, (543, 13): 0xBBBBBB}
+
+
+def shows_panel(x, window):
+    """The window's pixels, read from the X server, show the drawn panel."""
+    got = x.pixels(window, list(PANEL_DRAWN))
+    return bool(got) and all(got[p] == v for p, v in PANEL_DRAWN.items())
+
+
 def panel_ready(program, screen, label="panel"):
     """The first full redraw has replaced the start-up fill."""
-    return program.wait_pixels(screen, {(5, 5): 0x444444, (541, 11): 0x777777, (543, 13): 0xBBBBBB}, label)
+    return program.wait_pixels(screen, PANEL_DRAWN, label)
 
 
 def case_midi_fanout(c):
@@ -1052,6 +1063,13 @@ def rss_kib(pid):
         return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
+def cpu_ticks(pid):
+    """utime + stime of the whole process (all threads), in clock ticks."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
 def case_midi_input(c):
     display = c.display()
     env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
@@ -1145,9 +1163,9 @@ CASES = {
 }
 
 
-
-def run_case(args, started, body):
+def run_case(args, body):
     """Runs `body()` and reports the case's verdict; the exit status."""
+    started = time.monotonic()
     try:
         body()
     except Failure as failure:
@@ -1176,7 +1194,6 @@ def main():
     parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout"])
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
-    started = time.monotonic()
 
     def body():
         if args.case == "icon_png":
@@ -1191,7 +1208,8 @@ def main():
             check(program and os.access(program, os.X_OK), "--program (or --probe) must name the built program")
             with_case(args, CASES[args.case])
 
-    return run_case(args, started, body)
+    return run_case(args, body)
+
 
 if __name__ == "__main__":
     sys.exit(main())

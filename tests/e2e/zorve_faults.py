@@ -23,11 +23,11 @@ import tempfile
 import time
 
 import zorve_e2e as e2e
-from zorve_e2e import Failure, check, expect, expect_silent, jack_ports, log, on_off, rss_kib, wait_for
+from zorve_e2e import (PANEL_DRAWN, Failure, check, cpu_ticks, expect, expect_silent, jack_ports, log,
+                       on_off, rss_kib, wait_for)
 
 A = (570, 25)  # key "A": note 89
 PAD1 = (160, 490)  # pad 1: controller 16
-PANEL = {(5, 5): 0x444444, (541, 11): 0x777777, (543, 13): 0xBBBBBB}
 A_HELD = {(543, 13): 0xFFFFFF, (541, 11): 0x444444, (598, 38): 0x777777}
 A_RELEASED = {(543, 13): 0xBBBBBB, (541, 11): 0x777777, (598, 38): 0x444444}
 SWITCH_BOXES = [(11, 378), (11, 396), (11, 414)]  # top-left pixel of switches 1-3
@@ -91,7 +91,7 @@ def kill_jack_under_program(c):
     env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"), with_jackd=jackd)
     rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(4)]
     program = c.program(display, env)
-    wait_drawn(c, program, PANEL, "the panel")
+    wait_drawn(c, program, PANEL_DRAWN, "the panel")
     program.click(*A)
     expect(rx, [1, 2, 3], on_off(0x90, 89), "click on A while JACK runs")
     jackd[0].send_signal(signal.SIGKILL)
@@ -149,7 +149,7 @@ def case_jack_without_midi(c):
     midi = subprocess.run(["jack_lsp", "-t"], env=env, capture_output=True, text=True, timeout=10).stdout
     check("midi" not in midi, f"the dummy server has MIDI ports:\n{midi}")
     program = c.program(display, env)
-    wait_drawn(c, program, PANEL, "the panel")
+    wait_drawn(c, program, PANEL_DRAWN, "the panel")
     # No output device: no switch is drawn, and the program registered no port.
     wait_drawn(c, program, {p: 0x444444 for p in SWITCH_BOXES}, "no port switches")
     ports, _ = program_clients(env)
@@ -168,7 +168,7 @@ def case_seven_destinations(c):
     display = c.display()
     env, rx = c.midi(receivers=7)
     program = c.program(display, env)
-    wait_drawn(c, program, PANEL, "the panel")
+    wait_drawn(c, program, PANEL_DRAWN, "the panel")
     wait_drawn(c, program, {p: 0xFFFFFF for p in SWITCH_BOXES}, "port switches 1-3")
     ports, ours = program_clients(env)
     log(f"JACK clients of the program with 7 destinations: {len(ours)} {ours}")
@@ -207,7 +207,7 @@ def case_input_flood(c):
     flood_start = time.monotonic()
     rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(2)]
     program = c.program(display, env)
-    wait_drawn(c, program, PANEL, "the panel under the flood", timeout=10)
+    wait_drawn(c, program, PANEL_DRAWN, "the panel under the flood", timeout=10)
     ports, ours = program_clients(env)
     for k in range(4):
         check(re.search(rf"^ZORVE_BUTTON[^:\n]*:in {k}\n\s+zflood:out {k}$", ports, re.M),
@@ -256,13 +256,6 @@ def case_input_flood(c):
     close_and_expect_zero(c, program)
 
 
-def cpu_ticks(pid):
-    """utime + stime of the whole process, in clock ticks."""
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])
-
-
 CASES = {
     "jack_killed": case_jack_killed,
     "jack_killed_many_messages": case_jack_killed_many_messages,
@@ -280,7 +273,6 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
-    started = time.monotonic()
 
     def body():
         e2e.require_tools(list(e2e.REQUIRED_TOOLS))
@@ -289,7 +281,8 @@ def main():
               "--flood must name the built flood client")
         e2e.with_case(args, CASES[args.case])
 
-    return e2e.run_case(args, started, body)
+    return e2e.run_case(args, body)
+
 
 if __name__ == "__main__":
     sys.exit(main())
