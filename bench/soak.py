@@ -9,9 +9,11 @@ stay flat after the warm-up; at the end no key may be left on (every 127
 followed by its 0), and the program must close with status 0.
 
 Leak check: a short run under valgrind's memcheck (--leak-check=full) with
-the same servers: start, clicks on every key, close. Reports the definitely
-lost bytes; only leaks inside third-party libraries are suppressed
-(bench/valgrind-libs.supp), and the suppressed total is printed too.
+the same servers: start, clicks on every key, close. So slowed down, the
+program's JACK clients miss cycles and JACK drops some messages, so there
+only their order is checked. Reports the definitely lost bytes; only leaks
+inside third-party libraries are suppressed (bench/valgrind-libs.supp), and
+the suppressed total is printed too.
 
 The keys (rectangle, status, number) are read from src/panel/key_table.cpp.
 The program allows one copy per user: run this alone, or as root in a private
@@ -59,15 +61,18 @@ def panel_keys():
 class Stream:
     """What device 1 must receive, checked against what it did as it arrives."""
 
-    def __init__(self, receiver):
+    def __init__(self, receiver, strict=True):
         self.rx = receiver
         self.expected = []  # (time sent, bytes)
         self.checked = 0
+        self.strict = strict  # off: checked once at the end, with losses allowed (subsequence)
 
     def sent(self, message):
         self.expected.append((time.monotonic(), message))
 
     def check(self, late_after=1.0):
+        if not self.strict:
+            return
         with self.rx.lock:
             got = [m for _, m in self.rx.messages[self.checked:]]
         for i, message in enumerate(got):
@@ -216,12 +221,23 @@ def valgrind_leaks(args, keys):
         program = e2e.Program(c.procs, wrapper, display, env, c.x, os.path.join(args.out, "soak-valgrind-out.log"))
         wait_for(lambda: shows_panel(c.x, program.window), 120, "the drawn panel under valgrind", interval=0.1)
         log(f"under valgrind: panel drawn after {time.monotonic() - start:.1f} s")
-        stream = Stream(rx[1])
+        # Slowed down many times, the program's JACK clients miss cycles, and
+        # JACK drops what a late client writes: delivery is the soak's check,
+        # here only order and the absence of strays are.
+        stream = Stream(rx[1], strict=False)
         count = max(len(keys), int(args.valgrind_seconds * 5))
         click_keys(c, program, keys, count, 5, stream)
-        wait_for(lambda: rx[1].count() >= len(stream.expected), 20, "the messages under valgrind")
-        stream.check(late_after=20)
-        log(f"under valgrind: {count} clicks, all {len(stream.expected)} messages arrived at device 1")
+        want = [m for _, m in stream.expected]
+        try:
+            wait_for(lambda: rx[1].count() >= len(want), 20, "the messages under valgrind")
+        except Failure:
+            pass
+        got = [m for _, m in rx[1].messages]
+        rest = iter(want)
+        check(got and all(any(m == w for w in rest) for m in got),
+              f"under valgrind device 1 got messages out of order or not sent: {[m.hex(' ') for m in got]}")
+        log(f"under valgrind: {count} clicks, {len(got)} of {len(want)} messages arrived at device 1 in order; "
+            f"{late_clients(c)}")
         c.x.request_close(program.window)
         status = program.exit_status(120)
         check(status == 0, f"exit status {status} under valgrind")
