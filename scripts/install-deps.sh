@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   # build
-  cmake ninja-build g++ pkg-config googletest libbenchmark-dev clang libclang-rt-14-dev
+  cmake ninja-build g++ pkg-config googletest libbenchmark-dev clang libclang-rt-14-dev clang-format
   # Linux program
   libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core librtmidi-dev libjack-jackd2-dev libpng-dev
   # Windows cross-build and its tests

@@ -158,14 +158,14 @@ TEST_F(Shell, MiddleButtonWheelSendsOnePair) {
 }
 
 TEST_F(Shell, KeyboardTable) {
-    for (int vk : {48, 57, 96, 105, 13, 8, 46, 27, 65, 112, 0, 255}) shell_key_down(vk);
+    for (int vk : {48, 57, 96, 105, 13, 8, 46, 27, 65, 112, 0, 255}) shell_key_down(KeyCode(vk));
     EXPECT_TRUE(fake::world().sent.empty());
     EXPECT_EQ(g_app.redraw_flags, REDRAW_FULL);  // still only the start-up value
     g_app.redraw_flags = 0;
-    shell_key_down(38);
+    shell_key_down(KEY_UP);
     EXPECT_EQ(g_app.redraw_flags, REDRAW_FULL);
     shell_middle_down();  // arrows step by one whatever the wheel step
-    shell_key_down(40);
+    shell_key_down(KEY_DOWN);
     EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(114, 127), note(114, 0), note(115, 127), note(115, 0)}));
 }
 

@@ -46,6 +46,9 @@ int32_t wheel_word(WPARAM wparam) { return static_cast<int32_t>(static_cast<uint
 
 uint32_t pointer_word(LPARAM lparam) { return static_cast<uint32_t>(lparam); }
 
+// KeyCode shares the virtual-key numbering; codes beyond a byte are no key.
+KeyCode key_code(WPARAM vk) { return vk <= 0xFF ? static_cast<KeyCode>(vk) : KEY_NONE; }
+
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
         case WM_CREATE: return shell_create(hwnd) ? 0 : -1;
@@ -63,7 +66,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         case WM_MBUTTONDOWN: shell_middle_down(); return 0;
         case WM_MBUTTONUP: shell_middle_up(); return 0;
         case WM_MOUSEWHEEL: shell_wheel(wheel_word(wparam)); return 0;
-        case WM_KEYDOWN: shell_key_down(static_cast<int>(wparam)); return 0;
+        case WM_KEYDOWN: shell_key_down(key_code(wparam)); return 0;
         case WM_DROPFILES:
             // Accepted and ignored; the drop's memory is still ours to free.
             DragFinish(reinterpret_cast<HDROP>(wparam));

@@ -4,10 +4,10 @@
 #include "app/shell.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "app/app_state.h"
 #include "app/platform.h"
+#include "base/program.h"
 #include "midi/device_table.h"
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
@@ -129,20 +129,20 @@ void shell_wheel(int32_t delta) {
     mark_dirty(REDRAW_FULL);
 }
 
-void shell_key_down(int vk) {
-    if (vk >= 48 && vk <= 57) {
-        post_event(EV_KEY, vk - 48);
-    } else if (vk >= 96 && vk <= 105) {
-        post_event(EV_KEY, vk - 96);
-    } else if (vk == 13) {
+void shell_key_down(KeyCode key) {
+    if (key >= KEY_DIGIT_0 && key <= KEY_DIGIT_9) {
+        post_event(EV_KEY, key - KEY_DIGIT_0);
+    } else if (key >= KEY_KEYPAD_0 && key <= KEY_KEYPAD_9) {
+        post_event(EV_KEY, key - KEY_KEYPAD_0);
+    } else if (key == KEY_ENTER) {
         post_event(EV_KEY, 10);
-    } else if (vk == 8 || vk == 46) {
+    } else if (key == KEY_BACKSPACE || key == KEY_DELETE) {
         post_event(EV_KEY, 11);
-    } else if (vk == 27) {
+    } else if (key == KEY_ESCAPE) {
         post_event(EV_CANCEL, 0);
-    } else if (vk == 38 || vk == 40) {
+    } else if (key == KEY_UP || key == KEY_DOWN) {
         // The arrows step by one whatever the wheel step.
-        post_event(EV_WHEEL, vk == 38 ? 1 : -1);
+        post_event(EV_WHEEL, key == KEY_UP ? 1 : -1);
         mark_dirty(REDRAW_FULL);
     }
 }
@@ -176,10 +176,12 @@ int run_entry() {
     platform_screen_size(&screen_w, &screen_h);
     int w = 0, h = 0;
     window_size(screen_w, screen_h, &w, &h);
+    // Deliberately silent and successful: a class that cannot be registered
+    // ends the program without a word, as it always has; callers rely on 0.
     if (!platform_register_class()) return 0;
     void* window = platform_create_window(w, h);
     if (!window) {
-        std::fprintf(stderr, "zorve-button: the main window could not be created\n");
+        report_error("the main window could not be created");
         return 2;
     }
     platform_show_window(window);

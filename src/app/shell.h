@@ -23,9 +23,24 @@ void shell_middle_down();
 void shell_middle_up();
 // Signed wheel delta: negative is rolled toward the user (step +, note 114).
 void shell_wheel(int32_t delta);
-// Virtual-key code with Windows numbering (digits 48-57, keypad 96-105, Enter
-// 13, Backspace 8, Delete 46, Escape 27, Up 38, Down 40).
-void shell_key_down(int vk);
+// The keys the panel answers. Each platform layer translates its own key codes
+// into these at its edge. The values are the Windows virtual-key numbers, so
+// the Win32 layer's translation is a range check; any other value is a key
+// the panel ignores.
+enum KeyCode : int {
+    KEY_NONE = 0,
+    KEY_BACKSPACE = 8,
+    KEY_ENTER = 13,
+    KEY_ESCAPE = 27,
+    KEY_UP = 38,
+    KEY_DOWN = 40,
+    KEY_DELETE = 46,
+    KEY_DIGIT_0 = 48,  // main row, through KEY_DIGIT_9
+    KEY_DIGIT_9 = 57,
+    KEY_KEYPAD_0 = 96,  // number pad, through KEY_KEYPAD_9
+    KEY_KEYPAD_9 = 105,
+};
+void shell_key_down(KeyCode key);
 // Returns the dispatch result, never 0: the platform then picks the cursor.
 int shell_set_cursor();
 void shell_timer();
@@ -50,4 +65,5 @@ int run_program();
 
 constexpr const char* APP_TITLE = "ZORVE_BUTTON";
 constexpr const char* APP_CLASS = "PC_ZORVE";
+// Spelt so on purpose: users and scripts know the box by this exact text.
 constexpr const char* SECOND_INSTANCE_TEXT = "Proram still running?";

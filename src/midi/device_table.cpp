@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/app_state.h"
-#include "panel/panel.h"
 
 namespace {
 
@@ -45,6 +43,6 @@ void midi_out_short(const DeviceTable& t, int device, int status, int data1, int
 
 void send_to_ports(int status, int data1, int data2) {
     for (int k = 1; k <= PORT_COUNT; ++k) {
-        if (g_panel.port_enable[k - 1]) midi_out_short(g_app.devices, k, status, data1, data2);
+        if (port_enabled(k)) midi_out_short(run_devices(), k, status, data1, data2);
     }
 }

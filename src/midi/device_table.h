@@ -6,6 +6,7 @@
 #include "midi/midi_ports.h"
 
 constexpr int MAX_INPUTS = 4;
+constexpr int PORT_COUNT = 3;  // switchable output ports 1..3
 constexpr int MAX_OUTPUTS = 5;
 constexpr int NAME_SLOT = 40;       // bytes per name slot, zero-filled
 constexpr int MIDI_NAME_COPY = 32;  // at most this many name bytes are kept
@@ -34,3 +35,9 @@ void midi_out_short(const DeviceTable& table, int device, int status, int data1,
 // Sends to output devices 1, 2, 3 in that order where the port is enabled;
 // device 0 never receives.
 void send_to_ports(int status, int data1, int data2);
+
+// Owned by the layers above and defined there, resolved at link time: the
+// devices of this run (application) and whether port k = 1..3 is switched on
+// (panel).
+const DeviceTable& run_devices();
+bool port_enabled(int k);

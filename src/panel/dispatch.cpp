@@ -1,5 +1,4 @@
 // The dispatcher, the hit test, the data wheel and the key behaviour.
-#include "app/app_state.h"
 #include "midi/device_table.h"
 #include "panel/draw.h"
 #include "panel/panel.h"
@@ -44,7 +43,7 @@ void dispatch(int event, int arg) {
 
 bool hit_test(int event, const Rect& r) {
     if (!is_pointer_event(event)) return true;
-    const int px = g_app.pointer_x, py = g_app.pointer_y;
+    const auto [px, py] = pointer_position();
     return px >= r.x && px < r.x + r.w && py >= r.y && py < r.y + r.h;
 }
 

@@ -3,10 +3,9 @@
 #pragma once
 #include <cstdint>
 
+#include "midi/device_table.h"
 #include "panel/events.h"
 #include "panel/key_table.h"
-
-constexpr int PORT_COUNT = 3;  // switchable output ports 1..3
 
 struct Panel {
     int16_t pressed[KEY_COUNT] = {};    // 0 released, 1 pressed
@@ -31,6 +30,10 @@ int port_switch_event(int k, int event, int arg);  // k = 1..3
 
 // Switch k exists when more than k output devices were counted.
 bool port_switch_exists(int k);
+
+// Owned by the application and defined there: the last stored pointer
+// position, in frame-buffer pixels.
+Point pointer_position();
 
 // Hit rectangle of switch k (k = 1..3); the drawn box sits 2 px higher.
 Rect port_switch_hit_rect(int k);

@@ -1,6 +1,5 @@
 // Output-port switches: each toggles one PortEnable flag and shows its state
 // beside the name of its output device.
-#include "app/app_state.h"
 #include "panel/panel.h"
 #include "render/primitives.h"
 #include "render/render_context.h"
@@ -18,7 +17,9 @@ int box_top(int k) { return BOX_TOP + SWITCH_PITCH * (k - 1); }
 
 }  // namespace
 
-bool port_switch_exists(int k) { return g_app.devices.output_count > k; }
+bool port_switch_exists(int k) { return run_devices().output_count > k; }
+
+bool port_enabled(int k) { return g_panel.port_enable[k - 1] != 0; }
 
 Rect port_switch_hit_rect(int k) { return {SWITCH_X, box_top(k) + HIT_OFFSET, SWITCH_W, SWITCH_H}; }
 
@@ -41,7 +42,7 @@ int port_switch_event(int k, int event, int /*arg*/) {
         else
             draw_text(rc, OFF_X, top, "OFF", 255);
         select_font(rc, NAME_FONT);
-        draw_text(rc, NAME_X, top + 1, g_app.devices.output_name[k], 0);
+        draw_text(rc, NAME_X, top + 1, run_devices().output_name[k], 0);
         return 0;
     }
     default:

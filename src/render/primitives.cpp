@@ -133,14 +133,14 @@ void bevel_box(RenderContext& rc, int pressed, int x_, int y_, int width, int he
     // Every key of the panel: a box wholly inside the buffer, where no
     // clipping rule applies.
     if (rc.pixels && w >= 7 && h >= 7 && x >= 0 && y >= 0 && x + w <= FB_WIDTH && y + h <= FB_HEIGHT) {
-        bevel_rows(rc, x, y, w, h, pixel_of(250), pixel_of(face), pixel_of(upper), pixel_of(lower));
+        bevel_rows(rc, x, y, w, h, pixel_of(BEVEL_FRAME), pixel_of(face), pixel_of(upper), pixel_of(lower));
         return;
     }
     // Outer frame, one pixel wide, corners left open.
-    hline_band(rc, sat(x + 1), y_, sat(w - 2), 1, 250);
-    hline_band(rc, sat(x + 1), sat(y + h - 1), sat(w - 2), 1, 250);
-    vline_band(rc, x_, sat(y + 1), sat(h - 2), 1, 250);
-    vline_band(rc, sat(x + w - 1), sat(y + 1), sat(h - 2), 1, 250);
+    hline_band(rc, sat(x + 1), y_, sat(w - 2), 1, BEVEL_FRAME);
+    hline_band(rc, sat(x + 1), sat(y + h - 1), sat(w - 2), 1, BEVEL_FRAME);
+    vline_band(rc, x_, sat(y + 1), sat(h - 2), 1, BEVEL_FRAME);
+    vline_band(rc, sat(x + w - 1), sat(y + 1), sat(h - 2), 1, BEVEL_FRAME);
     fill_rect(rc, sat(x + 3), sat(y + 3), sat(w - 6), sat(h - 6), face);
     // Two-pixel edges: raised (light upper-left) or sunken when pressed.
     hline_band(rc, sat(x + 1), sat(y + 1), sat(w - 2), 2, upper);

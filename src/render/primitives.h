@@ -7,6 +7,7 @@
 struct RenderContext;
 
 constexpr int BEVEL_MIN = 5;
+constexpr int BEVEL_FRAME = 250;  // outer frame of every bevel box, whatever its colour arguments
 
 void fill_rect(RenderContext& rc, int x, int y, int width, int height, int color);
 void hline_band(RenderContext& rc, int x, int y, int length, int thickness, int color);

@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 5: shell_middle_down(); break;
         case 6: shell_middle_up(); break;
         case 7: shell_wheel(int32_t(in.u32())); break;
-        case 8: shell_key_down(in.byte()); break;
+        case 8: shell_key_down(KeyCode(in.byte())); break;
         case 9:
             fake::world().time_ms += in.byte();
             clock_callback();
