@@ -34,6 +34,20 @@ add_custom_command(OUTPUT ${ZORVE_ICON_PNG}
   COMMENT "Writing the program icon as PNG")
 add_custom_target(zorve-icon-png ALL DEPENDS ${ZORVE_ICON_PNG})
 
+# Developer tool: the key table as text, for scripts that click every key
+# (bench/soak.py), with its own check against the e2e cases' key list.
+add_executable(zorve-print-key-table ${ZORVE_ROOT}/tools/print_key_table.cpp)
+target_link_libraries(zorve-print-key-table PRIVATE zorve_core)
+target_compile_options(zorve-print-key-table PRIVATE ${ZORVE_WARNINGS})
+set_target_properties(zorve-print-key-table PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND)
+  add_test(NAME key_table_tool
+    COMMAND ${Python3_EXECUTABLE} ${ZORVE_ROOT}/tests/e2e/zorve_e2e.py
+            --key-table $<TARGET_FILE:zorve-print-key-table> key_table_tool)
+  set_tests_properties(key_table_tool PROPERTIES TIMEOUT 30)
+endif()
+
 install(TARGETS zorve-button RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${ZORVE_ROOT}/data/zorve-button.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${ZORVE_ICON_PNG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
