@@ -15,7 +15,7 @@
   latency    click to MIDI: an XTest button press to its arrival at a JACK
              receiver, at JACK periods of 256 and 64 frames (48 kHz).
 
-Runs its own Xvfb and JACK servers (tests/e2e/zorve_e2e.py). The program
+Runs its own Xvfb and JACK servers (tests/e2e/e2e_lib.py). The program
 allows one copy per user: run this alone, or as root in a private network
 namespace (`unshare -n`), where the single-instance marker of other copies
 is not seen. Exit status 1 when a target is missed.
@@ -34,9 +34,12 @@ import sys
 import tempfile
 import time
 
+# The e2e harness lives in tests/e2e; no bytecode cache is written into the
+# source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import zorve_e2e as e2e  # noqa: E402
-from zorve_e2e import Failure, check, cpu_ticks, jack_env, log, shows_panel, wait_for  # noqa: E402
+import e2e_lib as e2e  # noqa: E402
+from e2e_lib import Failure, check, cpu_ticks, jack_env, log, shows_panel, wait_for  # noqa: E402
 
 A = (570, 25)
 TICK = os.sysconf("SC_CLK_TCK")

@@ -15,47 +15,40 @@ only their order is checked. Reports the definitely lost bytes; only leaks
 inside third-party libraries are suppressed (bench/valgrind-libs.supp), and
 the suppressed total is printed too.
 
-The keys (rectangle, status, number) are read from src/panel/key_table.cpp.
+The keys (rectangle, status, number) are the program's own table, printed by
+the developer tool zorve-print-key-table (looked for beside the program unless
+--key-table names it).
 The program allows one copy per user: run this alone, or as root in a private
 network namespace (`unshare -n`). Exit status 0 when everything held.
 
-Usage: soak.py --program build/linux/zorve-button [--seconds 600] [--rate 20]
-               [--valgrind-seconds 20 | --no-valgrind]
+Usage: soak.py --program build/linux/zorve-button [--key-table PATH] [--seconds 600]
+               [--rate 20] [--valgrind-seconds 20 | --no-valgrind] [--no-soak]
 """
 
 import argparse
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-import zorve_e2e as e2e  # noqa: E402
-from zorve_e2e import Failure, check, cpu_ticks, log, rss_kib, shows_panel, wait_for  # noqa: E402
+# The e2e harness lives in tests/e2e; no bytecode cache is written into the
+# source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import e2e_lib as e2e  # noqa: E402
+from e2e_lib import Failure, check, cpu_ticks, log, rss_kib, shows_panel, wait_for  # noqa: E402
 
-KEY_TABLE = os.path.join(HERE, "..", "src", "panel", "key_table.cpp")
+HERE = os.path.dirname(os.path.abspath(__file__))
 SUPPRESSIONS = os.path.join(HERE, "valgrind-libs.supp")
-NOTE, CC = 0x90, 0xB0
 TICK = os.sysconf("SC_CLK_TCK")
 
 
-def panel_keys():
+def panel_keys(tool):
     """[(label, centre, status, number)] of the 90 keys, in table order."""
-    with open(KEY_TABLE) as f:
-        text = f.read()
-    table = text[text.index("const PanelKey KeyTable"):]
-    keys = []
-    row = re.compile(r"^\s*(label|two_line|arrow|bar)\(\{(\d+), (\d+), (\d+), (\d+)\}, (?:(NOTE|CC), )?(\d+)", re.M)
-    for kind, x, y, w, h, status, number in row.findall(table):
-        x, y, w, h = int(x), int(y), int(w), int(h)
-        keys.append((f"{kind} at ({x}, {y})", (x + w // 2, y + h // 2), CC if status == "CC" else NOTE,
-                     int(number)))
-    check(len(keys) == 90, f"read {len(keys)} keys from {KEY_TABLE}, want 90")
-    return keys
+    return [(f"{label} at ({x}, {y})", (x + w // 2, y + h // 2), status, number)
+            for _, (x, y, w, h), status, number, label in e2e.key_table(tool)]
 
 
 class Stream:
@@ -256,6 +249,7 @@ def valgrind_leaks(args, keys):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", required=True)
+    parser.add_argument("--key-table", help="the zorve-print-key-table tool (default: beside --program)")
     parser.add_argument("--seconds", type=float, default=600)
     parser.add_argument("--rate", type=float, default=20, help="clicks a second")
     parser.add_argument("--valgrind-seconds", type=float, default=20)
@@ -265,9 +259,10 @@ def main():
     args = parser.parse_args()
     e2e.require_tools(["Xvfb", "jackd", "jack_lsp", "jack_midi_dump", "xdotool", "stdbuf"])
     check(os.access(args.program, os.X_OK), f"no program at {args.program}")
+    key_table = args.key_table or os.path.join(os.path.dirname(os.path.abspath(args.program)), "zorve-print-key-table")
     os.makedirs(args.out, exist_ok=True)
     try:
-        keys = panel_keys()
+        keys = panel_keys(key_table)
         if not args.no_soak:
             soak(args, keys)
         if not args.no_valgrind:

@@ -1,544 +1,31 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the Linux program, run against real parts.
-
-Each case starts its own Xvfb (the server picks a free display) and, where it
-needs MIDI, its own JACK server with a unique name and jack_midi_dump
-receivers registered before the program starts, so receiver k is the
-program's output device k. Input comes from xdotool (XTest); screenshots from
-ImageMagick's `import -window root`; the window close request and the window
-lookups go straight to Xlib through ctypes.
+"""End-to-end tests of the Linux program, run against real parts through the
+harness in e2e_lib.py: each case starts its own Xvfb and, where it needs MIDI,
+its own JACK server with jack_midi_dump receivers.
 
 Usage: zorve_e2e.py --program PATH [--out DIR] CASE
        zorve_e2e.py --png PATH icon_png
+       zorve_e2e.py --key-table PATH key_table_tool
 Exit status 0 when the case passed; every wait has a deadline.
 """
 
 import argparse
-import ctypes
-import ctypes.util
 import os
 import re
-import select
 import shutil
 import signal
 import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
-# ----------------------------------------------------------------- basics
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def wait_for(predicate, timeout, what, interval=0.02):
-    """Polls predicate until it returns a true value; that value is returned."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise Failure(f"timed out after {timeout:.1f} s waiting for {what}")
-        time.sleep(interval)
-
-
-def log(*parts):
-    print(*parts, flush=True)
-
-
-REQUIRED_TOOLS = {
-    "Xvfb": "xvfb",
-    "jackd": "jackd2",
-    "jack_midiseq": "jackd2",
-    "jack_lsp": "jackd2",
-    "jack_midi_dump": "jackd2",
-    "xdotool": "xdotool",
-    "import": "imagemagick",
-    "convert": "imagemagick",
-    "stdbuf": "coreutils",
-}
-
-
-def require_tools(names):
-    missing = [f"{n} (Debian package {REQUIRED_TOOLS[n]})" for n in names if not shutil.which(n)]
-    check(not missing, "missing tools: " + ", ".join(missing))
-
-
-LIBC = ctypes.CDLL(None, use_errno=True)
-PR_SET_PDEATHSIG = 1
-
-
-def die_with_parent():
-    # Runs in the child before exec: a harness killed by a CTest timeout
-    # takes its servers and the program with it, and they still end cleanly.
-    LIBC.prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
-
-
-class Processes:
-    """Everything a case starts; stopped in reverse order, by pid, at the end."""
-
-    def __init__(self):
-        self.started = []
-
-    def start(self, args, **kw):
-        proc = subprocess.Popen(args, preexec_fn=die_with_parent, **kw)
-        self.started.append(proc)
-        return proc
-
-    def stop_all(self):
-        for proc in reversed(self.started):
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=3)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait(timeout=3)
-
-
-# ------------------------------------------------------------------- Xlib
-
-
-class XClientMessageEvent(ctypes.Structure):
-    _fields_ = [
-        ("type", ctypes.c_int),
-        ("serial", ctypes.c_ulong),
-        ("send_event", ctypes.c_int),
-        ("display", ctypes.c_void_p),
-        ("window", ctypes.c_ulong),
-        ("message_type", ctypes.c_ulong),
-        ("format", ctypes.c_int),
-        ("l", ctypes.c_long * 5),
-    ]
-
-
-class XEvent(ctypes.Union):
-    _fields_ = [("type", ctypes.c_int), ("xclient", XClientMessageEvent), ("pad", ctypes.c_long * 24)]
-
-
-class XWindowAttributes(ctypes.Structure):
-    _fields_ = [
-        ("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int), ("height", ctypes.c_int),
-        ("border_width", ctypes.c_int), ("depth", ctypes.c_int), ("visual", ctypes.c_void_p),
-        ("root", ctypes.c_ulong), ("c_class", ctypes.c_int), ("bit_gravity", ctypes.c_int),
-        ("win_gravity", ctypes.c_int), ("backing_store", ctypes.c_int), ("backing_planes", ctypes.c_ulong),
-        ("backing_pixel", ctypes.c_ulong), ("save_under", ctypes.c_int), ("colormap", ctypes.c_ulong),
-        ("map_installed", ctypes.c_int), ("map_state", ctypes.c_int), ("all_event_masks", ctypes.c_long),
-        ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
-        ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p),
-    ]
-
-
-IS_VIEWABLE = 2
-CLIENT_MESSAGE = 33
-
-
-class X:
-    """A client connection for finding windows, reading their properties,
-    asking them to close and faking button presses."""
-
-    def __init__(self, display):
-        self.lib = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-        lib = self.lib
-        lib.XOpenDisplay.restype = ctypes.c_void_p
-        lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        lib.XDefaultRootWindow.restype = ctypes.c_ulong
-        lib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        lib.XInternAtom.restype = ctypes.c_ulong
-        lib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        lib.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
-                                   ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
-                                   ctypes.POINTER(ctypes.c_uint)]
-        lib.XGetWindowProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_long,
-                                           ctypes.c_long, ctypes.c_int, ctypes.c_ulong,
-                                           ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_int),
-                                           ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_ulong),
-                                           ctypes.POINTER(ctypes.c_void_p)]
-        lib.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(XWindowAttributes)]
-        lib.XTranslateCoordinates.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_int,
-                                              ctypes.c_int, ctypes.POINTER(ctypes.c_int),
-                                              ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_ulong)]
-        lib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                                   ctypes.POINTER(XEvent)]
-        lib.XFree.argtypes = [ctypes.c_void_p]
-        lib.XFlush.argtypes = [ctypes.c_void_p]
-        lib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        # Errors about windows that vanished between listing and reading are
-        # expected; without a handler Xlib would end this process.
-        self.handler_type = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
-        self.handler = self.handler_type(lambda d, e: 0)
-        lib.XSetErrorHandler(self.handler)
-        self.dpy = lib.XOpenDisplay(display.encode())
-        check(self.dpy, f"cannot open X display {display}")
-        self.root = lib.XDefaultRootWindow(self.dpy)
-        self.xtst = ctypes.CDLL(ctypes.util.find_library("Xtst") or "libXtst.so.6")
-        self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
-        self.xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
-                                                   ctypes.c_ulong]
-        lib.XGetImage.restype = ctypes.c_void_p
-        lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
-                                  ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        lib.XGetPixel.restype = ctypes.c_ulong
-        lib.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
-        lib.XDestroyImage.argtypes = [ctypes.c_void_p]
-
-    def close(self):
-        if self.dpy:
-            self.lib.XCloseDisplay(self.dpy)
-            self.dpy = None
-
-    def atom(self, name):
-        return self.lib.XInternAtom(self.dpy, name.encode(), 0)
-
-    def property(self, window, name, kind=0):
-        """(type atom, format, raw items) or None."""
-        actual_type, actual_format = ctypes.c_ulong(), ctypes.c_int()
-        nitems, after, data = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
-        status = self.lib.XGetWindowProperty(self.dpy, window, self.atom(name), 0, 1 << 20, 0, kind,
-                                             ctypes.byref(actual_type), ctypes.byref(actual_format),
-                                             ctypes.byref(nitems), ctypes.byref(after), ctypes.byref(data))
-        if status != 0 or not data.value:
-            return None
-        try:
-            if actual_format.value == 8:
-                items = ctypes.string_at(data.value, nitems.value)
-            elif actual_format.value == 32:  # Xlib hands 32-bit items over as longs
-                items = list((ctypes.c_long * nitems.value).from_address(data.value))
-            else:
-                items = None
-        finally:
-            self.lib.XFree(data)
-        return (actual_type.value, actual_format.value, items)
-
-    def name(self, window):
-        for prop in ("_NET_WM_NAME", "WM_NAME"):
-            value = self.property(window, prop)
-            if value and isinstance(value[2], bytes):
-                return value[2].decode("utf-8", "replace")
-        return None
-
-    def top_windows(self):
-        root_ret, parent_ret = ctypes.c_ulong(), ctypes.c_ulong()
-        children, n = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
-        if not self.lib.XQueryTree(self.dpy, self.root, ctypes.byref(root_ret), ctypes.byref(parent_ret),
-                                   ctypes.byref(children), ctypes.byref(n)):
-            return []
-        windows = [children[i] for i in range(n.value)]
-        if children:
-            self.lib.XFree(children)
-        return windows
-
-    def viewable(self, window):
-        attrs = XWindowAttributes()
-        if not self.lib.XGetWindowAttributes(self.dpy, window, ctypes.byref(attrs)):
-            return False
-        return attrs.map_state == IS_VIEWABLE
-
-    def find(self, title):
-        """Viewable top-level windows whose title is exactly `title`."""
-        return [w for w in self.top_windows() if self.name(w) == title and self.viewable(w)]
-
-    def geometry(self, window):
-        """(x, y, width, height) of the client area in root coordinates."""
-        attrs = XWindowAttributes()
-        check(self.lib.XGetWindowAttributes(self.dpy, window, ctypes.byref(attrs)), "window vanished")
-        x, y, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
-        self.lib.XTranslateCoordinates(self.dpy, window, self.root, 0, 0, ctypes.byref(x), ctypes.byref(y),
-                                       ctypes.byref(child))
-        return (x.value, y.value, attrs.width, attrs.height)
-
-    def request_close(self, window):
-        """What a window manager sends for the close button: WM_DELETE_WINDOW."""
-        event = XEvent()
-        event.xclient.type = CLIENT_MESSAGE
-        event.xclient.window = window
-        event.xclient.message_type = self.atom("WM_PROTOCOLS")
-        event.xclient.format = 32
-        event.xclient.l[0] = self.atom("WM_DELETE_WINDOW")
-        event.xclient.l[1] = 0  # CurrentTime
-        self.lib.XSendEvent(self.dpy, window, 0, 0, ctypes.byref(event))
-        self.lib.XFlush(self.dpy)
-
-    def fake_button(self, button, press):
-        self.xtst.XTestFakeButtonEvent(self.dpy, button, 1 if press else 0, 0)
-        self.lib.XFlush(self.dpy)
-
-    def fake_motion(self, x, y):
-        """Moves the pointer to (x, y) in root coordinates."""
-        self.xtst.XTestFakeMotionEvent(self.dpy, -1, x, y, 0)
-        self.lib.XFlush(self.dpy)
-
-    def pixels(self, window, points):
-        """{(x, y): 0xRRGGBB} read from the server's copy of the window's
-        client area (window coordinates, 24-bit TrueColor), or None while the
-        window cannot be read (not yet mapped, gone). No screenshot file."""
-        xs, ys = [p[0] for p in points], [p[1] for p in points]
-        x0, y0 = min(xs), min(ys)
-        image = self.lib.XGetImage(self.dpy, window, x0, y0, max(xs) - x0 + 1, max(ys) - y0 + 1,
-                                   0xFFFFFFFF, 2)  # AllPlanes, ZPixmap
-        if not image:
-            return None
-        try:
-            return {p: self.lib.XGetPixel(image, p[0] - x0, p[1] - y0) & 0xFFFFFF for p in points}
-        finally:
-            self.lib.XDestroyImage(image)
-
-
-# ----------------------------------------------------------- servers
-
-
-def start_xvfb(procs, screen="1024x768x24", font_path=None):
-    """Starts Xvfb on a display it picks itself; returns ':N'."""
-    read_fd, write_fd = os.pipe()
-    args = ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen, "-nolisten", "tcp"]
-    if font_path:
-        args += ["-fp", font_path]
-    procs.start(args, pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    text = b""
-    deadline = time.monotonic() + 15
-    while not text.endswith(b"\n"):
-        remaining = deadline - time.monotonic()
-        check(remaining > 0, "Xvfb did not report its display")
-        ready, _, _ = select.select([read_fd], [], [], remaining)
-        if ready:
-            chunk = os.read(read_fd, 64)
-            check(chunk, "Xvfb exited before reporting its display")
-            text += chunk
-    os.close(read_fd)
-    return ":" + text.decode().strip()
-
-
-LSAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
-
-
-def jack_env(server):
-    env = dict(os.environ)
-    # A sanitizer build of the program reports the libraries' own leaks.
-    env["LSAN_OPTIONS"] = ":".join(filter(None, [env.get("LSAN_OPTIONS"), f"suppressions={LSAN_SUPPRESSIONS}"]))
-    env["JACK_DEFAULT_SERVER"] = server
-    env["JACK_NO_START_SERVER"] = "1"
-    return env
-
-
-def jack_ports(env, connections=False):
-    args = ["jack_lsp", "-c"] if connections else ["jack_lsp"]
-    try:
-        result = subprocess.run(args, env=env, capture_output=True, text=True, timeout=10)
-    except subprocess.TimeoutExpired:
-        # Seen once on a cold machine: the server hung on a client late in its first cycles.
-        raise Failure(f"jack_lsp got no answer in 10 s: JACK server {env.get('JACK_DEFAULT_SERVER')} is stuck")
-    return result.stdout if result.returncode == 0 else None
-
-
-def start_jack(procs, log_path, period=256, with_jackd=None):
-    """A dummy-driver JACK server under a name from a small pool. A server
-    that is killed keeps its slot in JACK's registry (eight slots per user)
-    until a server of the same name starts, so fresh names would use them up;
-    a name another run holds makes jackd exit and the next one is tried.
-    `period` is in frames at 48 kHz; `with_jackd`, a list, gets the server's
-    process appended."""
-    for slot in range(8):
-        server = f"zorve-e2e-{slot}"
-        env = jack_env(server)
-        if jack_ports(env) is not None:
-            continue  # running for another case: answering its clients would mix the two
-        with open(log_path, "w") as out:
-            jackd = procs.start(["jackd", "-n", server, "-d", "dummy", "-r", "48000", "-p", str(period)], env=env,
-                                stdout=out, stderr=subprocess.STDOUT)
-
-        def state():
-            if jackd.poll() is not None:
-                return "exited"
-            return "ready" if "system:" in (jack_ports(env) or "") else None
-
-        if wait_for(state, 20, f"the JACK server {server}") == "ready":
-            if with_jackd is not None:
-                with_jackd.append(jackd)
-            return env
-    with open(log_path) as f:
-        raise Failure(f"no JACK server could start: {f.read()[-600:]}")
-
-
-MESSAGE = re.compile(r"^\s*-?\d+:\s+((?:[0-9a-f]{2} )*[0-9a-f]{2})\b")
-
-
-class Receiver:
-    """A jack_midi_dump client; `messages` holds (arrival time, bytes) in order."""
-
-    def __init__(self, procs, env, name):
-        self.name = name
-        self.messages = []
-        self.seen = 0  # messages already accounted for by the case
-        self.lock = threading.Lock()
-        self.proc = procs.start(["stdbuf", "-oL", "jack_midi_dump", name], env=env, stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, text=True)
-        threading.Thread(target=self._read, daemon=True).start()
-        wait_for(lambda: f"{name}:input" in (jack_ports(env) or ""), 15, f"receiver {name}")
-
-    def _read(self):
-        for line in self.proc.stdout:
-            now = time.monotonic()
-            match = MESSAGE.match(line)
-            if match:
-                data = bytes(int(b, 16) for b in match.group(1).split())
-                with self.lock:
-                    self.messages.append((now, data))
-
-    def count(self):
-        with self.lock:
-            return len(self.messages)
-
-    def take(self, n, timeout=5.0):
-        """The next n messages not yet taken, waiting for them to arrive."""
-        wait_for(lambda: self.count() >= self.seen + n, timeout, f"{n} message(s) at {self.name}")
-        with self.lock:
-            got = self.messages[self.seen:self.seen + n]
-        self.seen += n
-        return got
-
-
-def hexs(messages):
-    return [m.hex(" ") for m in messages]
-
-
-# ------------------------------------------------------------ the program
-
-
-class Screen:
-    """Screenshots of the whole X screen, saved as PNG and read as RGB."""
-
-    def __init__(self, display, out_dir, case):
-        self.display = display
-        self.out_dir = out_dir
-        self.case = case
-        self.shots = 0
-
-    def shot(self, label):
-        self.shots += 1
-        path = os.path.join(self.out_dir, f"{self.case}-{self.shots:02d}-{label}.png")
-        env = dict(os.environ, DISPLAY=self.display)
-        subprocess.run(["import", "-window", "root", path], env=env, check=True, timeout=20,
-                       stderr=subprocess.DEVNULL)
-        ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, timeout=20,
-                             capture_output=True).stdout
-        return Image(ppm, path)
-
-
-class Image:
-    def __init__(self, ppm, path):
-        self.path = path
-        fields = []
-        pos = 0
-        while len(fields) < 4:
-            while ppm[pos:pos + 1].isspace():
-                pos += 1
-            if ppm[pos:pos + 1] == b"#":
-                pos = ppm.index(b"\n", pos) + 1
-                continue
-            end = pos
-            while not ppm[end:end + 1].isspace():
-                end += 1
-            fields.append(ppm[pos:end])
-            pos = end
-        check(fields[0] == b"P6" and fields[3] == b"255", f"unexpected screenshot format in {path}")
-        self.width, self.height = int(fields[1]), int(fields[2])
-        self.data = ppm[pos + 1:]
-
-    def rgb(self, x, y):
-        i = (y * self.width + x) * 3
-        r, g, b = self.data[i:i + 3]
-        return (r << 16) | (g << 8) | b
-
-    def region(self, x, y, w, h):
-        return [self.rgb(x + i, y + j) for j in range(h) for i in range(w)]
-
-
-class Program:
-    def __init__(self, procs, path, display, env, x, log_path):
-        self.x = x
-        self.path = path
-        env = dict(env, DISPLAY=display)
-        self.env = env
-        self.display = display
-        self.log_path = log_path
-        with open(log_path, "w") as out:
-            self.proc = procs.start([path], env=env, stdout=out, stderr=subprocess.STDOUT)
-        self.window = wait_for(lambda: self._window(), 20, "the ZORVE_BUTTON window")
-        self.origin = x.geometry(self.window)[:2]
-
-    def output(self):
-        with open(self.log_path) as f:
-            return f.read()
-
-    def _window(self):
-        if self.proc.poll() is not None:
-            raise Failure(f"the program exited early with status {self.proc.returncode}: {self.output()}")
-        found = self.x.find("ZORVE_BUTTON")
-        return found[0] if found else None
-
-    def xdo(self, *args):
-        subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=10)
-
-    # No --sync: it waits for a motion that never comes when the pointer is
-    # already there. xdotool's connection closes with XSync, so the server has
-    # moved the pointer before the next command's events.
-    def move(self, x, y):
-        self.xdo("mousemove", "--window", self.window, x, y)
-
-    def click(self, x, y, button=1):
-        self.move(x, y)
-        self.xdo("click", button)
-
-    def key(self, *names):
-        self.xdo("key", *names)
-
-    def focus(self):
-        self.xdo("windowfocus", "--sync", self.window)
-
-    def pixel(self, image, x, y):
-        return image.rgb(self.origin[0] + x, self.origin[1] + y)
-
-    def wait_pixels(self, screen, expected, label, timeout=10.0):
-        """Screenshots until every (x, y) -> 0xRRGGBB of `expected` holds."""
-        last = {}
-
-        def matches():
-            image = screen.shot(label)
-            last.clear()
-            last.update({p: self.pixel(image, *p) for p in expected})
-            return image if all(last[p] == v for p, v in expected.items()) else None
-
-        try:
-            return wait_for(matches, timeout, f"pixels of {label}", interval=0.05)
-        except Failure:
-            detail = ", ".join(f"{p}: {last.get(p, 0):06x} (want {v:06x})" for p, v in expected.items())
-            raise Failure(f"screen never showed {label}: {detail}")
-
-    def exit_status(self, timeout):
-        try:
-            return self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise Failure(f"the program did not exit within {timeout} s")
-
-
-def marker_free():
-    """The single-instance marker (an abstract socket) is not held by anyone."""
-    name = f"@PC_ZORVE-{os.getuid()}"
-    with open("/proc/net/unix") as f:
-        return not any(line.split()[-1] == name for line in f.readlines()[1:] if len(line.split()) >= 8)
-
+# The harness sits beside this script, so it is found without a path entry;
+# no bytecode cache is written into the source tree.
+sys.dont_write_bytecode = True
+from e2e_lib import (REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check, expect, expect_marker,  # noqa: E402
+                     expect_silent, jack_env, jack_ports, key_table, log, on_off, panel_ready, require_tools,
+                     rss_kib, run_case, start_jack, start_source, wait_for, with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -567,86 +54,8 @@ KEYS = [
     ("pad 16", (867, 495), 0xB0, 31),
 ]
 
-MARKER = ("A", (570, 25), 0x90, 89)
-
-
-def on_off(status, number):
-    return [bytes([status, number, 127]), bytes([status, number, 0])]
-
-
-def expect(receivers, devices, messages, what):
-    """Devices `devices` each get exactly `messages` next, in order."""
-    for d in devices:
-        got = [m for _, m in receivers[d].take(len(messages))]
-        check(got == messages, f"{what}: device {d} got {hexs(got)}, want {hexs(messages)}")
-
-
-def expect_marker(program, receivers, devices, after):
-    """Clicks the marker key; the devices' next messages must be its pair,
-    so nothing arrived from what was done just before."""
-    label, point, status, number = MARKER
-    program.click(*point)
-    expect(receivers, devices, on_off(status, number), f"marker click after {after}")
-
-
-def expect_silent(receivers, devices, settle=0.3):
-    """No device got more than the case accounted for. The other devices'
-    messages went out in the same dispatch, so a short settle suffices."""
-    time.sleep(settle)
-    for d in devices:
-        extra = receivers[d].messages[receivers[d].seen:]
-        check(not extra and receivers[d].count() == receivers[d].seen,
-              f"device {d} got unexpected messages {hexs([m for _, m in extra])}")
-
 
 # ------------------------------------------------------------------- cases
-
-
-class Case:
-    def __init__(self, args, name):
-        self.args = args
-        self.name = name
-        self.procs = Processes()
-        self.x = None
-        self.out = args.out
-        self.programs = 0
-        os.makedirs(self.out, exist_ok=True)
-
-    def display(self, **kw):
-        display = start_xvfb(self.procs, **kw)
-        self.x = X(display)
-        return display
-
-    def midi(self, receivers=4):
-        env = start_jack(self.procs, os.path.join(self.out, f"{self.name}-jackd.log"))
-        return env, [Receiver(self.procs, env, f"zr{k}") for k in range(receivers)]
-
-    def program(self, display, env):
-        wait_for(marker_free, 60, "another copy of the program (another test run?) to end")
-        self.programs += 1
-        log_path = os.path.join(self.out, f"{self.name}-program{self.programs}.log")
-        return Program(self.procs, self.args.program, display, env, self.x, log_path)
-
-    def close(self):
-        if self.x:  # before its server goes, or Xlib ends this process
-            self.x.close()
-        self.procs.stop_all()
-
-
-# Pixels of the drawn panel that the start-up fill does not have: background,
-# frame and face of key "A".
-PANEL_DRAWN = {(5, 5): 0x444444, (541, 11): 0x777777, (543, 13): 0xBBBBBB}
-
-
-def shows_panel(x, window):
-    """The window's pixels, read from the X server, show the drawn panel."""
-    got = x.pixels(window, list(PANEL_DRAWN))
-    return bool(got) and all(got[p] == v for p, v in PANEL_DRAWN.items())
-
-
-def panel_ready(program, screen, label="panel"):
-    """The first full redraw has replaced the start-up fill."""
-    return program.wait_pixels(screen, PANEL_DRAWN, label)
 
 
 def case_midi_fanout(c):
@@ -1018,13 +427,6 @@ def cut_name(full):
     return raw[:n]
 
 
-def start_source(c, env, name):
-    """A JACK MIDI source (jack_midiseq): note 60 on and off ten times a second."""
-    c.procs.start(["jack_midiseq", name, "4800", "0", "60", "2400"], env=env, stdout=subprocess.DEVNULL,
-                  stderr=subprocess.DEVNULL)
-    wait_for(lambda: f"{name}:out" in (jack_ports(env) or ""), 15, f"the MIDI source {name}")
-
-
 def case_midi_ports(c):
     env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
     start_source(c, env, "zsrc")
@@ -1056,18 +458,6 @@ def case_midi_ports(c):
     probe.stdin.close()
     check(probe.wait(timeout=10) == 0, "probe exit status")
     expect_silent(rx, [0, 1, 2])
-
-
-def rss_kib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
-
-
-def cpu_ticks(pid):
-    """utime + stime of the whole process (all threads), in clock ticks."""
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])
 
 
 def case_midi_input(c):
@@ -1146,6 +536,36 @@ def case_icon_png(args):
     check(teal == 16 * 36, f"{teal} teal pixels, want 16 squares of 36")
 
 
+def case_key_table_tool(args):
+    """zorve-print-key-table prints the program's table: every click point of
+    KEYS falls in exactly one printed rectangle, of that key's message."""
+    tool = args.key_table
+    keys = key_table(tool)
+    for label, (px, py), status, number in KEYS:
+        under = [k for k in keys if k[1][0] <= px < k[1][0] + k[1][2] and k[1][1] <= py < k[1][1] + k[1][3]]
+        check(len(under) == 1, f"{label} at {(px, py)} lies in {len(under)} printed keys, want 1")
+        check(under[0][2:4] == (status, number),
+              f"{label} at {(px, py)}: printed key {under[0]}, want status {status:#x} number {number}")
+    pairs = {k[2:4] for k in keys}
+    check(len(pairs) == len(keys), f"{len(keys) - len(pairs)} printed keys share a status and number")
+    for index, want in {0: "540 10 60 30 0x90 89 A", 6: "700 50 60 30 0x90 87 NEXT SQ",
+                        8: "655 200 60 60 0x90 13 [left arrow]", 11: "735 265 60 60 0x90 11 [down arrow]",
+                        29: "10 50 70 70 0x90 25 SEQ EDIT", 56: "460 215 50 50 0x90 112 [minus bar]",
+                        89: "845 480 45 30 0xB0 31 16"}.items():
+        _, (x, y, w, h), status, number, label = keys[index]
+        got = f"{x} {y} {w} {h} 0x{status:02X} {number} {label}"
+        check(got == want, f"printed key {index} is {got!r}, want {want!r}")
+
+    usage = subprocess.run([tool, "--help"], capture_output=True, text=True, timeout=10)
+    check(usage.returncode == 0 and usage.stdout.startswith("usage: zorve-print-key-table\n") and not usage.stderr,
+          f"--help: status {usage.returncode}, stdout {usage.stdout[:80]!r}, stderr {usage.stderr!r}")
+    for wrong in (["--bogus"], ["--help", "extra"]):
+        result = subprocess.run([tool, *wrong], capture_output=True, text=True, timeout=10)
+        check(result.returncode == 64 and not result.stdout and result.stderr.count("\n") == 1
+              and f"'{wrong[-1]}'" in result.stderr,
+              f"{wrong}: status {result.returncode} (want 64), stdout {result.stdout[:80]!r}, stderr {result.stderr!r}")
+
+
 CASES = {
     "midi_fanout": case_midi_fanout,
     "midi_input": case_midi_input,
@@ -1163,35 +583,15 @@ CASES = {
 }
 
 
-def run_case(args, body):
-    """Runs `body()` and reports the case's verdict; the exit status."""
-    started = time.monotonic()
-    try:
-        body()
-    except Failure as failure:
-        log(f"FAIL {args.case}: {failure}")
-        return 1
-    log(f"PASS {args.case} in {time.monotonic() - started:.1f} s")
-    return 0
-
-
-def with_case(args, run):
-    """`run(case)` on a fresh Case that is closed whatever happens."""
-    case = Case(args, args.case)
-    try:
-        run(case)
-    finally:
-        case.close()
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program")
     parser.add_argument("--png")
     parser.add_argument("--probe")
     parser.add_argument("--build")
+    parser.add_argument("--key-table")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
-    parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout"])
+    parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool"])
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
 
@@ -1199,6 +599,9 @@ def main():
         if args.case == "icon_png":
             require_tools(["convert"])
             case_icon_png(args)
+        elif args.case == "key_table_tool":
+            check(args.key_table and os.access(args.key_table, os.X_OK), "--key-table must name the built tool")
+            case_key_table_tool(args)
         elif args.case == "install_layout":
             check(args.build and os.path.isdir(args.build), "--build must name the build tree")
             with_case(args, case_install_layout)

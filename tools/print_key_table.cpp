@@ -1,0 +1,68 @@
+// Prints the program's key table as text, one line per key in dispatch order,
+// so scripts that click every key (bench/soak.py) read the table the program
+// was built with instead of its source. Developer tool, not part of the
+// program; needs only the core. Usage: zorve-print-key-table
+#include <cstdio>
+#include <cstring>
+
+#include "panel/key_table.h"
+
+namespace {
+
+constexpr int EX_USAGE = 64;  // sysexits.h: wrong arguments
+
+const char* const USAGE =
+    "usage: zorve-print-key-table\n"
+    "Prints one line per panel key, in dispatch order:\n"
+    "  INDEX X Y W H STATUS NUMBER LABEL\n"
+    "X Y W H: the hit rectangle in panel pixels; STATUS in hex (0x90 note, 0xB0 controller);\n"
+    "LABEL: the rest of the line, both lines of a two-line key joined by a space; a key\n"
+    "drawn with a glyph shows it in brackets ([left arrow], [minus bar]).\n";
+
+const char* arrow_name(ArrowDir dir) {
+    switch (dir) {
+        case ARROW_LEFT: return "[left arrow]";
+        case ARROW_RIGHT: return "[right arrow]";
+        case ARROW_UP: return "[up arrow]";
+        case ARROW_DOWN: return "[down arrow]";
+        case ARROW_NONE: break;
+    }
+    return "[arrow]";
+}
+
+void print_label(const PanelKey& key) {
+    switch (key.style) {
+        case STYLE_LABEL: std::fputs(key.label[0], stdout); break;
+        case STYLE_TWO_LINE: std::printf("%s %s", key.label[0], key.label[1]); break;
+        case STYLE_ARROW: std::fputs(arrow_name(key.arrow), stdout); break;
+        case STYLE_BAR: std::fputs("[minus bar]", stdout); break;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") != 0 && std::strcmp(argv[i], "-h") != 0) {
+            std::fprintf(stderr, "zorve-print-key-table: unknown argument '%s' (try --help)\n", argv[i]);
+            return EX_USAGE;
+        }
+    }
+    if (argc > 1) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    for (int k = 0; k < KEY_COUNT; ++k) {
+        const PanelKey& key = KeyTable[k];
+        std::printf("%d %d %d %d %d 0x%02X %d ", k, key.rect.x, key.rect.y, key.rect.w, key.rect.h, key.status,
+                    key.number);
+        print_label(key);
+        std::putchar('\n');
+    }
+    // A closed pipe or a full disk must not pass for a complete table.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::perror("zorve-print-key-table: writing the table");
+        return 1;
+    }
+    return 0;
+}
