@@ -26,7 +26,8 @@ void set_up_panel() {
     if (ready) return;
     ready = true;
     fake::reset();
-    for (const char* name : {"Midi Through Port-0", "Synth A", "Sampler B", "Drum C"}) fake::world().outputs.push_back({name});
+    for (const char* name : {"Midi Through Port-0", "Synth A", "Sampler B", "Drum C"})
+        fake::world().outputs.push_back({name});
     create_fonts(g_render);
     if (!create_frame_buffer(g_render, nullptr)) std::abort();
     open_devices(g_app.devices, nullptr);

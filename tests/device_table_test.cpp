@@ -24,8 +24,8 @@ TEST_F(Devices, CountsAreCappedAndOpenedInOrder) {
     EXPECT_EQ(t.input_count, 4);
     EXPECT_EQ(t.output_count, 5);
     const std::vector<std::string> expected = {
-        "midi_in_open 0",  "midi_in_start 0", "midi_in_open 1",  "midi_in_start 1",  "midi_in_open 2",
-        "midi_in_start 2", "midi_in_open 3",  "midi_in_start 3", "midi_out_open 0",  "midi_out_open 1",
+        "midi_in_open 0",  "midi_in_start 0", "midi_in_open 1",  "midi_in_start 1", "midi_in_open 2",
+        "midi_in_start 2", "midi_in_open 3",  "midi_in_start 3", "midi_out_open 0", "midi_out_open 1",
         "midi_out_open 2", "midi_out_open 3", "midi_out_open 4",
     };
     EXPECT_EQ(fake::log(), expected);

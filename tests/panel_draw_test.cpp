@@ -113,8 +113,7 @@ TEST_F(Drawing, ArrowGlyphs) {
         EXPECT_EQ(px(839, 210), 0xDDDDDDu);
         EXPECT_EQ(px(838, 229), face);
         // Up arrow: row 154 holds only 764 and 765; row 172 runs 746..783
-        for (int x = 740; x <= 790; ++x)
-            EXPECT_EQ(px(x, 154), (x == 764 || x == 765) ? 0xDDDDDDu : face) << x;
+        for (int x = 740; x <= 790; ++x) EXPECT_EQ(px(x, 154), (x == 764 || x == 765) ? 0xDDDDDDu : face) << x;
         EXPECT_EQ(px(745, 172), face);
         EXPECT_EQ(px(746, 172), 0xDDDDDDu);
         EXPECT_EQ(px(783, 172), 0xDDDDDDu);

@@ -110,12 +110,12 @@ TEST(KeyTable, RegularRowsFollowTheirRules) {
 
 TEST(KeyTable, MidiAssignmentByNumber) {
     const std::pair<const char*, int> named[] = {
-        {"START", 1},  {"PLAY", 2},   {"STOP", 3},     {"DUB", 4},     {"REC", 5},    {"BAR>>", 6},
-        {"<<BAR", 7},  {"STEP>>", 8}, {"<<STEP", 9},   {"SLIDER", 14}, {"LOAD", 15},  {"SAVE", 16},
-        {"TRACK", 17}, {"RECORD", 18}, {"TRIM", 19},   {"PROGRAM", 20}, {"PAD", 21},  {"MIDI", 22},
-        {"OTHER", 23}, {"EFFECT", 24}, {"SEQ", 25},    {"STEP", 26},   {"GRID", 27},  {"SONG", 28},
-        {"MAIN", 77},  {"WINDOW", 78}, {"FULL", 85},   {"16LEV", 86},  {"NEXT SQ", 87}, {"TR MUTE", 88},
-        {"A", 89},     {"B", 90},     {"C", 91},       {"D", 92},      {"ENTER", 113}, {"LOOPER", 116},
+        {"START", 1},  {"PLAY", 2},    {"STOP", 3},   {"DUB", 4},      {"REC", 5},      {"BAR>>", 6},
+        {"<<BAR", 7},  {"STEP>>", 8},  {"<<STEP", 9}, {"SLIDER", 14},  {"LOAD", 15},    {"SAVE", 16},
+        {"TRACK", 17}, {"RECORD", 18}, {"TRIM", 19},  {"PROGRAM", 20}, {"PAD", 21},     {"MIDI", 22},
+        {"OTHER", 23}, {"EFFECT", 24}, {"SEQ", 25},   {"STEP", 26},    {"GRID", 27},    {"SONG", 28},
+        {"MAIN", 77},  {"WINDOW", 78}, {"FULL", 85},  {"16LEV", 86},   {"NEXT SQ", 87}, {"TR MUTE", 88},
+        {"A", 89},     {"B", 90},      {"C", 91},     {"D", 92},       {"ENTER", 113},  {"LOOPER", 116},
     };
     for (const auto& [label, number] : named) {
         const int k = find_label(label);
@@ -179,7 +179,8 @@ TEST_F(Keys, StateTableRowByRow) {
         EXPECT_EQ(g_panel.pressed[a], 1) << ev;
     }
     // events that are not pointer-tested change nothing anywhere
-    for (int ev : {int(EV_MOVE), int(EV_SET_CURSOR), int(EV_REFRESH), int(EV_TICK), int(EV_CANCEL), int(EV_KEY), 99, -1}) {
+    for (int ev :
+         {int(EV_MOVE), int(EV_SET_CURSOR), int(EV_REFRESH), int(EV_TICK), int(EV_CANCEL), int(EV_KEY), 99, -1}) {
         at(0, 0, ev);
         EXPECT_EQ(g_panel.pressed[a], 1) << ev;
     }
@@ -259,8 +260,8 @@ TEST_F(Keys, DragFromAToBReleasesAWithoutPressingB) {
 
 TEST_F(Keys, EdgesGapsAndTheTouchingBottomRows) {
     open_outputs(2);
-    at(600, 10, EV_LEFT_DOWN);  // x + w of "A": outside, and before "B"
-    at(200, 460, EV_LEFT_DOWN); // gap between track-select "1" and "2"
+    at(600, 10, EV_LEFT_DOWN);   // x + w of "A": outside, and before "B"
+    at(200, 460, EV_LEFT_DOWN);  // gap between track-select "1" and "2"
     at(200, 460, EV_LEFT_UP);
     EXPECT_TRUE(fake::world().sent.empty());
     at(160, 479, EV_LEFT_DOWN);
@@ -278,8 +279,8 @@ TEST_F(Keys, SpecialKeysSendTheirNumbers) {
     at(500, 300, EV_LEFT_DOWN);  // ENTER
     at(500, 300, EV_LEFT_UP);
     // Each new press releases the previous key, which comes earlier in dispatch order.
-    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(116, 127), note(116, 0), note(112, 127),
-                                                       note(112, 0), note(113, 127), note(113, 0)}));
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(116, 127), note(116, 0), note(112, 127), note(112, 0),
+                                                       note(113, 127), note(113, 0)}));
 }
 
 TEST_F(Keys, WheelSendsOnePairBySignOnly) {

@@ -18,7 +18,8 @@ void clock_callback() {
     g_app.clock_last_time = now;
     // A longer gap (the first call, a stalled machine) is skipped, so the
     // clock never jumps. This thread is the clock's only writer.
-    if (delta <= 100) g_app.clock_ms.store(g_app.clock_ms.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+    if (delta <= 100)
+        g_app.clock_ms.store(g_app.clock_ms.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
 }
 
 void on_tick() {

@@ -21,9 +21,9 @@ struct AppState {
     uint32_t redraw_flags = 0;  // window thread only
     DeviceTable devices;
 
-    uint32_t clock_last_time = 0;  // clock thread only: last platform time seen
-    int32_t last_tick = 0;         // window thread only: clock value of the last tick
-    bool own_capture_change = false; // window thread: our own capture call is in progress
+    uint32_t clock_last_time = 0;     // clock thread only: last platform time seen
+    int32_t last_tick = 0;            // window thread only: clock value of the last tick
+    bool own_capture_change = false;  // window thread: our own capture call is in progress
 };
 
 extern AppState g_app;

@@ -64,7 +64,6 @@ uint64_t monotonic_ns() {
     return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
 }
 
-
 // ------------------------------------------------------------ event translation
 
 // By key position, so digits work on any layout.
@@ -92,7 +91,7 @@ void present_now() {
     if (!g_sdl.frame || g_sdl.frame->pixels != g_render.pixels) {
         SDL_FreeSurface(g_sdl.frame);
         g_sdl.frame = SDL_CreateRGBSurfaceWithFormatFrom(g_render.pixels, FB_WIDTH, FB_HEIGHT, 32, FB_WIDTH * 4,
-                                                     SDL_PIXELFORMAT_RGB888);
+                                                         SDL_PIXELFORMAT_RGB888);
         if (!g_sdl.frame) return;
     }
     SDL_Surface* dst = SDL_GetWindowSurface(g_sdl.window);
@@ -100,7 +99,8 @@ void present_now() {
     // Unscaled: frame-buffer pixel (0, 0) at the client area's top-left,
     // clipped to the window; what lies beyond the buffer is left alone.
     SDL_Rect at{0, 0, FB_WIDTH, FB_HEIGHT};
-    if (SDL_BlitSurface(g_sdl.frame, nullptr, dst, &at) != 0 || SDL_UpdateWindowSurface(g_sdl.window) != 0) g_sdl.repaint = true;
+    if (SDL_BlitSurface(g_sdl.frame, nullptr, dst, &at) != 0 || SDL_UpdateWindowSurface(g_sdl.window) != 0)
+        g_sdl.repaint = true;
 }
 
 void close_main_window() {
@@ -185,7 +185,6 @@ void set_program_icon(SDL_Window* window) {
     SDL_SetWindowIcon(window, icon);
     SDL_FreeSurface(icon);
 }
-
 
 bool platform_other_instance_running() {
     // Abstract namespace: nothing on disk, and the name goes when the process

@@ -129,4 +129,3 @@ bool run_own_box(const char* caption, const char* text) {
     delete[] box.canvas;
     return shown;
 }
-

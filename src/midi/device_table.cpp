@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-
 namespace {
 
 // Keeps at most MIDI_NAME_COPY bytes; the rest of the slot stays zero.

@@ -59,20 +59,17 @@ int handle_event(int key, int event, int /*arg*/) {
         return event;
     }
     switch (event) {
-    case EV_LEFT_DOWN:
-        pressed = 1;
-        send_to_ports(k.status, k.number, 127);
-        return 0;
-    case EV_LEFT_UP:
-        // Sent even when not pressed: a press outside, a slide on and a
-        // release here still ends with this key's value 0.
-        pressed = 0;
-        send_to_ports(k.status, k.number, 0);
-        return 0;
-    case EV_REDRAW:
-        draw_key(g_render, k, pressed);
-        return 0;
-    default:
-        return event;
+        case EV_LEFT_DOWN:
+            pressed = 1;
+            send_to_ports(k.status, k.number, 127);
+            return 0;
+        case EV_LEFT_UP:
+            // Sent even when not pressed: a press outside, a slide on and a
+            // release here still ends with this key's value 0.
+            pressed = 0;
+            send_to_ports(k.status, k.number, 0);
+            return 0;
+        case EV_REDRAW: draw_key(g_render, k, pressed); return 0;
+        default: return event;
     }
 }

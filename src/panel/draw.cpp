@@ -20,11 +20,11 @@ void draw_arrow(RenderContext& rc, ArrowDir dir, Point apex, int color) {
     const int ax = apex.x, ay = apex.y;
     for (int i = 0; i < ARROW_BANDS; ++i) {
         switch (dir) {
-        case ARROW_LEFT: vline_band(rc, ax + i, ay - i, 2 * i, 1, color); break;
-        case ARROW_RIGHT: vline_band(rc, ax - i, ay - i, 2 * i, 1, color); break;
-        case ARROW_UP: hline_band(rc, ax - i, ay + i, 2 * i, 1, color); break;
-        case ARROW_DOWN: hline_band(rc, ax - i, ay - i, 2 * i, 1, color); break;
-        case ARROW_NONE: return;
+            case ARROW_LEFT: vline_band(rc, ax + i, ay - i, 2 * i, 1, color); break;
+            case ARROW_RIGHT: vline_band(rc, ax - i, ay - i, 2 * i, 1, color); break;
+            case ARROW_UP: hline_band(rc, ax - i, ay + i, 2 * i, 1, color); break;
+            case ARROW_DOWN: hline_band(rc, ax - i, ay - i, 2 * i, 1, color); break;
+            case ARROW_NONE: return;
         }
     }
 }
@@ -48,12 +48,12 @@ void draw_key(RenderContext& rc, const PanelKey& key, int pressed) {
     bevel_box(rc, pressed, r.x, r.y, r.w, r.h, pressed ? c.face_pressed : c.face_released, EDGE_LIGHT, EDGE_DARK);
     const int label_color = pressed ? c.label_pressed : c.label_released;
     switch (key.style) {
-    case STYLE_TWO_LINE:
-        draw_text(rc, key.label_at[0].x, key.label_at[0].y, key.label[0], label_color);
-        draw_text(rc, key.label_at[1].x, key.label_at[1].y, key.label[1], label_color);
-        break;
-    case STYLE_LABEL: draw_text(rc, key.label_at[0].x, key.label_at[0].y, key.label[0], label_color); break;
-    case STYLE_ARROW: draw_arrow(rc, key.arrow, key.glyph, key.glyph_color); break;
-    case STYLE_BAR: hline_band(rc, key.glyph.x, key.glyph.y, BAR_LENGTH, BAR_THICKNESS, key.glyph_color); break;
+        case STYLE_TWO_LINE:
+            draw_text(rc, key.label_at[0].x, key.label_at[0].y, key.label[0], label_color);
+            draw_text(rc, key.label_at[1].x, key.label_at[1].y, key.label[1], label_color);
+            break;
+        case STYLE_LABEL: draw_text(rc, key.label_at[0].x, key.label_at[0].y, key.label[0], label_color); break;
+        case STYLE_ARROW: draw_arrow(rc, key.arrow, key.glyph, key.glyph_color); break;
+        case STYLE_BAR: hline_band(rc, key.glyph.x, key.glyph.y, BAR_LENGTH, BAR_THICKNESS, key.glyph_color); break;
     }
 }

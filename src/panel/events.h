@@ -3,7 +3,7 @@
 #pragma once
 
 enum PanelEventCode : int {
-    EV_MOVE = 2,        // every pointer move, after the drag event if any
+    EV_MOVE = 2,  // every pointer move, after the drag event if any
     EV_LEFT_DOWN = 4,
     EV_LEFT_UP = 5,
     EV_RIGHT_DOWN = 6,
@@ -11,12 +11,12 @@ enum PanelEventCode : int {
     EV_LEFT_DRAG = 8,   // pointer moved while the left button is held
     EV_RIGHT_DRAG = 9,  // pointer moved while the right (and not the left) button is held
     EV_SET_CURSOR = 11,
-    EV_REDRAW = 13,     // tick with REDRAW_FULL set: draw the whole panel
-    EV_REFRESH = 14,    // tick without REDRAW_FULL: nothing is drawn
-    EV_WHEEL = 17,      // argument: signed wheel step
+    EV_REDRAW = 13,   // tick with REDRAW_FULL set: draw the whole panel
+    EV_REFRESH = 14,  // tick without REDRAW_FULL: nothing is drawn
+    EV_WHEEL = 17,    // argument: signed wheel step
     EV_TICK = 21,
-    EV_CANCEL = 29,     // Escape
-    EV_KEY = 31,        // argument: digit 0-9, 10 Enter, 11 Backspace/Delete
+    EV_CANCEL = 29,  // Escape
+    EV_KEY = 31,     // argument: digit 0-9, 10 Enter, 11 Backspace/Delete
 };
 
 // Pointer-tested events are exactly these; every other code counts as inside

@@ -16,8 +16,8 @@ namespace {
 constexpr uint8_t NOTE = STATUS_NOTE_ON;
 constexpr uint8_t CC = STATUS_CONTROL_CHANGE;
 
-constexpr PanelKey label(Rect r, uint8_t status, uint8_t number, int8_t font, FaceScheme scheme,
-                         const char* text, Point at) {
+constexpr PanelKey label(Rect r, uint8_t status, uint8_t number, int8_t font, FaceScheme scheme, const char* text,
+                         Point at) {
     return {r, status, number, STYLE_LABEL, ARROW_NONE, font, scheme, {text, nullptr}, {at, {0, 0}}, {0, 0}, 0};
 }
 

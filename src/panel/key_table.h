@@ -36,11 +36,11 @@ struct PanelKey {
     uint8_t number;
     KeyStyle style;
     ArrowDir arrow;
-    int8_t font;          // FontSlot of the label; -1 for glyph keys
+    int8_t font;  // FontSlot of the label; -1 for glyph keys
     FaceScheme scheme;
-    const char* label[2]; // second line only for STYLE_TWO_LINE
-    Point label_at[2];    // top-left of each label line
-    Point glyph;          // arrow apex, or top-left of the minus bar
+    const char* label[2];  // second line only for STYLE_TWO_LINE
+    Point label_at[2];     // top-left of each label line
+    Point glyph;           // arrow apex, or top-left of the minus bar
     uint8_t glyph_color;
 };
 

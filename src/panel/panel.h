@@ -8,8 +8,8 @@
 #include "panel/key_table.h"
 
 struct Panel {
-    int16_t pressed[KEY_COUNT] = {};    // 0 released, 1 pressed
-    int16_t port_enable[PORT_COUNT] = {}; // index k-1 for output port k; set on at window creation
+    int16_t pressed[KEY_COUNT] = {};       // 0 released, 1 pressed
+    int16_t port_enable[PORT_COUNT] = {};  // index k-1 for output port k; set on at window creation
 };
 
 extern Panel g_panel;

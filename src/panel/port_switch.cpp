@@ -8,8 +8,8 @@ namespace {
 
 constexpr int SWITCH_X = 10, SWITCH_W = 35, SWITCH_H = 16;
 constexpr int SWITCH_PITCH = 18;
-constexpr int BOX_TOP = 376;     // drawn box of switch 1
-constexpr int HIT_OFFSET = 2;    // the hit rectangle sits 2 px below the drawn box
+constexpr int BOX_TOP = 376;   // drawn box of switch 1
+constexpr int HIT_OFFSET = 2;  // the hit rectangle sits 2 px below the drawn box
 constexpr int ON_X = 17, OFF_X = 14, NAME_X = 50;
 constexpr int STATE_FONT = 6, NAME_FONT = 2;
 
@@ -27,25 +27,21 @@ int port_switch_event(int k, int event, int /*arg*/) {
     if (!hit_test(event, port_switch_hit_rect(k))) return event;
     int16_t& enabled = g_panel.port_enable[k - 1];
     switch (event) {
-    case EV_LEFT_DOWN:
-        enabled = enabled ? 0 : 1;
-        return 0;
-    case EV_LEFT_UP:
-        return 0;
-    case EV_REDRAW: {
-        RenderContext& rc = g_render;
-        const int top = box_top(k);
-        select_font(rc, STATE_FONT);
-        fill_rect(rc, SWITCH_X, top, SWITCH_W, SWITCH_H, 0);
-        if (enabled)
-            draw_text(rc, ON_X, top, "ON", 255);
-        else
-            draw_text(rc, OFF_X, top, "OFF", 255);
-        select_font(rc, NAME_FONT);
-        draw_text(rc, NAME_X, top + 1, run_devices().output_name[k], 0);
-        return 0;
-    }
-    default:
-        return event;
+        case EV_LEFT_DOWN: enabled = enabled ? 0 : 1; return 0;
+        case EV_LEFT_UP: return 0;
+        case EV_REDRAW: {
+            RenderContext& rc = g_render;
+            const int top = box_top(k);
+            select_font(rc, STATE_FONT);
+            fill_rect(rc, SWITCH_X, top, SWITCH_W, SWITCH_H, 0);
+            if (enabled)
+                draw_text(rc, ON_X, top, "ON", 255);
+            else
+                draw_text(rc, OFF_X, top, "OFF", 255);
+            select_font(rc, NAME_FONT);
+            draw_text(rc, NAME_X, top + 1, run_devices().output_name[k], 0);
+            return 0;
+        }
+        default: return event;
     }
 }

@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstddef>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -21,10 +21,10 @@ namespace {
 
 jack_client_t* g_client;
 std::vector<jack_port_t*> g_ports;
-double g_rate;                  // messages per second per port
-double g_due;                   // messages owed per port, carried between cycles
-uint32_t g_serial;              // picks each message's kind and values
-std::atomic<uint64_t> g_sent;   // all ports together
+double g_rate;                 // messages per second per port
+double g_due;                  // messages owed per port, carried between cycles
+uint32_t g_serial;             // picks each message's kind and values
+std::atomic<uint64_t> g_sent;  // all ports together
 std::atomic<uint64_t> g_lost;
 std::atomic<bool> g_stopping;
 
@@ -36,13 +36,29 @@ size_t next_message(uint8_t (&m)[3]) {
     switch (n % 10) {
         case 0:
         case 1:
-        case 2: m[0] = 0x90 | channel; m[1] = uint8_t(n % 128); m[2] = 100; return 3;
+        case 2:
+            m[0] = 0x90 | channel;
+            m[1] = uint8_t(n % 128);
+            m[2] = 100;
+            return 3;
         case 3:
         case 4:
-        case 5: m[0] = 0x80 | channel; m[1] = uint8_t(n % 128); m[2] = 0; return 3;
+        case 5:
+            m[0] = 0x80 | channel;
+            m[1] = uint8_t(n % 128);
+            m[2] = 0;
+            return 3;
         case 6:
-        case 7: m[0] = 0xB0 | channel; m[1] = uint8_t(n % 120); m[2] = uint8_t(n % 128); return 3;
-        case 8: m[0] = 0xE0 | channel; m[1] = uint8_t(n % 128); m[2] = uint8_t((n >> 7) % 128); return 3;
+        case 7:
+            m[0] = 0xB0 | channel;
+            m[1] = uint8_t(n % 120);
+            m[2] = uint8_t(n % 128);
+            return 3;
+        case 8:
+            m[0] = 0xE0 | channel;
+            m[1] = uint8_t(n % 128);
+            m[2] = uint8_t((n >> 7) % 128);
+            return 3;
         default:
             if (n % 20 == 9) {
                 m[0] = 0xF8;  // clock: a one-byte message
