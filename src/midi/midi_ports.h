@@ -13,6 +13,14 @@ using MidiHandle = void*;  // null: device absent or not open
 // copies at most MIDI_NAME_COPY of them.
 constexpr size_t MIDI_NAME_FIELD = 64;
 
+// The MIDI systems a platform may offer. AUTO is the platform's own order
+// (Linux: the ALSA sequencer, else a running JACK server); NONE opens nothing
+// and counts no devices.
+enum MidiSystem : int { MIDI_SYSTEM_AUTO, MIDI_SYSTEM_ALSA, MIDI_SYSTEM_JACK, MIDI_SYSTEM_NONE };
+// Called at most once, before any other call of this contract. A system the
+// platform lacks counts no devices (Windows has WinMM only: AUTO and NONE).
+void midi_choose_system(MidiSystem system);
+
 int midi_in_count();
 // Writes a zero-terminated name of at most MIDI_NAME_FIELD - 1 bytes.
 void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]);

@@ -51,6 +51,7 @@ struct Side {
     std::vector<std::string> names;  // listing at count time, own ports left out
 };
 
+MidiSystem g_requested = MIDI_SYSTEM_AUTO;
 bool g_chosen = false;
 RtMidi::Api g_api = RtMidi::UNSPECIFIED;  // UNSPECIFIED: no usable backend
 // Allocated once and never destroyed, so the objects stay reachable to the end.
@@ -112,8 +113,13 @@ bool jack_server_running() {
 void choose_backend() {
     if (g_chosen) return;
     g_chosen = true;
+    if (g_requested == MIDI_SYSTEM_NONE) return;
     setenv("JACK_NO_START_SERVER", "1", 1);
-    const bool alsa = access("/dev/snd/seq", R_OK | W_OK) == 0;
+    const bool alsa = g_requested != MIDI_SYSTEM_JACK && access("/dev/snd/seq", R_OK | W_OK) == 0;
+    if (g_requested == MIDI_SYSTEM_ALSA && !alsa) {
+        std::fprintf(stderr, "zorve-button: no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices\n");
+        return;
+    }
     if (!alsa && !jack_server_running()) {
         std::fprintf(stderr,
                      "zorve-button: no MIDI system found (no ALSA sequencer, no JACK server running); "
@@ -236,6 +242,8 @@ size_t message_length(unsigned status) {
 }
 
 }  // namespace
+
+void midi_choose_system(MidiSystem system) { g_requested = system; }
 
 int midi_in_count() {
     choose_backend();

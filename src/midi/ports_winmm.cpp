@@ -21,7 +21,13 @@ void copy_name(const char (&from)[MAXPNAMELEN], char (&name)[MIDI_NAME_FIELD]) {
 
 }  // namespace
 
-int midi_in_count() { return static_cast<int>(midiInGetNumDevs()); }
+namespace {
+bool g_midi_off = false;  // WinMM is the only system; NONE and the others turn it off
+}
+
+void midi_choose_system(MidiSystem system) { g_midi_off = system != MIDI_SYSTEM_AUTO; }
+
+int midi_in_count() { return g_midi_off ? 0 : static_cast<int>(midiInGetNumDevs()); }
 
 // A device whose capabilities cannot be read gets an empty name.
 void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) {
@@ -40,7 +46,7 @@ MidiHandle midi_in_open(int device, void* window) {
 
 bool midi_in_start(MidiHandle in) { return in && midiInStart(static_cast<HMIDIIN>(in)) == MMSYSERR_NOERROR; }
 
-int midi_out_count() { return static_cast<int>(midiOutGetNumDevs()); }
+int midi_out_count() { return g_midi_off ? 0 : static_cast<int>(midiOutGetNumDevs()); }
 
 void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) {
     MIDIOUTCAPSA caps = {};
