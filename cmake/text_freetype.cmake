@@ -11,6 +11,7 @@ pkg_check_modules(ZORVE_FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 
 add_library(zorve_text_freetype OBJECT
   ${ZORVE_ROOT}/src/render/text_freetype.cpp
+  ${ZORVE_ROOT}/src/render/font_face_freetype.cpp
   ${ZORVE_ROOT}/src/render/frame_buffer_memory.cpp
 )
 target_include_directories(zorve_text_freetype PUBLIC ${ZORVE_ROOT}/src)
