@@ -1,7 +1,6 @@
-// Text contract (text_backend.h) with FreeType: each byte's glyph rendered
-// once per font, whole labels cached as one image, blended straight into the
-// frame buffer. Faces and metrics come from font_face_freetype.cpp. No
-// kerning; bytes are Windows-1252.
+// Text contract (text_backend.h) with FreeType: glyphs rendered once per font,
+// labels cached whole and blended straight into the frame buffer; faces from
+// font_face_freetype.cpp. No kerning; bytes are Windows-1252.
 //
 // Sections: module state; glyph cache; blending; label cache; the text
 // contract; the queries of text_freetype.h. Window thread only.
