@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -19,6 +18,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/program.h"
 #include "midi/device_table.h"
 #include "midi/midi_ports.h"
 
@@ -91,7 +91,7 @@ std::unique_ptr<Port> make_object(RtMidi::Api api) {
     }
 }
 
-void jack_message(const char* text) { std::fprintf(stderr, "zorve-button: JACK: %s\n", text); }
+void jack_message(const char* text) { report_error("JACK: %s", text); }
 void jack_quiet(const char*) {}
 
 void on_jack_shutdown(jack_status_t, const char*, void*) { g_jack_gone.store(true, std::memory_order_relaxed); }
@@ -122,13 +122,12 @@ void choose_backend(Side<Port>& side) {
     setenv("JACK_NO_START_SERVER", "1", 1);
     const bool alsa = g_requested != MIDI_SYSTEM_JACK && access("/dev/snd/seq", R_OK | W_OK) == 0;
     if (g_requested == MIDI_SYSTEM_ALSA && !alsa) {
-        std::fprintf(stderr, "zorve-button: no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices\n");
+        report_error("no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices");
         return;
     }
     if (!alsa && !jack_server_running()) {
-        std::fprintf(stderr,
-                     "zorve-button: no MIDI system found (no ALSA sequencer, no JACK server running); "
-                     "the panel runs without MIDI devices\n");
+        report_error(
+            "no MIDI system found (no ALSA sequencer, no JACK server running); the panel runs without MIDI devices");
         return;
     }
     for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
