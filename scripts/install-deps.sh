@@ -11,6 +11,8 @@ packages=(
   mingw-w64 wine wine64
   # end-to-end tests: display, MIDI server and receivers, input and screenshots
   xvfb xdotool imagemagick x11-apps x11-utils jackd2 python3
+  # bench/measure_program.py: the peer it is measured beside, and the bare client's Xlib
+  jack-keyboard libx11-dev
   # bench/soak.py leak check
   valgrind
 )

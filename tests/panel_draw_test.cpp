@@ -207,10 +207,58 @@ TEST_F(Drawing, TwoRedrawsWithoutInputAreIdentical) {
     redraw();
     const std::vector<uint32_t> first(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT);
     const auto first_log = fake::log();
-    redraw();
+    redraw();  // nothing changed, so nothing is drawn
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), g_render.pixels));
+    EXPECT_TRUE(fake::log().empty());
+    EXPECT_EQ(g_render.damage.count, 1);  // still only the first redraw's
+    forget_panel_drawing();
+    redraw();  // drawn whole again
     EXPECT_TRUE(std::equal(first.begin(), first.end(), g_render.pixels));
     // Same calls too, except that the colour cache may skip the first colour call.
     EXPECT_EQ(fake::log().back(), first_log.back());
+}
+
+// Only the keys and switches whose look changed are drawn again, each over
+// its own frame or box; the name beside a switch is not drawn twice.
+TEST_F(Drawing, RedrawAfterAChangeDrawsOnlyWhatChanged) {
+    fake::world().outputs = {{"a"}, {"b"}, {"c"}, {"d"}};
+    open_devices(g_app.devices, nullptr);
+    for (int16_t& e : g_panel.port_enable) e = 1;
+    redraw();
+    clear_damage(g_render);
+    g_panel.pressed[0] = 1;  // "A"
+    g_panel.port_enable[1] = 0;
+    redraw();
+    std::vector<std::string> texts;
+    for (const auto& s : fake::log())
+        if (s.rfind("text ", 0) == 0) texts.push_back(s);
+    EXPECT_EQ(texts, (std::vector<std::string>{"text 560 14 A", "text 14 394 OFF"}));
+    ASSERT_EQ(g_render.damage.count, 2);
+    const DamageRect& key = g_render.damage.rects[0];
+    const DamageRect& box = g_render.damage.rects[1];
+    EXPECT_EQ((std::vector<int>{key.x, key.y, key.w, key.h}), (std::vector<int>{540, 10, 60, 30}));
+    EXPECT_EQ((std::vector<int>{box.x, box.y, box.w, box.h}), (std::vector<int>{10, 394, 35, 16}));
+    EXPECT_EQ(px(543, 13), 0xFFFFFFu);
+    EXPECT_EQ(px(5, 5), 0x444444u);
+}
+
+// Damage beyond DAMAGE_RECTS pieces merges into one box around them all;
+// it is clipped to the frame buffer and cleared by a present.
+TEST_F(Drawing, DamageMergesClipsAndClears) {
+    for (int i = 0; i < DAMAGE_RECTS; ++i) add_damage(g_render, 100 + i, 200, 10, 10);
+    EXPECT_EQ(g_render.damage.count, DAMAGE_RECTS);
+    add_damage(g_render, 900, 540, 50, 50);
+    ASSERT_EQ(g_render.damage.count, 1);
+    const DamageRect& r = g_render.damage.rects[0];
+    EXPECT_EQ((std::vector<int>{r.x, r.y, r.w, r.h}), (std::vector<int>{100, 200, 810, 350}));
+    clear_damage(g_render);
+    add_damage(g_render, -5, -5, 10, 3);  // wholly above the buffer
+    add_damage(g_render, 905, 0, 0, 10);  // empty
+    EXPECT_EQ(g_render.damage.count, 0);
+    add_damage(g_render, -5, 2, 10, 3);
+    ASSERT_EQ(g_render.damage.count, 1);
+    const DamageRect& c = g_render.damage.rects[0];
+    EXPECT_EQ((std::vector<int>{c.x, c.y, c.w, c.h}), (std::vector<int>{0, 2, 5, 3}));
 }
 
 }  // namespace

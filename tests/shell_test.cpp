@@ -1,6 +1,8 @@
 // The shell: clock and tick, input translation, start-up and tear-down order,
 // the entry, and the release of a held key when capture or focus is lost.
 #include <algorithm>
+#include <functional>
+#include <utility>
 
 #include "app/shell.h"
 #include "render/frame_buffer.h"
@@ -52,7 +54,7 @@ TEST(Clock, JumpsAndWrap) {
     clock_callback();  // no time passed
     EXPECT_EQ(g_app.clock_ms.load(), 100u);
     fake::world().time_ms = 0xFFFFFFFEu;
-    clock_callback();  // a huge jump: skipped
+    clock_callback();           // a huge jump: skipped
     fake::world().time_ms = 3;  // wrapped: 5 ms later
     clock_callback();
     EXPECT_EQ(g_app.clock_ms.load(), 105u);
@@ -94,18 +96,128 @@ TEST_F(Shell, PressRedrawsOnTheNextTickOnly) {
     shell_left_down(word(545, 15));
     advance(10);
     shell_timer();
-    // Drawn (captions first) and then presented as changed.
+    // Drawn (the pressed key's label) and then presented as changed.
     const auto& log = fake::log();
-    const auto caption = std::find(log.begin(), log.end(), "text 48 455 TRACK SELECT");
+    const auto label = std::find(log.begin(), log.end(), "text 560 14 A");
     const auto present = std::find(log.begin(), log.end(), "present 1");
-    ASSERT_NE(caption, log.end());
+    ASSERT_NE(label, log.end());
     ASSERT_NE(present, log.end());
-    EXPECT_LT(caption, present);
+    EXPECT_LT(label, present);
     EXPECT_EQ(g_render.pixels[13 * FB_WIDTH + 545], 0xFFFFFFu);  // "A" pressed
     fake::log().clear();
     advance(10);
     shell_timer();
     EXPECT_EQ(fake::log(), (std::vector<std::string>{"present 0"}));  // refresh: nothing drawn
+}
+
+// Everything a tick could change that anyone can see or hear.
+struct Observed {
+    std::vector<uint32_t> pixels;
+    size_t sent;  // messages to any device
+    Panel panel;
+    uint32_t redraw_flags;
+    int damage;
+    bool operator==(const Observed& o) const {
+        return pixels == o.pixels && sent == o.sent && redraw_flags == o.redraw_flags && damage == o.damage &&
+               std::equal(std::begin(panel.pressed), std::end(panel.pressed), o.panel.pressed) &&
+               std::equal(std::begin(panel.port_enable), std::end(panel.port_enable), o.panel.port_enable);
+    }
+};
+
+Observed observe() {
+    return {std::vector<uint32_t>(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT), fake::world().sent.size(),
+            g_panel, g_app.redraw_flags, g_render.damage.count};
+}
+
+// Input that ends with no button held, each followed by the tick that draws
+// it. Afterwards no tick is wanted, and the ticks that the Linux layer then
+// leaves out would change nothing: not the pixels, not the MIDI sent, not the
+// panel, whatever the panel's state and wherever the pointer rests.
+TEST_F(Shell, TickThatFindsNothingDirtyChangesNothing) {
+    const std::vector<std::pair<const char*, std::function<void()>>> inputs = {
+        {"start-up", [] {}},
+        {"click on A", [] { shell_left_down(word(545, 15)), shell_left_up(); }},
+        {"switch 1 off", [] { shell_left_down(word(20, 385)), shell_left_up(); }},
+        {"PLAY dragged off and released in the gap",
+         [] { shell_left_down(word(720, 400)), shell_mouse_move(word(715, 400)), shell_left_up(); }},
+        {"press on B, focus lost", [] { shell_left_down(word(630, 15)), shell_capture_lost(); }},
+        {"right click on A", [] { shell_right_down(word(545, 15)), shell_right_up(); }},
+        {"wheel toward the user", [] { shell_wheel(-120); }},
+        {"Up arrow", [] { shell_key_down(KEY_UP); }},
+        {"pointer resting on C", [] { shell_mouse_move(word(710, 15)); }},
+    };
+    for (const auto& [what, input] : inputs) {
+        SCOPED_TRACE(what);
+        input();
+        advance(10);
+        shell_timer();
+        EXPECT_FALSE(tick_wanted());
+        const Observed before = observe();
+        fake::log().clear();
+        for (int i = 0; i < 5; ++i) {
+            advance(10);
+            shell_timer();
+        }
+        post_event(EV_TICK, 0);
+        post_event(EV_REFRESH, 0);
+        EXPECT_TRUE(observe() == before);
+        EXPECT_EQ(fake::log(), std::vector<std::string>(5, "present 0"));
+        EXPECT_FALSE(tick_wanted());
+    }
+}
+
+// Ticks are wanted from a press until the tick after the release, and from
+// a wheel step until its tick; a move alone wants none.
+TEST_F(Shell, TicksAreWantedWhileSomethingIsDirtyOrHeld) {
+    EXPECT_TRUE(tick_wanted());  // the first redraw
+    advance(10);
+    shell_timer();
+    EXPECT_FALSE(tick_wanted());
+    shell_mouse_move(word(545, 15));
+    EXPECT_FALSE(tick_wanted());
+    shell_left_down(word(545, 15));
+    EXPECT_TRUE(tick_wanted());
+    advance(10);
+    shell_timer();
+    EXPECT_TRUE(tick_wanted());  // still held
+    shell_left_up();
+    advance(3);
+    shell_timer();  // the 10 ms gate holds the redraw back
+    EXPECT_TRUE(tick_wanted());
+    advance(7);
+    shell_timer();
+    EXPECT_FALSE(tick_wanted());
+    shell_right_down(word(5, 5));
+    advance(10);
+    shell_timer();
+    EXPECT_TRUE(tick_wanted());
+    shell_right_up();
+    advance(10);
+    shell_timer();
+    EXPECT_FALSE(tick_wanted());
+    shell_wheel(120);
+    EXPECT_TRUE(tick_wanted());
+    advance(10);
+    shell_timer();
+    EXPECT_FALSE(tick_wanted());
+}
+
+// A redraw after input repaints only what changed, and says where: the
+// present that follows gets the pressed key's frame, nothing more.
+TEST_F(Shell, PresentAfterAPressCarriesTheKeysRectangle) {
+    advance(10);
+    shell_timer();
+    EXPECT_EQ(g_render.damage.count, 0);
+    shell_left_down(word(545, 15));
+    fake::log().clear();
+    post_event(EV_REDRAW, 0);
+    ASSERT_EQ(g_render.damage.count, 1);
+    const DamageRect r = g_render.damage.rects[0];
+    EXPECT_EQ((std::vector<int>{r.x, r.y, r.w, r.h}), (std::vector<int>{540, 10, 60, 30}));
+    std::vector<std::string> texts;
+    for (const auto& s : fake::log())
+        if (s.rfind("text ", 0) == 0) texts.push_back(s);
+    EXPECT_EQ(texts, (std::vector<std::string>{"text 560 14 A"}));
 }
 
 TEST_F(Shell, SignedTickGateSurvivesTheClockWrap) {
@@ -216,8 +328,8 @@ TEST_F(Shell, DestroyWithTheButtonHeldReleasesFirstThenTearsDown) {
     fake::log().clear();
     shell_destroy();
     EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
-    EXPECT_EQ(fake::log(), (std::vector<std::string>{"stop_clock", "end_timer_resolution", "stop_window_timer 2",
-                                                     "post_quit 0"}));
+    EXPECT_EQ(fake::log(),
+              (std::vector<std::string>{"stop_clock", "end_timer_resolution", "stop_window_timer 2", "post_quit 0"}));
     EXPECT_EQ(g_render.pixels, nullptr);
     EXPECT_EQ(g_render.surface, nullptr);
 }
@@ -267,9 +379,22 @@ TEST(Entry, FirstCopyRunsTheWindowThroughItsLoop) {
     for (const auto& s : fake::log())
         if (s.rfind("create_font", 0) && s.rfind("stock_font", 0) && s.rfind("release_font", 0)) steps.push_back(s);
     const std::vector<std::string> expected = {
-        "instance_check", "screen_size", "register_class", "create_window 800 500", "start_window_timer 2 2",
-        "load_cursor", "accept_drops", "begin_timer_resolution", "start_clock", "set_cursor", "show_window",
-        "message_loop", "stop_clock", "end_timer_resolution", "stop_window_timer 2", "post_quit 0",
+        "instance_check",
+        "screen_size",
+        "register_class",
+        "create_window 800 500",
+        "start_window_timer 2 2",
+        "load_cursor",
+        "accept_drops",
+        "begin_timer_resolution",
+        "start_clock",
+        "set_cursor",
+        "show_window",
+        "message_loop",
+        "stop_clock",
+        "end_timer_resolution",
+        "stop_window_timer 2",
+        "post_quit 0",
     };
     EXPECT_EQ(steps, expected);
     // Fonts first, released last.

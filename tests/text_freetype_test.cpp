@@ -1,13 +1,19 @@
 // The FreeType text backend drawing real glyphs into frame-buffer pixels:
 // placement inside the cell, exact colour, transparent background, clipping,
-// the Windows font mapping of the panel's font slots, and missing faces.
+// the Windows font mapping of the panel's font slots, and missing faces; and
+// the panel redrawn in parts, with real labels, against the panel drawn whole.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
+#include "fakes.h"
+#include "panel/panel.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
 #include "render/text_backend.h"
@@ -469,6 +475,99 @@ TEST(TextFreetype, MemoryFrameBufferCarriesATextSurface) {
     destroy_frame_buffer(rc);
     EXPECT_EQ(rc.pixels, nullptr);
     EXPECT_EQ(rc.surface, nullptr);
+}
+
+// The panel as it stands, drawn whole into `pixels` with a surface of its
+// own; the program's frame buffer and what the panel knows it shows are left
+// as they were.
+void draw_whole_panel(std::vector<uint32_t>& pixels, void* surface) {
+    const RenderContext program = g_render;
+    const Panel shown = g_panel;
+    std::fill(pixels.begin(), pixels.end(), 0u);
+    g_render.pixels = pixels.data();
+    g_render.surface = surface;
+    g_render.text_color_index = -1;  // the other surface's colour is not known
+    forget_panel_drawing();
+    dispatch(EV_REDRAW, 0);
+    g_render = program;
+    g_panel = shown;
+}
+
+bool damaged(int x, int y) {
+    for (int i = 0; i < g_render.damage.count; ++i) {
+        const DamageRect& r = g_render.damage.rects[i];
+        if (x >= r.x && x < r.x + r.w && y >= r.y && y < r.y + r.h) return true;
+    }
+    return false;
+}
+
+// Random presses, drags, releases, wheel steps and switch clicks, each
+// followed by the redraw a tick makes: the frame redrawn in parts is the
+// frame drawn whole, byte for byte, and every pixel that changed lies in the
+// damage the redraw recorded.
+TEST(PanelRedraw, PartsEqualTheWholeWithRealLabels) {
+    fake::reset();
+    for (const char* name : {"Midi Through Port-0", "Synth A", "Sampler B", "Drum C"})
+        fake::world().outputs.push_back({name});
+    create_fonts(g_render);
+    ASSERT_TRUE(create_frame_buffer(g_render, nullptr));
+    open_devices(g_app.devices, nullptr);
+    for (int16_t& e : g_panel.port_enable) e = 1;
+    dispatch(EV_REDRAW, 0);
+    std::vector<uint32_t> whole(FB_PIXELS), before(FB_PIXELS);
+    void* whole_surface = text_create_surface(whole.data());
+    std::mt19937 rng(20261207);
+    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+    // Half the points fall inside a key or switch, the rest anywhere.
+    auto point = [&] {
+        if (pick(2)) return Point{pick(FB_WIDTH), pick(FB_HEIGHT)};
+        const int k = pick(KEY_COUNT + PORT_COUNT);
+        const Rect r = k < KEY_COUNT ? KeyTable[k].rect : port_switch_hit_rect(k - KEY_COUNT + 1);
+        return Point{r.x + pick(r.w), r.y + pick(r.h)};
+    };
+    int partial = 0;
+    // First every key pressed and released in turn, then random input.
+    for (int step = 0; step < 2 * KEY_COUNT + 300; ++step) {
+        const int events = step < 2 * KEY_COUNT ? 0 : 1 + pick(3);
+        if (step < 2 * KEY_COUNT) {
+            const Rect& r = KeyTable[step / 2].rect;
+            g_app.pointer_x = r.x + r.w / 2;
+            g_app.pointer_y = r.y + r.h / 2;
+            post_event(step % 2 ? EV_LEFT_UP : EV_LEFT_DOWN, 0);
+        }
+        for (int e = 0; e < events; ++e) {
+            const Point p = point();
+            g_app.pointer_x = p.x;
+            g_app.pointer_y = p.y;
+            switch (pick(4)) {
+                case 0: post_event(EV_LEFT_DOWN, 0); break;
+                case 1: post_event(EV_LEFT_DRAG, 0); break;
+                case 2: post_event(EV_LEFT_UP, 0); break;
+                case 3: post_event(EV_WHEEL, pick(2) ? 1 : -1); break;
+            }
+        }
+        std::memcpy(before.data(), g_render.pixels, FB_PIXELS * sizeof(uint32_t));
+        clear_damage(g_render);
+        dispatch(EV_REDRAW, 0);
+        draw_whole_panel(whole, whole_surface);
+        for (size_t i = 0; i < FB_PIXELS; ++i)
+            ASSERT_EQ(whole[i], g_render.pixels[i])
+                << "pixel " << i % FB_WIDTH << "," << i / FB_WIDTH << " step " << step;
+        for (int y = 0; y < FB_HEIGHT; ++y) {
+            for (int x = 0; x < FB_WIDTH; ++x) {
+                const size_t i = size_t(y) * FB_WIDTH + x;
+                if (before[i] != g_render.pixels[i]) {
+                    ASSERT_TRUE(damaged(x, y)) << "pixel " << x << "," << y << " at step " << step;
+                }
+            }
+        }
+        partial += g_render.damage.count > 0;
+    }
+    EXPECT_GT(partial, 2 * KEY_COUNT + 100);  // the sequence did change the panel, in parts
+    text_delete_surface(whole_surface);
+    destroy_frame_buffer(g_render);
+    release_fonts(g_render);
+    fake::reset();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "app/platform.h"
 #include "panel/panel.h"
+#include "render/render_context.h"
 
 AppState g_app;
 
@@ -32,5 +33,8 @@ void on_tick() {
     const bool full = (flags & REDRAW_FULL) != 0;
     post_event(full ? EV_REDRAW : EV_REFRESH, 0);
     platform_present(g_app.window, full);
+    clear_damage(g_render);
     g_app.redraw_flags = 0;
 }
+
+bool tick_wanted() { return g_app.redraw_flags != 0 || g_app.left_held != 0 || g_app.right_held != 0; }

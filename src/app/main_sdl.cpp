@@ -2,9 +2,10 @@
 // X11 or Wayland: the window surface shows the frame buffer 1:1, the 2 ms
 // window timer runs inside the event loop, the 1 ms clock on its own thread,
 // and an abstract Unix socket is the single-instance marker. One main window.
+// Both timers sleep while the shell wants no tick.
 //
-// Contents: module state; event translation; entry services; event translation;
-// window services; clock; main.
+// Contents: module state; presenting; event translation; clock; entry
+// services; window services; main.
 #include <SDL.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +53,7 @@ struct SdlLayer {
     int instance_socket = -1;
 
     std::thread clock_thread;
-    std::atomic<bool> clock_stop{false};
+    ClockGate clock_gate;
 };
 
 SdlLayer g_sdl;
@@ -62,6 +62,50 @@ uint64_t monotonic_ns() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
+}
+
+// ------------------------------------------------------------------ presenting
+
+// Copies frame-buffer rectangles into the window surface and shows them,
+// unscaled: buffer pixel (0, 0) at the client area's top-left, clipped to the
+// window. `whole_window` shows all of the surface, what lies beyond the buffer
+// included, as a window that lost its contents needs. A failure leaves the
+// whole window to be repainted at the next chance.
+void show(const SDL_Rect* rects, int count, bool whole_window) {
+    g_sdl.repaint = false;
+    if (!g_sdl.window || !g_render.pixels) return;
+    if (!g_sdl.frame || g_sdl.frame->pixels != g_render.pixels) {
+        SDL_FreeSurface(g_sdl.frame);
+        g_sdl.frame = SDL_CreateRGBSurfaceWithFormatFrom(g_render.pixels, FB_WIDTH, FB_HEIGHT, 32, FB_WIDTH * 4,
+                                                         SDL_PIXELFORMAT_RGB888);
+        if (!g_sdl.frame) return;
+    }
+    SDL_Surface* dst = SDL_GetWindowSurface(g_sdl.window);
+    if (!dst) return;
+    bool ok = true;
+    for (int i = 0; i < count; ++i) {
+        SDL_Rect from = rects[i], to = rects[i];  // the blit clips its own copies
+        ok = SDL_BlitSurface(g_sdl.frame, &from, dst, &to) == 0 && ok;
+    }
+    if (whole_window)
+        ok = ok && SDL_UpdateWindowSurface(g_sdl.window) == 0;
+    else
+        ok = ok && SDL_UpdateWindowSurfaceRects(g_sdl.window, rects, count) == 0;
+    if (!ok) g_sdl.repaint = true;
+}
+
+// Start-up, exposure and resizing: the window has nothing of the buffer.
+void present_now() {
+    const SDL_Rect whole{0, 0, FB_WIDTH, FB_HEIGHT};
+    show(&whole, 1, true);
+}
+
+// A tick's present: only what was drawn since the last one.
+void present_damage() {
+    const Damage& d = g_render.damage;
+    SDL_Rect rects[DAMAGE_RECTS];
+    for (int i = 0; i < d.count; ++i) rects[i] = {d.rects[i].x, d.rects[i].y, d.rects[i].w, d.rects[i].h};
+    if (d.count > 0) show(rects, d.count, false);
 }
 
 // ------------------------------------------------------------ event translation
@@ -83,24 +127,6 @@ KeyCode key_code(SDL_Scancode code) {
         case SDL_SCANCODE_DOWN: return KEY_DOWN;
         default: return KEY_NONE;
     }
-}
-
-void present_now() {
-    g_sdl.repaint = false;
-    if (!g_sdl.window || !g_render.pixels) return;
-    if (!g_sdl.frame || g_sdl.frame->pixels != g_render.pixels) {
-        SDL_FreeSurface(g_sdl.frame);
-        g_sdl.frame = SDL_CreateRGBSurfaceWithFormatFrom(g_render.pixels, FB_WIDTH, FB_HEIGHT, 32, FB_WIDTH * 4,
-                                                         SDL_PIXELFORMAT_RGB888);
-        if (!g_sdl.frame) return;
-    }
-    SDL_Surface* dst = SDL_GetWindowSurface(g_sdl.window);
-    if (!dst) return;
-    // Unscaled: frame-buffer pixel (0, 0) at the client area's top-left,
-    // clipped to the window; what lies beyond the buffer is left alone.
-    SDL_Rect at{0, 0, FB_WIDTH, FB_HEIGHT};
-    if (SDL_BlitSurface(g_sdl.frame, nullptr, dst, &at) != 0 || SDL_UpdateWindowSurface(g_sdl.window) != 0)
-        g_sdl.repaint = true;
 }
 
 void close_main_window() {
@@ -170,7 +196,14 @@ void translate_event(const SDL_Event& e) {
 
 // ------------------------------------------------------------------------ clock
 
-void run_clock_thread() { run_clock(g_sdl.clock_stop, clock_callback); }
+void run_clock_thread() { run_clock(g_sdl.clock_gate, clock_callback); }
+
+// Ticks are wanted while the shell has work for them or the window still
+// needs repainting. Otherwise the loop waits for input with no timeout and
+// the clock thread is parked: the ticks left out would have found nothing
+// to do. Input that makes ticks wanted wakes the clock, which catches up at
+// once (a gap over 100 ms is skipped, as any stall is).
+bool ticks_wanted() { return g_sdl.timer_on && (tick_wanted() || g_sdl.repaint); }
 
 }  // namespace
 
@@ -240,14 +273,21 @@ void platform_show_window(void* window) {
     present_now();
 }
 
-// The window timer is due every period; missed periods collapse into one
-// call, as a Windows timer message does. Between deadlines the loop sleeps in
+// The window timer is due every period while ticks are wanted; missed periods
+// collapse into one call, as a Windows timer message does. Woken from idle,
+// it is first due one period later, as a timer started then would be.
+// Between deadlines, and with no timeout while idle, the loop sleeps in
 // SDL_WaitEventTimeout.
 int platform_message_loop() {
+    bool was_awake = true;  // the timer's first deadline was set when it started
     while (!g_sdl.quit) {
+        const bool awake = ticks_wanted();
+        set_clock_running(g_sdl.clock_gate, awake);
         const uint64_t now = monotonic_ns();
+        if (awake && !was_awake) g_sdl.timer_due_ns = now + g_sdl.timer_period_ns;
+        was_awake = awake;
         int wait_ms = -1;
-        if (g_sdl.timer_on) {
+        if (awake) {
             if (now >= g_sdl.timer_due_ns) {
                 g_sdl.timer_due_ns += g_sdl.timer_period_ns;
                 if (g_sdl.timer_due_ns <= now) g_sdl.timer_due_ns = now + g_sdl.timer_period_ns;
@@ -276,10 +316,13 @@ void platform_post_quit(int code) {
 
 uint32_t platform_time_ms() { return uint32_t(monotonic_ns() / 1000000); }
 
-// An unchanged frame is uploaded only when the window lost its contents;
-// a full upload costs milliseconds of CPU.
+// Uploads what was drawn since the last present; the whole buffer only when
+// the window lost its contents. A whole upload costs milliseconds of CPU.
 void platform_present(void*, bool frame_changed) {
-    if (frame_changed || g_sdl.repaint) present_now();
+    if (g_sdl.repaint)
+        present_now();
+    else if (frame_changed)
+        present_damage();
 }
 
 void platform_capture_mouse(void*) { SDL_CaptureMouse(SDL_TRUE); }
@@ -309,9 +352,12 @@ void platform_accept_drops(void*) { SDL_EventState(SDL_DROPFILE, SDL_ENABLE); }
 void platform_begin_timer_resolution() {}
 void platform_end_timer_resolution() {}
 
+// The clock starts running: the first redraw is due; the loop parks it
+// once nothing is.
 void platform_start_clock() {
     if (g_sdl.clock_thread.joinable()) return;
-    g_sdl.clock_stop.store(false, std::memory_order_release);
+    g_sdl.clock_gate.stop.store(false);
+    set_clock_running(g_sdl.clock_gate, true);
     try {
         g_sdl.clock_thread = std::thread(run_clock_thread);
     } catch (...) {
@@ -321,7 +367,7 @@ void platform_start_clock() {
 
 void platform_stop_clock() {
     if (!g_sdl.clock_thread.joinable()) return;
-    g_sdl.clock_stop.store(true, std::memory_order_release);
+    stop_clock_thread(g_sdl.clock_gate);
     g_sdl.clock_thread.join();
 }
 

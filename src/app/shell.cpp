@@ -82,6 +82,8 @@ bool shell_create(void* window) {
     platform_begin_timer_resolution();
     platform_start_clock();
     fill_rect(g_render, 0, 0, FB_WIDTH, FB_HEIGHT, START_FILL_COLOR);
+    add_damage(g_render, 0, 0, FB_WIDTH, FB_HEIGHT);
+    forget_panel_drawing();
     for (int16_t& enabled : g_panel.port_enable) enabled = 1;
     g_app.redraw_flags = REDRAW_FULL;
     platform_set_arrow_cursor();

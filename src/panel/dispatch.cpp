@@ -27,7 +27,8 @@ int post_event(int event, int arg) {
 }
 
 void dispatch(int event, int arg) {
-    // The background paints first so keys and switches always draw over it;
+    // The background paints first so keys and switches always draw over it
+    // (and, on the first redraw, tells them all to draw);
     // keys go in table order, which decides the order of MIDI messages when
     // one event concerns two keys (a new press and the old key's release).
     background_event(event, arg);
@@ -69,7 +70,14 @@ int handle_event(int key, int event, int /*arg*/) {
             pressed = 0;
             send_to_ports(k.status, k.number, 0);
             return 0;
-        case EV_REDRAW: draw_key(g_render, k, pressed); return 0;
+        case EV_REDRAW:
+            if (g_panel.shown_pressed[key] != pressed) {
+                Rect& ink = g_panel.shown_ink[key];
+                ink = g_panel.shown_pressed[key] < 0 ? draw_key(g_render, k, pressed)
+                                                     : redraw_key(g_render, k, pressed, ink);
+                g_panel.shown_pressed[key] = pressed;
+            }
+            return 0;
         default: return event;
     }
 }

@@ -10,9 +10,21 @@
 struct Panel {
     int16_t pressed[KEY_COUNT] = {};       // 0 released, 1 pressed
     int16_t port_enable[PORT_COUNT] = {};  // index k-1 for output port k; set on at window creation
+    // What the frame buffer shows, so that EV_REDRAW repaints only the keys
+    // and switches whose look changed: each one's flag as last drawn, -1 for
+    // not drawn. Valid only while `shown` is set; until then EV_REDRAW draws
+    // the whole panel.
+    bool shown = false;
+    int16_t shown_pressed[KEY_COUNT] = {};
+    int16_t shown_enable[PORT_COUNT] = {};
+    Rect shown_ink[KEY_COUNT] = {};  // each key's ink as last drawn (draw_key)
 };
 
 extern Panel g_panel;
+
+// The frame buffer no longer holds the panel (new, or painted over by
+// someone else): the next EV_REDRAW draws all of it.
+void forget_panel_drawing();
 
 // Hands one event to dispatch; returns the event code unchanged (the shell
 // relies on a non-zero result for EV_SET_CURSOR).

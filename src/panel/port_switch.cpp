@@ -1,6 +1,7 @@
 // Output-port switches: each toggles one PortEnable flag and shows its state
 // beside the name of its output device.
 #include "panel/panel.h"
+#include "render/frame_buffer.h"
 #include "render/primitives.h"
 #include "render/render_context.h"
 
@@ -12,6 +13,7 @@ constexpr int BOX_TOP = 376;   // drawn box of switch 1
 constexpr int HIT_OFFSET = 2;  // the hit rectangle sits 2 px below the drawn box
 constexpr int ON_X = 17, OFF_X = 14, NAME_X = 50;
 constexpr int STATE_FONT = 6, NAME_FONT = 2;
+constexpr int NAME_ROWS = 1 + 16;  // drawn one row down, in a 16-pixel cell
 
 int box_top(int k) { return BOX_TOP + SWITCH_PITCH * (k - 1); }
 
@@ -30,6 +32,10 @@ int port_switch_event(int k, int event, int /*arg*/) {
         case EV_LEFT_DOWN: enabled = enabled ? 0 : 1; return 0;
         case EV_LEFT_UP: return 0;
         case EV_REDRAW: {
+            // The name never changes: it is drawn with the whole panel only,
+            // since drawing it again would blend it over itself.
+            int16_t& shown = g_panel.shown_enable[k - 1];
+            if (shown == enabled) return 0;
             RenderContext& rc = g_render;
             const int top = box_top(k);
             select_font(rc, STATE_FONT);
@@ -38,8 +44,13 @@ int port_switch_event(int k, int event, int /*arg*/) {
                 draw_text(rc, ON_X, top, "ON", 255);
             else
                 draw_text(rc, OFF_X, top, "OFF", 255);
-            select_font(rc, NAME_FONT);
-            draw_text(rc, NAME_X, top + 1, run_devices().output_name[k], 0);
+            add_damage(rc, SWITCH_X, top, SWITCH_W, SWITCH_H);
+            if (shown < 0) {
+                select_font(rc, NAME_FONT);
+                draw_text(rc, NAME_X, top + 1, run_devices().output_name[k], 0);
+                add_damage(rc, NAME_X, top, FB_WIDTH - NAME_X, NAME_ROWS);
+            }
+            shown = enabled;
             return 0;
         }
         default: return event;

@@ -2,8 +2,11 @@
 // text surface.
 #include "render/render_context.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
+#include "render/frame_buffer.h"
 #include "render/palette.h"
 #include "render/text_backend.h"
 
@@ -55,10 +58,34 @@ void set_text_color(RenderContext& rc, ColorIndex index) {
     text_set_color(rc.surface, to_colorref(Palette[rc.text_color_index]));
 }
 
-void draw_text(RenderContext& rc, int x, int y, const char* text, ColorIndex color) {
-    if (!rc.surface) return;
+TextBox draw_text(RenderContext& rc, int x, int y, const char* text, ColorIndex color) {
+    if (!rc.surface) return {x, y, 0, 0};
     // Consecutive labels in one colour cost a single colour call.
     if ((color & 0xFF) != rc.text_color_index) set_text_color(rc, color);
     const size_t length = text ? std::strlen(text) : 0;
     text_out(rc.surface, x, y, text ? text : "", int(length));
+    return text_last_box(rc.surface);
 }
+
+void add_damage(RenderContext& rc, int x, int y, int w, int h) {
+    const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+    const int x1 = int(std::min<int64_t>(int64_t(x) + w, FB_WIDTH));
+    const int y1 = int(std::min<int64_t>(int64_t(y) + h, FB_HEIGHT));
+    if (x0 >= x1 || y0 >= y1) return;
+    Damage& d = rc.damage;
+    if (d.count < DAMAGE_RECTS) {
+        d.rects[d.count++] = {x0, y0, x1 - x0, y1 - y0};
+        return;
+    }
+    // Too many pieces: one box around them all.
+    int bx0 = x0, by0 = y0, bx1 = x1, by1 = y1;
+    for (int i = 0; i < d.count; ++i) {
+        const DamageRect& r = d.rects[i];
+        bx0 = std::min(bx0, r.x), by0 = std::min(by0, r.y);
+        bx1 = std::max(bx1, r.x + r.w), by1 = std::max(by1, r.y + r.h);
+    }
+    d.count = 1;
+    d.rects[0] = {bx0, by0, bx1 - bx0, by1 - by0};
+}
+
+void clear_damage(RenderContext& rc) { rc.damage.count = 0; }

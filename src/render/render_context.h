@@ -4,17 +4,31 @@
 #include <cstdint>
 
 #include "render/palette.h"
+#include "render/text_backend.h"
 
 constexpr int FONT_SLOTS = 14;
 // A font's place in RenderContext::fonts: 0..4 the platform's stock fonts,
 // 5..13 the ones create_fonts makes.
 using FontSlot = int;
 
+// Frame-buffer areas drawn since the window last showed the buffer, so a
+// window layer may upload only those. Up to DAMAGE_RECTS rectangles; one more
+// merges them all into their bounding box.
+constexpr int DAMAGE_RECTS = 8;
+struct DamageRect {
+    int x, y, w, h;  // inside the frame buffer, w and h > 0
+};
+struct Damage {
+    int count = 0;
+    DamageRect rects[DAMAGE_RECTS] = {};
+};
+
 struct RenderContext {
     uint32_t* pixels = nullptr;      // first (top-left) pixel; null until the frame buffer exists
     int32_t text_color_index = 255;  // ColorIndex last given to the surface as text colour
     void* surface = nullptr;         // platform text surface drawing into `pixels`
     void* fonts[FONT_SLOTS] = {};    // indexed by FontSlot
+    Damage damage;                   // drawn since the last present
 };
 
 extern RenderContext g_render;
@@ -26,5 +40,12 @@ void set_text_color(RenderContext& rc, ColorIndex index);
 // 0x00RRGGBB -> 0x00BBGGRR
 constexpr uint32_t to_colorref(uint32_t v) { return ((v >> 16) & 0xFF) + (v & 0xFF00) + ((v & 0xFF) << 16); }
 // Draws a zero-terminated byte string with its cell's top-left at (x, y) in
-// the selected font; only the glyphs' own pixels change.
-void draw_text(RenderContext& rc, int x, int y, const char* text, ColorIndex color);
+// the selected font; only the glyphs' own pixels change, all inside the box
+// returned.
+TextBox draw_text(RenderContext& rc, int x, int y, const char* text, ColorIndex color);
+
+// Records that the rectangle was drawn, clipped to the frame buffer; the
+// drawing code says so itself, text included, for whatever it repaints.
+void add_damage(RenderContext& rc, int x, int y, int w, int h);
+// After a present: nothing is left to show.
+void clear_damage(RenderContext& rc);

@@ -37,6 +37,15 @@ void text_select_font(void* surface, void* font);
 void text_set_color(void* surface, uint32_t colorref);  // 0x00BBGGRR
 void text_out(void* surface, int x, int y, const char* text, int length);
 
+// Frame-buffer pixels, not clipped to the buffer; empty when w or h is 0.
+struct TextBox {
+    int x, y, w, h;
+};
+// A box around every pixel the last text_out on `surface` may have changed:
+// glyphs can reach past their cell, and a redraw that puts the background
+// back under a label needs to know how far.
+TextBox text_last_box(void* surface);
+
 // A surface over plain-memory pixels (FB_WIDTH x FB_HEIGHT, stride FB_WIDTH):
 // every text backend except GDI, whose surface is the memory DC of its bitmap.
 // Starts with the default font (the device-default stock font) and black text.

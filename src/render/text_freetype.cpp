@@ -72,7 +72,22 @@ struct Surface {
     uint32_t* pixels = nullptr;
     Font* font = nullptr;
     uint32_t rgb = 0;  // 0x00RRGGBB
+    TextBox last{};    // where the last text_out drew
 };
+
+// Grows `box` to take in w x h pixels at (x, y); empty extents add nothing.
+void include(TextBox& box, int64_t x, int64_t y, int64_t w, int64_t h) {
+    if (w <= 0 || h <= 0) return;
+    const auto fit = [](int64_t v) { return int(std::clamp<int64_t>(v, INT32_MIN / 2, INT32_MAX / 2)); };
+    if (box.w <= 0 || box.h <= 0) {
+        box = {fit(x), fit(y), fit(w), fit(h)};
+        return;
+    }
+    const int64_t x0 = std::min<int64_t>(box.x, x), y0 = std::min<int64_t>(box.y, y);
+    const int64_t x1 = std::max<int64_t>(int64_t(box.x) + box.w, x + w);
+    const int64_t y1 = std::max<int64_t>(int64_t(box.y) + box.h, y + h);
+    box = {fit(x0), fit(y0), fit(x1 - x0), fit(y1 - y0)};
+}
 
 // Stock fonts by StockFont, made on first use and never released.
 Font* g_stock[5] = {};
@@ -329,18 +344,26 @@ void text_set_color(void* surface, uint32_t colorref) {
 
 void text_out(void* surface, int x, int y, const char* text, int length) {
     auto* s = static_cast<Surface*>(surface);
-    if (!s || !s->pixels || !s->font || !s->font->face.ft || !text || length <= 0) return;
+    if (!s) return;
+    s->last = {x, y, 0, 0};
+    if (!s->pixels || !s->font || !s->font->face.ft || !text || length <= 0) return;
     Font& font = *s->font;
     // 64-bit pen: any int origin plus any run of advances stays exact.
     int64_t pen = x;
     const int64_t baseline = int64_t(y) + font.face.ascent;
     if (StringImage* image = string_image(font, text, length)) {
-        if (image->width > 0) blend_label(s->pixels, *image, pen + image->left, baseline - image->top, s->rgb);
+        if (image->width > 0) {
+            blend_label(s->pixels, *image, pen + image->left, baseline - image->top, s->rgb);
+            include(s->last, pen + image->left, baseline - image->top, image->width, image->height);
+        }
         return;
     }
     for (int i = 0; i < length; ++i) {
         const Glyph& g = glyph_of(font, static_cast<unsigned char>(text[i]));
-        if (g.width > 0) blend(s->pixels, view_of(font, g), pen + g.left, baseline - g.top, s->rgb);
+        if (g.width > 0) {
+            blend(s->pixels, view_of(font, g), pen + g.left, baseline - g.top, s->rgb);
+            include(s->last, pen + g.left, baseline - g.top, g.width, g.height);
+        }
         pen += g.advance;
     }
 }
@@ -354,6 +377,8 @@ void* text_create_surface(uint32_t* pixels) {
 }
 
 void text_delete_surface(void* surface) { delete static_cast<Surface*>(surface); }
+
+TextBox text_last_box(void* surface) { return surface ? static_cast<Surface*>(surface)->last : TextBox{0, 0, 0, 0}; }
 
 // ---------------------------------------------------------------------------
 // Queries of text_freetype.h

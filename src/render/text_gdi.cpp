@@ -25,7 +25,20 @@ void text_select_font(void* surface, void* font) {
 
 void text_set_color(void* surface, uint32_t colorref) { SetTextColor(static_cast<HDC>(surface), colorref); }
 
+namespace {
+TextBox g_last_box{};  // window thread only; the program has one surface
+}
+
 // Top-left aligned at (x, y); the surface's current position is not used.
 void text_out(void* surface, int x, int y, const char* text, int length) {
-    TextOutA(static_cast<HDC>(surface), x, y, text, length);
+    HDC dc = static_cast<HDC>(surface);
+    TextOutA(dc, x, y, text, length);
+    SIZE size{};
+    if (length <= 0 || !GetTextExtentPoint32A(dc, text, length, &size)) size = {};
+    // The cell box, widened for glyphs that overhang their advance.
+    constexpr int OVERHANG = 3;
+    g_last_box =
+        size.cx > 0 ? TextBox{x - OVERHANG, y, int(size.cx) + 2 * OVERHANG, int(size.cy)} : TextBox{x, y, 0, 0};
 }
+
+TextBox text_last_box(void*) { return g_last_box; }

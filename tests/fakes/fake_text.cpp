@@ -10,6 +10,7 @@ namespace {
 
 struct FakeSurface {
     void* font;
+    TextBox last;
 };
 
 }  // namespace
@@ -33,10 +34,14 @@ void text_set_color(void*, uint32_t colorref) {
 }
 void text_out(void* surface, int x, int y, const char* text, int length) {
     record("text %d %d %.*s", x, y, length, text);
-    (void)surface;
+    // As if every glyph filled an 8 x 16 cell.
+    if (surface) static_cast<FakeSurface*>(surface)->last = {x, y, 8 * (length > 0 ? length : 0), 16};
+}
+TextBox text_last_box(void* surface) {
+    return surface ? static_cast<FakeSurface*>(surface)->last : TextBox{0, 0, 0, 0};
 }
 void* text_create_surface(uint32_t*) {
     if (!fake::world().frame_buffer_ok) return nullptr;
-    return new FakeSurface{reinterpret_cast<void*>(intptr_t(100 + STOCK_DEVICE_DEFAULT))};
+    return new FakeSurface{reinterpret_cast<void*>(intptr_t(100 + STOCK_DEVICE_DEFAULT)), {0, 0, 0, 0}};
 }
 void text_delete_surface(void* surface) { delete static_cast<FakeSurface*>(surface); }
