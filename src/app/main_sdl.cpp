@@ -29,6 +29,7 @@
 #include "base/program.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
+#include "render/text_freetype.h"
 
 namespace {
 
@@ -374,6 +375,8 @@ void platform_stop_clock() {
 // ------------------------------------------------------------------------ main
 
 int main() {
+    // Fontconfig loads its configuration while SDL connects to the display.
+    text_begin_font_lookup();
     // A control surface should not keep the screen awake.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");

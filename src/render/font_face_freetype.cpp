@@ -18,13 +18,23 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
 // ---------------------------------------------------------------------------
 // Module state
+
+// The face file fontconfig chose for a request.
+struct FaceFile {
+    std::string path;
+    int index = 0;
+    bool has_bold = false;
+};
 
 // Trivially destructible on purpose: fonts may be released from static
 // destructors of other translation units, after this module's statics would
@@ -34,16 +44,34 @@ struct Backend {
     FT_Library ft = nullptr;
     FcConfig* fc = nullptr;
     std::vector<std::string>* reported = nullptr;  // faces already named on stderr
+    // Lookups made so far: the panel asks for one family at one weight in
+    // seven sizes, and each fontconfig sort costs as much as a face open.
+    std::vector<std::pair<std::string, FaceFile>>* found = nullptr;
+    std::thread* loader = nullptr;  // begin_font_lookup's, until joined
 };
 
+Backend g_backend;
+
+// On the loader thread or the window thread, never both: the window thread
+// joins the loader before it reads anything here.
+void load(Backend& b) {
+    if (FT_Init_FreeType(&b.ft) != 0) b.ft = nullptr;
+    b.fc = FcInitLoadConfigAndFonts();
+}
+
 Backend& backend() {
-    static Backend b;
+    Backend& b = g_backend;
+    if (b.loader) {
+        b.loader->join();
+        delete b.loader;
+        b.loader = nullptr;
+    }
     if (!b.started) {
         b.started = true;
-        if (FT_Init_FreeType(&b.ft) != 0) b.ft = nullptr;
-        b.fc = FcInitLoadConfigAndFonts();
-        b.reported = new std::vector<std::string>;
+        load(b);
     }
+    if (!b.reported) b.reported = new std::vector<std::string>;
+    if (!b.found) b.found = new std::vector<std::pair<std::string, FaceFile>>;
     return b;
 }
 
@@ -144,17 +172,27 @@ bool is_alias(FcPattern* request, FcPattern* font) {
     return false;
 }
 
-struct FaceFile {
-    std::string path;
-    int index = 0;
-    bool has_bold = false;
-};
-
 // Asks fontconfig for `family` (UTF-8) at an OpenType weight, preferring
 // outline fonts. With `exact`, only a font of the family itself or of a
 // strongly bound alias counts; otherwise the best outline font of any family
 // does.
+bool sort_for_face(const char* family, int weight, const char* lang, bool exact, FaceFile& out);
+
 bool find_face(const char* family, int weight, const char* lang, bool exact, FaceFile& out) {
+    std::string key =
+        std::string(family) + '\n' + std::to_string(weight) + '\n' + (lang ? lang : "") + (exact ? "=" : "~");
+    auto& found = *backend().found;
+    for (const auto& [k, file] : found) {
+        if (k != key) continue;
+        out = file;
+        return !file.path.empty();
+    }
+    const bool ok = sort_for_face(family, weight, lang, exact, out);
+    found.emplace_back(std::move(key), ok ? out : FaceFile{});
+    return ok;
+}
+
+bool sort_for_face(const char* family, int weight, const char* lang, bool exact, FaceFile& out) {
     FcConfig* fc = backend().fc;
     if (!fc) return false;
     FcPattern* pat = FcPatternCreate();
@@ -324,6 +362,18 @@ void open_stock_face(FontFace& font, StockFont which) {
     FaceFile file;
     if (find_face(s.family, s.weight, nullptr, false, file)) open_face(font, file, s.height, s.width, s.weight >= 600);
     if (!font.ft) report_missing(s.name);
+}
+
+void begin_font_lookup() {
+    Backend& b = g_backend;
+    if (b.started) return;
+    b.started = true;
+    try {
+        b.loader = new std::thread(load, std::ref(b));
+    } catch (...) {
+        b.loader = nullptr;
+        load(b);  // no thread: load now, as the first lookup would have
+    }
 }
 
 void close_font_face(FontFace& font) {

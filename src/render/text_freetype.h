@@ -11,3 +11,9 @@ bool text_font_metrics(void* font, int* cell_height, int* ascent, int* avg_char_
 // Advance width in pixels of a zero-terminated byte string drawn in `font`
 // (what text_out moves the pen by); 0 for a null or missing font.
 int text_measure(void* font, const char* text);
+
+// Starts loading fontconfig's configuration and caches, the slow part of the
+// first font lookup, on a thread of its own, so that it overlaps the window
+// system's start-up; the first lookup waits for it. Optional, once, before
+// any font is made.
+void text_begin_font_lookup();
