@@ -1,33 +1,38 @@
 #!/usr/bin/env python3
-"""Whole-program figures of the Linux program, each next to its target:
+"""Whole-program figures of the Linux program beside a peer and a floor,
+all three measured in one run under the same Xvfb and JACK server (dummy
+driver, 48 kHz, period 256, four jack_midi_dump receivers):
 
-  start-up   process start until the window's pixels show the drawn panel
-             (read from the X server with XGetImage every millisecond),
-             median of several starts, with and without a JACK server;
-  idle CPU   share of one core over a quiet stretch (utime + stime from
-             /proc/PID/stat; the threads' exact run time from schedstat
-             beside it), next to the floor the design sets (bench/idle_floor:
-             the same 1 ms clock thread and 2 ms window loop doing nothing)
-             and the MIDI backend's own idle cost (the program with a JACK
-             server and four receivers minus the program with no MIDI system);
-  memory     resident memory after start, and what of it is the JACK
-             server's shared segment (mapped by every JACK client);
-  latency    click to MIDI: an XTest button press to its arrival at a JACK
-             receiver, at JACK periods of 256 and 64 frames (48 kHz).
+  zorve-button  the program;
+  jack-keyboard Debian's GTK on-screen keyboard for JACK, the peer;
+  bare_client   the floor (bench/bare_client.c): a plain Xlib window and one
+                JACK MIDI port, blocking in poll, one rectangle per click.
 
-Runs its own Xvfb and JACK servers (tests/e2e/e2e_lib.py). The program
-allows one copy per user: run this alone, or as root in a private network
-namespace (`unshare -n`), where the single-instance marker of other copies
-is not seen. Exit status 1 when a target is missed.
+  start-up   process start until the window's pixels show the drawn window
+             (read from the X server every millisecond), median of several
+             starts, with no MIDI system and with JACK;
+  idle CPU   share of one core over a quiet stretch and wake-ups a second,
+             from /proc/PID/task/*/schedstat (run time; third field: times
+             run), with no MIDI system and with JACK + 4 receivers;
+  clicks     CPU per click at 20 clicks a second (press, hold 40% of the
+             slot, release), above the same program's idle CPU;
+  latency    an XTest press to its Note On at a JACK receiver;
+  memory     resident memory after start.
 
-Usage: measure_program.py --program build/linux/zorve-button [--floor PATH] [--starts N]
-                          [--idle-seconds S] [--clicks N] [--periods 256,64]
+Each target is reported as a ratio to the peer or the floor of the same run.
+The program allows one copy per user: run this alone, or as root in a private
+network namespace (`unshare -n`), where the single-instance marker of other
+copies is not seen. Exit status 1 when a target is missed.
+
+Usage: measure_program.py --program build/linux/zorve-button [--bare PATH] [--peer jack-keyboard]
+                          [--starts N] [--idle-seconds S] [--click-seconds S] [--clicks N]
 """
 
 import argparse
 import math
 import os
 import platform
+import shutil
 import statistics
 import subprocess
 import sys
@@ -39,10 +44,9 @@ import time
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import e2e_lib as e2e  # noqa: E402
-from e2e_lib import Failure, check, cpu_ticks, jack_env, log, shows_panel, wait_for  # noqa: E402
+from e2e_lib import Failure, check, jack_env, log, shows_panel, wait_for  # noqa: E402
 
-A = (570, 25)
-TICK = os.sysconf("SC_CLK_TCK")
+A = (570, 25)  # key "A" of the panel; the bare client draws its rectangle there
 
 
 def machine_facts():
@@ -66,38 +70,45 @@ def load_average():
 
 
 def thread_stats(pid):
-    """(run time in ns, voluntary context switches), summed over the live threads."""
-    run_ns = switches = 0
+    """{tid: (comm, run time ns, times run)} of the live threads."""
+    out = {}
     for tid in os.listdir(f"/proc/{pid}/task"):
         try:
             with open(f"/proc/{pid}/task/{tid}/schedstat") as f:
-                run_ns += int(f.read().split()[0])
-            with open(f"/proc/{pid}/task/{tid}/status") as f:
-                switches += next(int(line.split()[1]) for line in f if line.startswith("voluntary_ctxt_switches"))
+                run_ns, _, runs = (int(v) for v in f.read().split()[:3])
+            with open(f"/proc/{pid}/task/{tid}/comm") as f:
+                comm = f.read().strip()
         except (FileNotFoundError, ProcessLookupError):
-            pass
-    return run_ns, switches
+            continue
+        out[tid] = (comm, run_ns, runs)
+    return out
 
 
-def idle_share(pid, seconds):
-    """Share of one core (percent) by /proc/PID/stat and by schedstat, and
-    wake-ups a second, over `seconds` of wall time."""
-    t0, ticks0, (run0, sw0) = time.monotonic(), cpu_ticks(pid), thread_stats(pid)
-    time.sleep(seconds)
-    t1, ticks1, (run1, sw1) = time.monotonic(), cpu_ticks(pid), thread_stats(pid)
+def cpu_over(pid, seconds, during=None):
+    """Share of one core (percent), wake-ups a second in all, and per thread
+    name, over `seconds` of wall time; `during` runs meanwhile if given."""
+    t0, s0 = time.monotonic(), thread_stats(pid)
+    if during:
+        during()
+    else:
+        time.sleep(seconds)
+    t1, s1 = time.monotonic(), thread_stats(pid)
     wall = t1 - t0
-    return {"stat": 100 * (ticks1 - ticks0) / TICK / wall, "sched": 100 * (run1 - run0) / 1e9 / wall,
-            "wakeups": (sw1 - sw0) / wall}
+    run = wakes = 0
+    per_thread = {}
+    for tid, (comm, run_ns, runs) in s1.items():
+        _, r0, w0 = s0.get(tid, (comm, 0, 0))
+        run += run_ns - r0
+        wakes += runs - w0
+        per_thread[comm] = per_thread.get(comm, 0) + (runs - w0) / wall
+    return {"cpu": 100 * run / 1e9 / wall, "run_ns": run, "wakeups": wakes / wall, "threads": per_thread,
+            "wall": wall}
 
 
 def memory(pid):
-    """VmRSS and its parts in KiB, the JACK shared segment's share, and PSS."""
-    status = {}
+    """VmRSS and the JACK shared segment's share in KiB."""
     with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            key, _, value = line.partition(":")
-            if key in ("VmRSS", "RssAnon", "RssFile", "RssShmem"):
-                status[key] = int(value.split()[0])
+        rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
     jack = 0
     path = None
     with open(f"/proc/{pid}/smaps") as f:
@@ -107,11 +118,7 @@ def memory(pid):
                 path = head[5] if len(head) > 5 else ""
             elif head and head[0] == "Rss:" and path and path.startswith("/dev/shm/jack"):
                 jack += int(head[1])
-    with open(f"/proc/{pid}/smaps_rollup") as f:
-        pss = next(int(line.split()[1]) for line in f if line.startswith("Pss:"))
-    status["jack_shm"] = jack
-    status["Pss"] = pss
-    return status
+    return {"rss": rss, "jack_shm": jack}
 
 
 def percentile(values, p):
@@ -120,7 +127,33 @@ def percentile(values, p):
     return ordered[max(0, math.ceil(p / 100 * len(ordered)) - 1)]
 
 
-# ----------------------------------------------------------------- runs
+# ------------------------------------------------------------ the three programs
+
+
+class Kind:
+    """How to start one of the three, find its window, see it drawn and click it."""
+
+    def __init__(self, name, args, title, click, drawn, receiver_port=None, uses_marker=False):
+        self.name, self.args, self.title, self.click = name, args, title, click
+        self.drawn, self.receiver_port, self.uses_marker = drawn, receiver_port, uses_marker
+
+
+# White keys of jack-keyboard's piano, well below its controls.
+PEER_KEYS = [(20, 160), (400, 160), (700, 160)]
+
+
+def peer_drawn(x, window):
+    got = x.pixels(window, PEER_KEYS)
+    return bool(got) and all(all(((v >> s) & 0xFF) > 0xA0 for s in (0, 8, 16)) for v in got.values())
+
+
+def kinds(args):
+    return {
+        "zorve-button": Kind("zorve-button", [args.program], "ZORVE_BUTTON", A, shows_panel, uses_marker=True),
+        "jack-keyboard": Kind("jack-keyboard", [args.peer, "-a", "zr1:input"], "jack-keyboard", PEER_KEYS[0],
+                              peer_drawn),
+        "bare_client": Kind("bare_client", [args.bare], "BARE_CLIENT", A, shows_panel, "bare_client:out"),
+    }
 
 
 class Bench(e2e.Case):
@@ -131,121 +164,119 @@ class Bench(e2e.Case):
         self.display_name = self.display()
 
 
-def start_once(c, env):
-    """(seconds to a mapped window, seconds to the drawn panel); the copy is
-    closed again."""
-    wait_for(e2e.marker_free, 60, "another copy of the program to end")
+def launch(c, kind, env, extra=()):
+    """(process, window, seconds to the drawn window)."""
+    if kind.uses_marker:
+        wait_for(e2e.marker_free, 60, "another copy of the program to end")
     env = dict(env, DISPLAY=c.display_name)
-    with open(os.path.join(c.out, "measure-start.log"), "w") as out:
+    with open(os.path.join(c.out, f"measure-{kind.name}.log"), "a") as out:
         start = time.monotonic()
-        proc = c.procs.start([c.args.program], env=env, stdout=out, stderr=subprocess.STDOUT)
+        proc = c.procs.start(kind.args + list(extra), env=env, stdout=out, stderr=subprocess.STDOUT)
     window = None
-    mapped = None
     deadline = start + 20
     while True:
         now = time.monotonic()
-        check(now < deadline, "the panel was not drawn within 20 s of the start")
-        check(proc.poll() is None, f"the program exited during start-up with status {proc.returncode}")
+        check(now < deadline, f"{kind.name} was not drawn within 20 s of its start")
+        check(proc.poll() is None, f"{kind.name} exited during start-up with status {proc.returncode}")
         if window is None:
-            found = c.x.find("ZORVE_BUTTON")
+            found = c.x.find(kind.title)
             if found:
-                window, mapped = found[0], now - start
-        if window is not None:
-            if shows_panel(c.x, window):
-                drawn = time.monotonic() - start
-                break
+                window = found[0]
+        if window is not None and kind.drawn(c.x, window):
+            return proc, window, time.monotonic() - start
         time.sleep(0.001)
+
+
+def close(c, proc, window):
     c.x.request_close(window)
-    check(proc.wait(timeout=10) == 0, "exit status after close")
-    return mapped, drawn
+    try:
+        proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        proc.terminate()
+        proc.wait(timeout=5)
 
 
-def measure_start(c, env, starts, label):
-    mapped, drawn = [], []
+def measure_start(c, kind, env, starts, extra=()):
+    drawn = []
     for _ in range(starts):
-        m, d = start_once(c, env)
-        mapped.append(m * 1000)
-        drawn.append(d * 1000)
-    log(f"start-up {label}: window mapped median {statistics.median(mapped):.0f} ms; "
-        f"panel drawn median {statistics.median(drawn):.0f} ms (min {min(drawn):.0f}, max {max(drawn):.0f}, "
-        f"{starts} starts)")
-    return statistics.median(drawn)
+        proc, window, seconds = launch(c, kind, env, extra)
+        drawn.append(seconds * 1000)
+        close(c, proc, window)
+        time.sleep(0.2)
+    return drawn
 
 
-def ready_program(c, env):
-    program = c.program(c.display_name, env)
-    wait_for(lambda: shows_panel(c.x, program.window), 20, "the drawn panel", interval=0.005)
-    return program
+def connect_receiver(env, kind):
+    if kind.receiver_port:
+        subprocess.run(["jack_connect", kind.receiver_port, "zr1:input"], env=env, check=True, timeout=10)
 
 
-def close_program(c, program):
-    c.x.request_close(program.window)
-    check(program.exit_status(10) == 0, "exit status after close")
+def clicks(c, window, point, seconds, rate=20, hold=0.4):
+    """XTest clicks at `rate` a second for `seconds`, each held `hold` of its slot."""
+    x0, y0 = c.x.geometry(window)[:2]
+    c.x.fake_motion(x0 + point[0], y0 + point[1])
+    slot = 1.0 / rate
+    start = time.monotonic()
+    n = 0
+    while True:
+        due = start + n * slot
+        if due - start >= seconds:
+            break
+        time.sleep(max(0.0, due - time.monotonic()))
+        c.x.fake_button(1, True)
+        time.sleep(max(0.0, due + hold * slot - time.monotonic()))
+        c.x.fake_button(1, False)
+        n += 1
+    time.sleep(max(0.0, start + n * slot - time.monotonic()))
+    return n
 
 
-def measure_idle_floor(c, seconds, settle):
-    floor = c.procs.start([c.args.floor], env=dict(os.environ, DISPLAY=c.display_name),
-                          stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-
-    def window():
-        check(floor.poll() is None, f"idle_floor exited with status {floor.returncode}")
-        return c.x.find("IDLE_FLOOR")
-
-    window = wait_for(window, 20, "the idle_floor window")[0]
-    time.sleep(settle)
-    share = idle_share(floor.pid, seconds)
-    c.x.request_close(window)
-    check(floor.wait(timeout=10) == 0, "idle_floor exit status")
-    return share
-
-
-def measure_idle_program(c, env, seconds, settle):
-    program = ready_program(c, env)
-    c.x.fake_motion(1000, 760)  # the pointer off the window: nothing moves over it
-    time.sleep(settle)
-    share = idle_share(program.proc.pid, seconds)
-    mem = memory(program.proc.pid)
-    close_program(c, program)
-    return share, mem
+def press_latency(c, window, point, rx, presses):
+    """Delays in ms from an XTest press to its Note On at `rx`."""
+    x0, y0 = c.x.geometry(window)[:2]
+    c.x.fake_motion(x0 + point[0], y0 + point[1])
+    time.sleep(0.2)
+    rx.seen = rx.count()
+    delays = []
+    for n in range(presses):
+        time.sleep(0.03 + 0.0037 * (n % 7))  # presses spread over the JACK cycle
+        start = time.monotonic()
+        c.x.fake_button(1, True)
+        arrived, message = rx.take(1, timeout=2.0)[0]
+        check(message[0] & 0xF0 == 0x90 and message[2] > 0, f"got {message.hex(' ')} for a press")
+        delays.append((arrived - start) * 1000)
+        c.x.fake_button(1, False)
+        rx.take(1, timeout=2.0)
+    return delays
 
 
-def click_latency(c, period, clicks):
-    """Delays in ms of the presses that arrived, and how many did not."""
-    jackd = []
-    jack_log = os.path.join(c.out, f"measure-jackd-{period}.log")
-    env = e2e.start_jack(c.procs, jack_log, period=period, with_jackd=jackd)
-    rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(2)]
-    program = ready_program(c, env)
-    x0, y0 = program.origin
-    c.x.fake_motion(x0 + A[0], y0 + A[1])
-    delays, lost = [], 0
-    for n in range(clicks):
-        time.sleep(0.01 + 0.0037 * (n % 7))  # presses spread over the JACK cycle
-        for press in (True, False):
-            start = time.monotonic()
-            c.x.fake_button(1, press)
-            want = bytes([0x90, 89, 127 if press else 0])
-            try:
-                arrived, message = rx[1].take(1, timeout=1.0)[0]
-            except Failure:
-                lost += 1
-                rx[1].seen = rx[1].count()
-                continue
-            if message != want:
-                lost += 1
-                rx[1].seen = rx[1].count()
-                continue
-            if press:
-                delays.append((arrived - start) * 1000)
-    close_program(c, program)
-    jackd[0].terminate()
-    jackd[0].wait(timeout=10)
-    xruns = {"program": 0, "receivers": 0}
-    with open(jack_log) as f:
-        for line in f:
-            if "XRun: client = " in line:
-                xruns["program" if "client = ZORVE_BUTTON" in line else "receivers"] += 1
-    return delays, lost, xruns
+def one_program(c, kind, env, args, rx=None, extra=()):
+    """Idle CPU, memory, CPU per click and (with rx) press latency of one run."""
+    proc, window, _ = launch(c, kind, env, extra)
+    if rx is not None:
+        connect_receiver(env, kind)
+    c.x.fake_motion(1020, 765)  # the pointer off every window
+    time.sleep(2)
+    idle = cpu_over(proc.pid, args.idle_seconds)
+    mem = memory(proc.pid)
+    result = {"idle": idle, "mem": mem}
+    counted = []
+    busy = cpu_over(proc.pid, 0, during=lambda: counted.append(clicks(c, window, kind.click, args.click_seconds)))
+    n = counted[0]
+    extra_ns = busy["run_ns"] - idle["run_ns"] / idle["wall"] * busy["wall"]
+    result["click_us"] = extra_ns / n / 1000
+    result["click_total_us"] = busy["run_ns"] / n / 1000
+    result["clicks"] = n
+    result["busy_wakeups"] = busy["wakeups"]
+    if rx is not None:
+        time.sleep(0.5)
+        result["latency"] = press_latency(c, window, kind.click, rx, args.clicks)
+    close(c, proc, window)
+    return result
+
+
+def fmt_threads(threads):
+    return ", ".join(f"{name} {rate:.1f}" for name, rate in sorted(threads.items(), key=lambda kv: -kv[1]))
 
 
 # ------------------------------------------------------------------- main
@@ -254,17 +285,19 @@ def click_latency(c, period, clicks):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", required=True)
-    parser.add_argument("--floor", help="bench/idle_floor of the same build (default: next to the program)")
+    parser.add_argument("--bare", help="bench/bare_client of the same build (default: next to the program)")
+    parser.add_argument("--peer", default="jack-keyboard")
     parser.add_argument("--starts", type=int, default=7)
     parser.add_argument("--idle-seconds", type=float, default=10)
-    parser.add_argument("--clicks", type=int, default=50)
-    parser.add_argument("--periods", default="256,64")
+    parser.add_argument("--click-seconds", type=float, default=10)
+    parser.add_argument("--clicks", type=int, default=40, help="presses for the latency")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-measure"))
     args = parser.parse_args()
-    args.floor = args.floor or os.path.join(os.path.dirname(os.path.abspath(args.program)), "bench", "idle_floor")
-    e2e.require_tools(["Xvfb", "jackd", "jack_lsp", "jack_midi_dump", "xdotool", "stdbuf"])
+    args.bare = args.bare or os.path.join(os.path.dirname(os.path.abspath(args.program)), "bench", "bare_client")
+    e2e.require_tools(["Xvfb", "jackd", "jack_lsp", "jack_midi_dump", "stdbuf"])
     check(os.access(args.program, os.X_OK), f"no program at {args.program}")
-    check(os.access(args.floor, os.X_OK), f"no idle_floor at {args.floor} (build target idle_floor)")
+    check(os.access(args.bare, os.X_OK), f"no bare_client at {args.bare} (build target bare_client)")
+    check(shutil.which(args.peer), f"no {args.peer} (Debian package jack-keyboard)")
 
     facts = machine_facts()
     log(f"machine: {facts['nproc']} cores, {facts['cpu']}, Linux {facts['kernel']}, {facts['memory']}")
@@ -276,66 +309,82 @@ def main():
         if not ok:
             missed.append(what)
 
+    k = kinds(args)
+    zorve, peer, bare = k["zorve-button"], k["jack-keyboard"], k["bare_client"]
     c = Bench(args)
     try:
         no_midi = jack_env("zorve-e2e-absent")  # no server of that name runs
-        jackd = []
-        env = e2e.start_jack(c.procs, os.path.join(c.out, "measure-jackd.log"), with_jackd=jackd)
-        receivers = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(4)]
+        env = e2e.start_jack(c.procs, os.path.join(c.out, "measure-jackd.log"))
+        receivers = [e2e.Receiver(c.procs, env, f"zr{n}") for n in range(4)]
 
-        log("\n== start-up to the first drawn panel")
-        measure_start(c, no_midi, args.starts, "without MIDI")
-        with_jack = measure_start(c, env, args.starts, "with JACK and 4 receivers")
-        log(f"  (no target given; {with_jack:.0f} ms with JACK)")
+        log("\n== start-up: process start to the drawn window, median (min-max) of "
+            f"{args.starts} starts, ms")
+        starts = {
+            ("bare_client", "no MIDI"): measure_start(c, bare, no_midi, args.starts, ["--no-jack"]),
+            ("zorve-button", "no MIDI"): measure_start(c, zorve, no_midi, args.starts),
+            ("bare_client", "JACK"): measure_start(c, bare, env, args.starts),
+            ("jack-keyboard", "JACK"): measure_start(c, peer, env, args.starts),
+            ("zorve-button", "JACK"): measure_start(c, zorve, env, args.starts),
+        }
+        med = {key: statistics.median(v) for key, v in starts.items()}
+        for (name, midi), values in starts.items():
+            log(f"  {name:14s} {midi:8s} {med[(name, midi)]:6.1f} ({min(values):.1f}-{max(values):.1f})")
+        verdict(med[("zorve-button", "no MIDI")] <= med[("bare_client", "no MIDI")] + 15,
+                f"no MIDI: {med[('zorve-button', 'no MIDI')]:.1f} ms <= bare client's "
+                f"{med[('bare_client', 'no MIDI')]:.1f} + 15 ms")
+        verdict(med[("zorve-button", "JACK")] < med[("jack-keyboard", "JACK")],
+                f"JACK: {med[('zorve-button', 'JACK')]:.1f} ms < jack-keyboard's "
+                f"{med[('jack-keyboard', 'JACK')]:.1f} ms "
+                f"(ratio {med[('zorve-button', 'JACK')] / med[('jack-keyboard', 'JACK')]:.2f})")
 
-        log(f"\n== idle CPU over {args.idle_seconds:.0f} s (share of one core)")
-        floor = measure_idle_floor(c, args.idle_seconds, 2)
-        alone, mem_alone = measure_idle_program(c, no_midi, args.idle_seconds, 2)
-        jack, mem_jack = measure_idle_program(c, env, args.idle_seconds, 2)
-        for label, share in (("floor (idle_floor)", floor), ("program, no MIDI system", alone),
-                             ("program, JACK + 4 receivers", jack)):
-            log(f"  {label:30s} {share['stat']:5.2f}% by stat, {share['sched']:5.2f}% by schedstat, "
-                f"{share['wakeups']:6.0f} wake-ups/s")
-        midi_cost = jack["sched"] - alone["sched"]
-        allowed = floor["sched"] + midi_cost + 0.5
-        log(f"  MIDI idle cost {midi_cost:.2f}%; program {jack['sched']:.2f}% against floor {floor['sched']:.2f}% "
-            f"+ MIDI {midi_cost:.2f}% + 0.5% = {allowed:.2f}% (schedstat figures; /proc/PID/stat counts in "
-            f"{1000 // TICK} ms ticks)")
-        verdict(jack["sched"] <= allowed, "idle CPU within floor + MIDI cost + 0.5% of a core")
+        log(f"\n== idle {args.idle_seconds:.0f} s, then {args.click_seconds:.0f} s of clicks at 20/s "
+            "(hold 40%), then press latency")
+        runs = {
+            ("bare_client", "no MIDI"): one_program(c, bare, no_midi, args, extra=["--no-jack"]),
+            ("zorve-button", "no MIDI"): one_program(c, zorve, no_midi, args),
+            ("bare_client", "JACK"): one_program(c, bare, env, args, rx=receivers[1]),
+            ("jack-keyboard", "JACK"): one_program(c, peer, env, args, rx=receivers[1]),
+            ("zorve-button", "JACK"): one_program(c, zorve, env, args, rx=receivers[1]),
+        }
+        log("  idle CPU (% of one core) and wake-ups/s by thread:")
+        for (name, midi), r in runs.items():
+            log(f"  {name:14s} {midi:8s} {r['idle']['cpu']:6.3f}%  {r['idle']['wakeups']:7.1f}/s  "
+                f"[{fmt_threads(r['idle']['threads'])}]")
+        log("  CPU per click above idle (whole CPU per click while clicking), wake-ups/s while clicking:")
+        for (name, midi), r in runs.items():
+            log(f"  {name:14s} {midi:8s} {r['click_us']:7.0f} us ({r['click_total_us']:.0f} us) over "
+                f"{r['clicks']} clicks; {r['busy_wakeups']:.0f}/s")
+        log("  press -> Note On at a receiver, ms:")
+        lat = {}
+        for (name, midi), r in runs.items():
+            if "latency" in r:
+                d = r["latency"]
+                lat[name] = statistics.median(d)
+                log(f"  {name:14s} median {lat[name]:.2f}, 95th {percentile(d, 95):.2f}, "
+                    f"min {min(d):.2f}, max {max(d):.2f} over {len(d)} presses")
+        log("  resident memory after start (VmRSS; without JACK's shared segment):")
+        for (name, midi), r in runs.items():
+            m = r["mem"]
+            log(f"  {name:14s} {midi:8s} {m['rss'] / 1024:6.1f} MiB ({(m['rss'] - m['jack_shm']) / 1024:.1f} MiB)")
 
-        log("\n== resident memory after start")
-        for label, mem in (("no MIDI system", mem_alone), ("JACK + 4 receivers", mem_jack)):
-            own = mem["VmRSS"] - mem["jack_shm"]
-            log(f"  {label:20s} VmRSS {mem['VmRSS'] / 1024:5.1f} MiB (anon {mem['RssAnon'] / 1024:.1f}, "
-                f"file {mem['RssFile'] / 1024:.1f}, shmem {mem['RssShmem'] / 1024:.1f}); JACK's shared segment "
-                f"{mem['jack_shm'] / 1024:.1f} MiB; without it {own / 1024:.1f} MiB; PSS {mem['Pss'] / 1024:.1f} MiB")
-        verdict(mem_alone["VmRSS"] <= 30 * 1024, "VmRSS <= 30 MB without a MIDI system")
-        verdict(mem_jack["VmRSS"] - mem_jack["jack_shm"] <= 30 * 1024,
-                "VmRSS <= 30 MB with JACK, not counting the JACK server's shared segment")
-        if mem_jack["VmRSS"] > 30 * 1024:
-            log(f"  note: counted whole, VmRSS with JACK is {mem_jack['VmRSS'] / 1024:.1f} MiB; the segment is "
-                f"the server's, resident once and mapped by every JACK client alike")
-        for proc in [r.proc for r in receivers] + jackd:  # each period below gets a server of its own
-            proc.terminate()
-            proc.wait(timeout=10)
-
-        for period in [int(p) for p in args.periods.split(",") if p]:
-            log(f"\n== click to MIDI at JACK period {period} frames / 48 kHz ({args.clicks} clicks, XTest)")
-            delays, lost, xruns = click_latency(c, period, args.clicks)
-            one_period = period / 48.0
-            target = one_period + 1
-            if delays:
-                log(f"  median {statistics.median(delays):.2f} ms, 95th percentile {percentile(delays, 95):.2f} ms, "
-                    f"min {min(delays):.2f}, max {max(delays):.2f} ms over {len(delays)} presses")
-            log(f"  messages lost: {lost} of {2 * args.clicks}; clients late for a cycle (server log): "
-                f"{xruns['program']} times the program's, {xruns['receivers']} times the receivers'")
-            if period == 256:
-                verdict(lost == 0, "no message lost at period 256")
-            if lost:
-                log(f"  -> this machine does not hold period {period}: messages were lost")
-            else:
-                verdict(bool(delays) and statistics.median(delays) <= target,
-                        f"median click-to-MIDI <= one period + 1 ms = {target:.1f} ms at {period} frames")
+        zi, bi = runs[("zorve-button", "no MIDI")]["idle"], runs[("bare_client", "no MIDI")]["idle"]
+        verdict(zi["cpu"] <= 0.1, f"idle CPU with no MIDI system {zi['cpu']:.3f}% <= 0.1% "
+                f"(bare client without its port: {bi['cpu']:.3f}%)")
+        verdict(zi["wakeups"] <= 5, f"wake-ups with no MIDI system {zi['wakeups']:.1f}/s <= 5/s "
+                f"(bare client: {bi['wakeups']:.1f}/s)")
+        zj, pj = runs[("zorve-button", "JACK")]["idle"], runs[("jack-keyboard", "JACK")]["idle"]
+        verdict(zj["cpu"] <= pj["cpu"], f"idle CPU with JACK + 4 receivers {zj['cpu']:.3f}% <= jack-keyboard's "
+                f"{pj['cpu']:.3f}% (ratio {zj['cpu'] / max(pj['cpu'], 1e-9):.2f})")
+        zc, pc = runs[("zorve-button", "JACK")]["click_us"], runs[("jack-keyboard", "JACK")]["click_us"]
+        verdict(zc <= pc / 2, f"CPU per click {zc:.0f} us <= half of jack-keyboard's {pc:.0f} us "
+                f"(ratio {zc / max(pc, 1e-9):.2f})")
+        verdict(abs(lat["zorve-button"] - lat["bare_client"]) <= 0.1 or lat["zorve-button"] < lat["bare_client"],
+                f"press -> Note On median {lat['zorve-button']:.2f} ms within 0.1 ms of the bare client's "
+                f"{lat['bare_client']:.2f} ms")
+        zm, pm = runs[("zorve-button", "JACK")]["mem"], runs[("jack-keyboard", "JACK")]["mem"]
+        verdict(zm["rss"] - zm["jack_shm"] <= pm["rss"] - pm["jack_shm"],
+                f"memory {(zm['rss'] - zm['jack_shm']) / 1024:.1f} MiB <= jack-keyboard's "
+                f"{(pm['rss'] - pm['jack_shm']) / 1024:.1f} MiB (without JACK's segment)")
     except Failure as failure:
         log(f"FAIL: {failure}")
         return 2

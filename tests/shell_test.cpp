@@ -129,10 +129,10 @@ Observed observe() {
             g_panel, g_app.redraw_flags, g_render.damage.count};
 }
 
-// Input that ends with no button held, each followed by the tick that draws
-// it. Afterwards no tick is wanted, and the ticks that the Linux layer then
-// leaves out would change nothing: not the pixels, not the MIDI sent, not the
-// panel, whatever the panel's state and wherever the pointer rests.
+// Input, each followed by the tick that draws it. Afterwards no tick is
+// wanted, and the ticks that the Linux layer then leaves out would change
+// nothing: not the pixels, not the MIDI sent, not the panel, whatever the
+// panel's state, wherever the pointer rests and whether a button is held.
 TEST_F(Shell, TickThatFindsNothingDirtyChangesNothing) {
     const std::vector<std::pair<const char*, std::function<void()>>> inputs = {
         {"start-up", [] {}},
@@ -145,6 +145,9 @@ TEST_F(Shell, TickThatFindsNothingDirtyChangesNothing) {
         {"wheel toward the user", [] { shell_wheel(-120); }},
         {"Up arrow", [] { shell_key_down(KEY_UP); }},
         {"pointer resting on C", [] { shell_mouse_move(word(710, 15)); }},
+        {"A held", [] { shell_left_down(word(545, 15)); }},
+        {"A held and dragged onto B", [] { shell_mouse_move(word(630, 15)); }},
+        {"right button held over F1", [] { shell_left_up(), shell_right_down(word(20, 20)); }},
     };
     for (const auto& [what, input] : inputs) {
         SCOPED_TRACE(what);
@@ -166,9 +169,9 @@ TEST_F(Shell, TickThatFindsNothingDirtyChangesNothing) {
     }
 }
 
-// Ticks are wanted from a press until the tick after the release, and from
-// a wheel step until its tick; a move alone wants none.
-TEST_F(Shell, TicksAreWantedWhileSomethingIsDirtyOrHeld) {
+// Ticks are wanted from a press, a release or a wheel step until the tick
+// that draws it; a held button, a drag or a move alone wants none.
+TEST_F(Shell, TicksAreWantedUntilTheRedrawTick) {
     EXPECT_TRUE(tick_wanted());  // the first redraw
     advance(10);
     shell_timer();
@@ -179,7 +182,9 @@ TEST_F(Shell, TicksAreWantedWhileSomethingIsDirtyOrHeld) {
     EXPECT_TRUE(tick_wanted());
     advance(10);
     shell_timer();
-    EXPECT_TRUE(tick_wanted());  // still held
+    EXPECT_FALSE(tick_wanted());       // held, drawn
+    shell_mouse_move(word(700, 300));  // dragged off: released, not redrawn
+    EXPECT_FALSE(tick_wanted());
     shell_left_up();
     advance(3);
     shell_timer();  // the 10 ms gate holds the redraw back
@@ -190,8 +195,9 @@ TEST_F(Shell, TicksAreWantedWhileSomethingIsDirtyOrHeld) {
     shell_right_down(word(5, 5));
     advance(10);
     shell_timer();
-    EXPECT_TRUE(tick_wanted());
+    EXPECT_FALSE(tick_wanted());
     shell_right_up();
+    EXPECT_TRUE(tick_wanted());
     advance(10);
     shell_timer();
     EXPECT_FALSE(tick_wanted());

@@ -37,4 +37,4 @@ void on_tick() {
     g_app.redraw_flags = 0;
 }
 
-bool tick_wanted() { return g_app.redraw_flags != 0 || g_app.left_held != 0 || g_app.right_held != 0; }
+bool tick_wanted() { return g_app.redraw_flags != 0; }

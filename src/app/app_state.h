@@ -34,8 +34,9 @@ void clock_callback();
 // Runs on the window thread for every window-timer message.
 void on_tick();
 // Window thread. False while a tick would find nothing to do: no redraw asked
-// for and no button held. Such a tick draws, sends and changes nothing anyone
-// sees, so a window layer may leave its timers and the clock asleep until
-// this turns true again (a redraw asked for waits for the clock's 10 ms gate,
-// so the clock must run until it has ticked).
+// for. Such a tick draws, sends and changes nothing anyone sees, a held
+// button or not (a drag sends when it happens and asks for no redraw), so a
+// window layer may leave its timers and the clock asleep until this turns
+// true again. A redraw asked for waits for the clock's 10 ms gate, so the
+// clock must run until it has ticked.
 bool tick_wanted();

@@ -7,6 +7,7 @@
 // Contents: module state; presenting; event translation; clock; entry
 // services; window services; main.
 #include <SDL.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
@@ -67,7 +68,8 @@ uint64_t monotonic_ns() {
 
 // ------------------------------------------------------------------ presenting
 
-// Copies frame-buffer rectangles into the window surface and shows them,
+// Copies frame-buffer rectangles (at most DAMAGE_RECTS) into the window
+// surface and shows them,
 // unscaled: buffer pixel (0, 0) at the client area's top-left, clipped to the
 // window. `whole_window` shows all of the surface, what lies beyond the buffer
 // included, as a window that lost its contents needs. A failure leaves the
@@ -83,15 +85,22 @@ void show(const SDL_Rect* rects, int count, bool whole_window) {
     }
     SDL_Surface* dst = SDL_GetWindowSurface(g_sdl.window);
     if (!dst) return;
+    // What of each rectangle the window surface has: the X11 driver rejects
+    // an update that reaches past the window (a window smaller than the
+    // buffer) instead of clipping it.
+    const SDL_Rect surface{0, 0, dst->w, dst->h};
+    SDL_Rect shown[DAMAGE_RECTS];
+    int n = 0;
     bool ok = true;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && n < DAMAGE_RECTS; ++i) {
         SDL_Rect from = rects[i], to = rects[i];  // the blit clips its own copies
         ok = SDL_BlitSurface(g_sdl.frame, &from, dst, &to) == 0 && ok;
+        if (SDL_IntersectRect(&rects[i], &surface, &shown[n])) ++n;
     }
     if (whole_window)
         ok = ok && SDL_UpdateWindowSurface(g_sdl.window) == 0;
-    else
-        ok = ok && SDL_UpdateWindowSurfaceRects(g_sdl.window, rects, count) == 0;
+    else if (n > 0)
+        ok = ok && SDL_UpdateWindowSurfaceRects(g_sdl.window, shown, n) == 0;
     if (!ok) g_sdl.repaint = true;
 }
 
@@ -197,14 +206,19 @@ void translate_event(const SDL_Event& e) {
 
 // ------------------------------------------------------------------------ clock
 
-void run_clock_thread() { run_clock(g_sdl.clock_gate, clock_callback); }
+void run_clock_thread() {
+    pthread_setname_np(pthread_self(), "zorve-clock");  // for top and /proc
+    run_clock(g_sdl.clock_gate, clock_callback);
+}
 
 // Ticks are wanted while the shell has work for them or the window still
 // needs repainting. Otherwise the loop waits for input with no timeout and
 // the clock thread is parked: the ticks left out would have found nothing
-// to do. Input that makes ticks wanted wakes the clock, which catches up at
-// once (a gap over 100 ms is skipped, as any stall is).
+// to do.
 bool ticks_wanted() { return g_sdl.timer_on && (tick_wanted() || g_sdl.repaint); }
+
+// Longer than any wait for the clock thread's catch-up should take.
+constexpr std::chrono::milliseconds CATCH_UP_LIMIT{20};
 
 }  // namespace
 
@@ -275,20 +289,26 @@ void platform_show_window(void* window) {
 }
 
 // The window timer is due every period while ticks are wanted; missed periods
-// collapse into one call, as a Windows timer message does. Woken from idle,
-// it is first due one period later, as a timer started then would be.
-// Between deadlines, and with no timeout while idle, the loop sleeps in
-// SDL_WaitEventTimeout.
+// collapse into one call, as a Windows timer message does. Input that wants a
+// tick after idle first has the clock catch up (by the time it slept, or by
+// nothing after more than 100 ms, as after any stall), then fires the timer
+// at once; only when that tick leaves something to do do the clock and the
+// timer keep running. Between deadlines, and with no timeout while idle, the
+// loop sleeps in SDL_WaitEventTimeout.
 int platform_message_loop() {
-    bool was_awake = true;  // the timer's first deadline was set when it started
+    bool running = true;  // the timer's first deadline was set when it started
     while (!g_sdl.quit) {
-        const bool awake = ticks_wanted();
-        set_clock_running(g_sdl.clock_gate, awake);
+        const bool wanted = ticks_wanted();
+        if (wanted && !running && g_sdl.clock_thread.joinable()) {
+            catch_up_clock(g_sdl.clock_gate, CATCH_UP_LIMIT);
+            g_sdl.timer_due_ns = monotonic_ns();
+        } else {
+            set_clock_running(g_sdl.clock_gate, wanted);
+        }
+        running = wanted;
         const uint64_t now = monotonic_ns();
-        if (awake && !was_awake) g_sdl.timer_due_ns = now + g_sdl.timer_period_ns;
-        was_awake = awake;
         int wait_ms = -1;
-        if (awake) {
+        if (running) {
             if (now >= g_sdl.timer_due_ns) {
                 g_sdl.timer_due_ns += g_sdl.timer_period_ns;
                 if (g_sdl.timer_due_ns <= now) g_sdl.timer_due_ns = now + g_sdl.timer_period_ns;

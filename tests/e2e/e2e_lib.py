@@ -630,6 +630,18 @@ def rss_kib(pid):
         return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
+def thread_runs(pid):
+    """{thread id: times it was run} (the third field of schedstat)."""
+    out = {}
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{tid}/schedstat") as f:
+                out[tid] = int(f.read().split()[2])
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return out
+
+
 def cpu_ticks(pid):
     """utime + stime of the whole process (all threads), in clock ticks."""
     with open(f"/proc/{pid}/stat") as f:

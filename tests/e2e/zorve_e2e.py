@@ -25,7 +25,7 @@ import time
 sys.dont_write_bytecode = True
 from e2e_lib import (REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check, expect, expect_marker,  # noqa: E402
                      expect_silent, jack_env, jack_ports, key_table, log, on_off, panel_ready, require_tools,
-                     rss_kib, run_case, start_jack, start_source, wait_for, with_case)
+                     rss_kib, run_case, start_jack, start_source, thread_runs, wait_for, with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -333,6 +333,39 @@ def case_no_midi(c):
     program.focus()
     program.key("Up", "Down", "1", "Return", "Escape")
     check(program.proc.poll() is None, "the program ended without MIDI devices")
+
+    # Idle, the program sleeps: its threads are hardly ever run.
+    program.move(300, 380)  # on no key
+    time.sleep(0.5)
+    runs = lambda: sum(thread_runs(program.proc.pid).values())
+    before = runs()
+    time.sleep(2)
+    woken = runs() - before
+    log(f"threads run while idle: {woken} times in 2 s")
+    check(woken <= 10, f"the idle program's threads ran {woken} times in 2 s, want at most 10")
+
+    # A press or release is on screen within one tick (10 ms) and the upload.
+    # After a short sleep the clock catches up at once and the tick runs with
+    # the input; after more than 100 ms it skips the gap and runs 10 ms first.
+    # Generous bounds: the machine may be busy.
+    delays = {0.05: [], 0.3: []}
+    for n in range(12):
+        gap = 0.3 if n % 2 else 0.05
+        time.sleep(gap)
+        c.x.fake_motion(program.origin[0] + 570, program.origin[1] + 25)
+        face = 0xFFFFFF if n % 2 == 0 else 0xBBBBBB
+        start = time.monotonic()
+        c.x.fake_button(1, n % 2 == 0)
+        wait_for(lambda: c.x.pixels(program.window, [(543, 13)]) == {(543, 13): face}, 5,
+                 f"key A drawn {'pressed' if face == 0xFFFFFF else 'released'}", interval=0.0005)
+        delays[gap].append((time.monotonic() - start) * 1000)
+    for gap, bound in ((0.05, 10), (0.3, 40)):
+        got = delays[gap]
+        log(f"input to the key drawn after {gap * 1000:.0f} ms idle: {[round(d, 1) for d in got]} ms")
+        check(statistics.median(got) < bound, f"median input-to-screen {statistics.median(got):.1f} ms after "
+              f"{gap * 1000:.0f} ms idle, want < {bound}")
+        check(max(got) < 250, f"an input took {max(got):.1f} ms to reach the screen")
+
     c.x.request_close(program.window)
     status = program.exit_status(5)
     check(status == 0, f"exit status {status}, want 0")
