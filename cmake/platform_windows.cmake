@@ -71,3 +71,4 @@ foreach(script windows_panel windows_second_instance windows_small_screen)
             $<TARGET_FILE:zorve-button> $<TARGET_FILE:window_probe> ${CMAKE_BINARY_DIR}/e2e-wine/${script})
   set_tests_properties(e2e_${script} PROPERTIES TIMEOUT 240 LABELS e2e)
 endforeach()
+add_subdirectory(tests/windows/wine_midi)  # test MIDI driver for Wine and the tests that use it
