@@ -166,18 +166,21 @@ expect_switches() {
 # name, pixel for pixel as GDI draws it, and nothing else to its right up to
 # the transport keys. Reads the last screenshot.
 expect_names() {
-    local all k top ref rows
-    all=$(probe text 400 "$@") || fail "window_probe text failed"
+    local ref got rows k rects=()
+    ref=$(probe text 400 "$@") || fail "window_probe text failed"
+    rows=$(printf '%s\n' "$ref" | awk '$0 == "-" { exit } { n++ } END { print n + 0 }')
+    [ "$rows" -ge 8 ] || fail "reference text has $rows rows"
+    for k in $(seq 1 $#); do rects+=(50 $((377 + 18 * (k - 1))) 400 "$rows"); done
+    got=$(read_shot rows "${rects[@]}")
     for k in $(seq 1 $#); do
-        ref=$(printf '%s\n' "$all" | awk -v want="$k" '$0 == "-" { n++; next } n == want - 1')
-        rows=$(printf '%s\n' "$ref" | wc -l)
-        [ "$rows" -ge 8 ] || fail "reference text $k has $rows rows"
+        local want_k got_k
+        want_k=$(printf '%s\n' "$ref" | awk -v k="$k" '$0 == "-" { n++; next } n == k - 1')
+        got_k=$(printf '%s\n' "$got" | awk -v k="$k" '$0 == "-" { n++; next } n == k - 1')
         if [ -n "${!k}" ]; then
-            printf '%s\n' "$ref" | grep -q FFFFFF || fail "reference text \"${!k}\" has no white pixel"
+            printf '%s\n' "$want_k" | grep -q FFFFFF || fail "reference text \"${!k}\" has no white pixel"
         fi
-        top=$((377 + 18 * (k - 1)))
-        [ "$ref" = "$(read_shot rows 50 "$top" 400 "$rows")" ] ||
-            fail "$CASE: switch $k does not show the name \"${!k}\""
+        [ "$(printf '%s\n' "$want_k" | wc -l)" -eq "$rows" ] || fail "reference text $k is not $rows rows high"
+        [ "$want_k" = "$got_k" ] || fail "$CASE: switch $k does not show the name \"${!k}\""
         log "$CASE: switch $k shows \"${!k}\""
     done
 }
@@ -200,8 +203,8 @@ INS="Keys in|Pads in|Pedal in|Clock in"
 # the moment it starts, which the window must swallow.
 start_case five_outputs "$OUTS" "$INS" "" 3
 expect_devices \
-    "in 0 open" "in 0 start" "in 0 sent 3" "in 1 open" "in 1 start" "in 1 sent 3" \
-    "in 2 open" "in 2 start" "in 2 sent 3" "in 3 open" "in 3 start" "in 3 sent 3" \
+    "in 0 open" "in 0 start" "in 0 delivered 3" "in 1 open" "in 1 start" "in 1 delivered 3" \
+    "in 2 open" "in 2 start" "in 2 delivered 3" "in 3 open" "in 3 start" "in 3 delivered 3" \
     "out 0 open" "out 1 open" "out 2 open" "out 3 open" "out 4 open"
 expect_switches 3
 expect_names "Synth on port 1" "$NAME_31" "${NAME_40:0:31}"
@@ -233,7 +236,7 @@ expect_sent "$(click_messages "1 2 3" 144 $WHEEL_AWAY)"
 log "$CASE: wheel and arrow keys ok"
 
 # Switches: each turns its device off and on again; a switch click sends
-# nothing itself. Key "A" (the first row) is the probe.
+# nothing itself. Keys "A" and "B" (the first row) are the probes.
 A_MSG=$(key_message 0)
 B_MSG=$(key_message 1)
 click_switch 1
@@ -242,26 +245,28 @@ expect_sent "$(click_messages "2 3" $A_MSG)"
 click_switch 2
 click_key 0
 expect_sent "$(click_messages "3" $A_MSG)"
+# y = 377 lies in switch 1's drawn box but above its hit rectangle.
+click_at 27 377
+click_key 0
+expect_sent "$(click_messages "3" $A_MSG)"
+# All three off: key "A" sends nothing, which the next check covers.
 click_switch 3
 click_key 0
-# All three off: key "A" sends nothing. Switch 1 is then turned on by a click
-# 15 px into its hit rectangle, below the drawn box; a click at y = 377, in
-# the drawn box but above the hit rectangle, changes nothing.
-click_at 27 377
+click_switch 2
+click_key 1
+expect_sent "$(click_messages "2" $B_MSG)"
+# y = 393 lies below switch 1's drawn box, in its hit rectangle's last row.
 click_at 27 393
 click_key 1
-expect_sent "$(click_messages "1" $B_MSG)"
+expect_sent "$(click_messages "1 2" $B_MSG)"
 click_switch 3
-click_key 1
-expect_sent "$(click_messages "1 3" $B_MSG)"
-click_switch 2
 click_key 0
 expect_sent "$(click_messages "1 2 3" $A_MSG)"
 log "$CASE: switches turn devices 1, 2, 3 off and on"
 # Nothing read from an input reached an output, and nothing was closed.
 expect_devices \
-    "in 0 open" "in 0 start" "in 0 sent 3" "in 1 open" "in 1 start" "in 1 sent 3" \
-    "in 2 open" "in 2 start" "in 2 sent 3" "in 3 open" "in 3 start" "in 3 sent 3" \
+    "in 0 open" "in 0 start" "in 0 delivered 3" "in 1 open" "in 1 start" "in 1 delivered 3" \
+    "in 2 open" "in 2 start" "in 2 delivered 3" "in 3 open" "in 3 start" "in 3 delivered 3" \
     "out 0 open" "out 1 open" "out 2 open" "out 3 open" "out 4 open"
 end_case
 

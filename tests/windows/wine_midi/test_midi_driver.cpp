@@ -16,7 +16,8 @@
 //   TESTMIDI_LOG       Windows path of the log (Z:/... for a host path)
 //
 // Log lines: "out 2 open", "out 2 open refused", "out 2 data 90 59 7f",
-// "in 1 start", "in 1 start refused", "out 2 close", "in 0 stop", ...
+// "in 1 start", "in 1 start refused", "in 1 delivered 3", "out 2 close",
+// "in 0 stop", ...
 #include <windows.h>
 // After windows.h, which they need.
 #include <mmddk.h>
@@ -137,9 +138,10 @@ void read_config() {
 
 Device* find(Side& side, UINT device) { return device < UINT(side.count) ? &side.device[device] : nullptr; }
 
-void notify(const Device& d, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
-    DriverCallback(d.desc.dwCallback, d.callback_flags, reinterpret_cast<HDRVR>(d.desc.hMidi), message,
-                   d.desc.dwInstance, param1, param2);
+// True when the notification was delivered (posted, for a window).
+bool notify(const Device& d, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
+    return DriverCallback(d.desc.dwCallback, d.callback_flags, reinterpret_cast<HDRVR>(d.desc.hMidi), message,
+                          d.desc.dwInstance, param1, param2) != FALSE;
 }
 
 DWORD open_device(Side& side, UINT device, DWORD_PTR param1, DWORD_PTR param2, UINT open_message) {
@@ -277,13 +279,14 @@ DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR, DWORD_PTR param1, 
                 return MMSYSERR_ERROR;
             }
             log_line("in %u start", device);
-            // Delivered as a player would: Note On, channel 1, note 60 + i,
-            // time stamps in milliseconds since the start.
+            // Note On, channel 1, notes 60 and up; time stamps 0, 1, 2 ms.
+            // Counted only when the notification reached its target.
+            int delivered = 0;
             for (int i = 0; i < g_in_data; ++i) {
                 const DWORD data = 0x90 | DWORD((60 + i) & 0x7F) << 8 | 100u << 16;
-                notify(*d, MIM_DATA, data, DWORD_PTR(i));
+                if (notify(*d, MIM_DATA, data, DWORD_PTR(i))) ++delivered;
             }
-            if (g_in_data > 0) log_line("in %u sent %d", device, g_in_data);
+            if (g_in_data > 0) log_line("in %u delivered %d", device, delivered);
             return MMSYSERR_NOERROR;
         }
         case MIDM_STOP:
