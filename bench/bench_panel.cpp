@@ -1,8 +1,9 @@
 // Redraw and click costs, each next to a baseline measured in the same run:
 // a full EV_REDRAW (real FreeType text from cached glyphs) against one plain
-// fill of the frame buffer, and a press or release through dispatch to the
-// MIDI double against an event that no receiver acts on. Heap allocations on
-// both paths are counted.
+// fill of the frame buffer, the redraw a click causes (one key) against the
+// full one, and a press or release through dispatch to the MIDI double
+// against an event that no receiver acts on. Heap allocations on these paths
+// are counted.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -53,12 +54,27 @@ void BM_FullRedraw(benchmark::State& state) {
     g_panel.pressed[15] = 1;  // one key drawn pressed, as after a click
     const long before = g_allocations.load();
     for (auto _ : state) {
+        forget_panel_drawing();  // as at start-up: the whole panel
         dispatch(EV_REDRAW, 0);
         benchmark::ClobberMemory();
     }
     state.counters["allocs_per_redraw"] = double(g_allocations.load() - before) / double(state.iterations());
 }
 BENCHMARK(BM_FullRedraw);
+
+// What a tick after a press or a release draws: the one key whose look
+// changed, its label's overhang included.
+void BM_KeyRedraw(benchmark::State& state) {
+    set_up_panel();
+    const long before = g_allocations.load();
+    for (auto _ : state) {
+        g_panel.pressed[15] = int16_t(1 - g_panel.pressed[15]);
+        dispatch(EV_REDRAW, 0);
+        benchmark::ClobberMemory();
+    }
+    state.counters["allocs_per_redraw"] = double(g_allocations.load() - before) / double(state.iterations());
+}
+BENCHMARK(BM_KeyRedraw);
 
 // Both in one loop, so drift of a shared machine hits them alike.
 void BM_RedrawOverFill(benchmark::State& state) {
@@ -70,6 +86,7 @@ void BM_RedrawOverFill(benchmark::State& state) {
         std::fill_n(g_render.pixels, FB_WIDTH * FB_HEIGHT, value++);
         benchmark::ClobberMemory();
         const auto t1 = std::chrono::steady_clock::now();
+        forget_panel_drawing();  // the fill wiped it
         dispatch(EV_REDRAW, 0);
         benchmark::ClobberMemory();
         const auto t2 = std::chrono::steady_clock::now();

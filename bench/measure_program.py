@@ -96,11 +96,14 @@ def cpu_over(pid, seconds, during=None):
     wall = t1 - t0
     run = wakes = 0
     per_thread = {}
+    main_comm = s1.get(str(pid), ("?",))[0]
     for tid, (comm, run_ns, runs) in s1.items():
         _, r0, w0 = s0.get(tid, (comm, 0, 0))
         run += run_ns - r0
         wakes += runs - w0
-        per_thread[comm] = per_thread.get(comm, 0) + (runs - w0) / wall
+        # Threads a library starts keep the program's name: "others".
+        name = "main" if tid == str(pid) else "others" if comm == main_comm else comm
+        per_thread[name] = per_thread.get(name, 0) + (runs - w0) / wall
     return {"cpu": 100 * run / 1e9 / wall, "run_ns": run, "wakeups": wakes / wall, "threads": per_thread,
             "wall": wall}
 
@@ -290,7 +293,7 @@ def main():
     parser.add_argument("--starts", type=int, default=7)
     parser.add_argument("--idle-seconds", type=float, default=10)
     parser.add_argument("--click-seconds", type=float, default=10)
-    parser.add_argument("--clicks", type=int, default=40, help="presses for the latency")
+    parser.add_argument("--clicks", type=int, default=100, help="presses for the latency")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-measure"))
     args = parser.parse_args()
     args.bare = args.bare or os.path.join(os.path.dirname(os.path.abspath(args.program)), "bench", "bare_client")
