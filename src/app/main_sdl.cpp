@@ -314,15 +314,18 @@ int platform_message_loop() {
                 if (g_sdl.timer_due_ns <= now) g_sdl.timer_due_ns = now + g_sdl.timer_period_ns;
                 shell_timer();
                 if (g_sdl.repaint) present_now();
-                wait_ms = 0;
-            } else {
-                wait_ms = int((g_sdl.timer_due_ns - now + 999999) / 1000000);
+                continue;  // the wait below reads what arrived meanwhile
             }
+            wait_ms = int((g_sdl.timer_due_ns - now + 999999) / 1000000);
         }
+        // The wait reads the X connection once; what it queued is taken
+        // without asking the connection again for each event, a system call
+        // or more each.
         SDL_Event e;
         if (SDL_WaitEventTimeout(&e, wait_ms)) {
             translate_event(e);
-            while (!g_sdl.quit && SDL_PollEvent(&e)) translate_event(e);
+            while (!g_sdl.quit && SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0)
+                translate_event(e);
         }
     }
     return g_sdl.quit_code;
