@@ -314,13 +314,14 @@ int platform_message_loop() {
                 if (g_sdl.timer_due_ns <= now) g_sdl.timer_due_ns = now + g_sdl.timer_period_ns;
                 shell_timer();
                 if (g_sdl.repaint) present_now();
-                continue;  // the wait below reads what arrived meanwhile
+                wait_ms = 0;  // input first, whatever the next deadline
+            } else {
+                wait_ms = int((g_sdl.timer_due_ns - now + 999999) / 1000000);
             }
-            wait_ms = int((g_sdl.timer_due_ns - now + 999999) / 1000000);
         }
         // The wait reads the X connection once; what it queued is taken
-        // without asking the connection again for each event, a system call
-        // or more each.
+        // without asking the connection again for each event (a system call
+        // or more each, costly on a virtual machine).
         SDL_Event e;
         if (SDL_WaitEventTimeout(&e, wait_ms)) {
             translate_event(e);
