@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -399,6 +400,11 @@ void platform_stop_clock() {
 // ------------------------------------------------------------------------ main
 
 int main() {
+    // SDL's input-method probe asks the session bus; where none is set up,
+    // libdbus would start one through dbus-launch (a fork and a wait) only to
+    // find no input method. The panel takes no text. Set before any thread
+    // starts: setenv races with getenv elsewhere.
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
     // Fontconfig loads its configuration while SDL connects to the display.
     text_begin_font_lookup();
     // A control surface should not keep the screen awake.
