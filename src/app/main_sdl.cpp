@@ -44,6 +44,7 @@ struct SdlLayer {
     SDL_Surface* frame = nullptr;  // a view of g_render.pixels, no copy of its own
     SDL_Cursor* arrow = nullptr;
     bool repaint = false;  // exposed or resized since the last present
+    int capture = -1;      // capture change the shell asked for: 1 take, 0 give up, -1 none
     bool quit = false;
     int quit_code = 0;
 
@@ -138,6 +139,14 @@ KeyCode key_code(SDL_Scancode code) {
         case SDL_SCANCODE_DOWN: return KEY_DOWN;
         default: return KEY_NONE;
     }
+}
+
+// Takes or gives up the mouse capture the shell last asked for; after each
+// event, before the next one is read.
+void apply_capture() {
+    if (g_sdl.capture < 0) return;
+    SDL_CaptureMouse(g_sdl.capture ? SDL_TRUE : SDL_FALSE);
+    g_sdl.capture = -1;
 }
 
 void close_main_window() {
@@ -326,8 +335,11 @@ int platform_message_loop() {
         SDL_Event e;
         if (SDL_WaitEventTimeout(&e, wait_ms)) {
             translate_event(e);
-            while (!g_sdl.quit && SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0)
+            apply_capture();
+            while (!g_sdl.quit && SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
                 translate_event(e);
+                apply_capture();
+            }
         }
     }
     return g_sdl.quit_code;
@@ -351,9 +363,13 @@ void platform_present(void*, bool frame_changed) {
         present_damage();
 }
 
-void platform_capture_mouse(void*) { SDL_CaptureMouse(SDL_TRUE); }
+// The shell asks for the capture before it handles a press; it is taken once
+// the press has been handled (see apply_capture), so the press's MIDI does not
+// wait for the X server's round trips. The press already holds the pointer
+// to the window until its release (an implicit grab), so nothing is missed.
+void platform_capture_mouse(void*) { g_sdl.capture = 1; }
 
-void platform_release_capture() { SDL_CaptureMouse(SDL_FALSE); }
+void platform_release_capture() { g_sdl.capture = 0; }
 
 void platform_start_window_timer(void*, int, int interval_ms) {
     g_sdl.timer_period_ns = uint64_t(std::max(interval_ms, 1)) * 1000000;
@@ -410,6 +426,10 @@ int main() {
     // A control surface should not keep the screen awake.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // The shell captures the mouse itself; SDL's own capture would come
+    // first, inside the event pump, and hold the press's MIDI back by its X
+    // round trips.
+    SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_error("no display available: %s", SDL_GetError());
         return 3;
