@@ -432,6 +432,7 @@ int main() {
     SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_error("no display available: %s", SDL_GetError());
+        text_end_font_lookup();
         return 3;
     }
     // With no X11 or Wayland display SDL falls back to drivers that show
@@ -441,6 +442,7 @@ int main() {
         !SDL_getenv("SDL_VIDEODRIVER")) {
         report_error("no display available (neither DISPLAY nor WAYLAND_DISPLAY works)");
         SDL_Quit();
+        text_end_font_lookup();
         return 3;
     }
     // On X11, SDL would back the window surface with an OpenGL texture; where

@@ -59,13 +59,16 @@ void load(Backend& b) {
     b.fc = FcInitLoadConfigAndFonts();
 }
 
+void join_loader(Backend& b) {
+    if (!b.loader) return;
+    b.loader->join();
+    delete b.loader;
+    b.loader = nullptr;
+}
+
 Backend& backend() {
     Backend& b = g_backend;
-    if (b.loader) {
-        b.loader->join();
-        delete b.loader;
-        b.loader = nullptr;
-    }
+    join_loader(b);
     if (!b.started) {
         b.started = true;
         load(b);
@@ -375,6 +378,8 @@ void begin_font_lookup() {
         load(b);  // no thread: load now, as the first lookup would have
     }
 }
+
+void end_font_lookup() { join_loader(g_backend); }
 
 void close_font_face(FontFace& font) {
     if (font.ft) FT_Done_Face(font.ft);

@@ -24,8 +24,9 @@ void open_font_face(FontFace& font, int height, int width, int weight, int chars
 // Likewise for a stock font; `which` must be one of the StockFont values.
 void open_stock_face(FontFace& font, StockFont which);
 void close_font_face(FontFace& font);
-// See text_begin_font_lookup (text_freetype.h).
+// See text_begin_font_lookup and text_end_font_lookup (text_freetype.h).
 void begin_font_lookup();
+void end_font_lookup();
 
 // Unicode code point of a Windows-1252 byte; the five bytes Windows leaves
 // unassigned map to themselves.

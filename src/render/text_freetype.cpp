@@ -384,6 +384,7 @@ TextBox text_last_box(void* surface) { return surface ? static_cast<Surface*>(su
 // Queries of text_freetype.h
 
 void text_begin_font_lookup() { begin_font_lookup(); }
+void text_end_font_lookup() { end_font_lookup(); }
 
 bool text_font_metrics(void* handle, int* cell_height, int* ascent, int* avg_char_width) {
     auto* font = static_cast<Font*>(handle);

@@ -17,3 +17,6 @@ int text_measure(void* font, const char* text);
 // system's start-up; the first lookup waits for it. Optional, once, before
 // any font is made.
 void text_begin_font_lookup();
+// Waits for that load to end, for an exit that makes no font: the loading
+// thread must not be inside fontconfig while the process ends.
+void text_end_font_lookup();
