@@ -1,5 +1,6 @@
 // Window-system contract (app/platform.h) and the program entry with SDL2 on
-// X11 or Wayland: the window surface shows the frame buffer 1:1, the 2 ms
+// X11 or Wayland: the window surface shows the frame buffer 1:1 (or each
+// pixel as a block of scale x scale with --scale), the 2 ms
 // window timer runs inside the event loop, the 1 ms clock on its own thread,
 // and an abstract Unix socket is the single-instance marker. One main window.
 //
@@ -23,6 +24,7 @@
 #include "app/app_state.h"
 #include "app/clock_linux.h"
 #include "app/icon.h"
+#include "app/options.h"
 #include "app/platform.h"
 #include "app/shell.h"
 #include "app/window_sdl.h"
@@ -43,6 +45,10 @@ struct SdlLayer {
     bool repaint = false;  // exposed or resized since the last present
     bool quit = false;
     int quit_code = 0;
+    // Window pixels per panel pixel, each way (--scale). Only the window's
+    // size, the present and the pointer translation see it; the frame buffer
+    // and every hit rectangle stay in panel pixels.
+    int scale = 1;
 
     bool timer_on = false;  // the window timer
     uint64_t timer_period_ns = 0;
@@ -66,6 +72,15 @@ uint64_t monotonic_ns() {
 
 // ------------------------------------------------------------ event translation
 
+// Window pixels to panel pixels, rounding toward minus infinity so a position
+// left of or above the window stays outside it.
+int panel_coord(int v) {
+    const int s = g_sdl.scale;
+    return v >= 0 ? v / s : -((-v + s - 1) / s);
+}
+
+uint32_t panel_pointer(int x, int y) { return pack_pointer(panel_coord(x), panel_coord(y)); }
+
 // By key position, so digits work on any layout.
 KeyCode key_code(SDL_Scancode code) {
     if (code >= SDL_SCANCODE_1 && code <= SDL_SCANCODE_9) return KeyCode(KEY_DIGIT_0 + 1 + (code - SDL_SCANCODE_1));
@@ -85,6 +100,31 @@ KeyCode key_code(SDL_Scancode code) {
     }
 }
 
+// Every panel pixel as scale x scale window pixels, nearest, clipped to the
+// window. The X11 window surface has the frame's own format and gets a plain
+// copy loop; any other goes through SDL's scaled blit.
+bool blit_scaled(SDL_Surface* dst) {
+    const int s = g_sdl.scale;
+    if (dst->format->format != SDL_PIXELFORMAT_RGB888) {
+        SDL_Rect to{0, 0, FB_WIDTH * s, FB_HEIGHT * s};
+        return SDL_BlitScaled(g_sdl.frame, nullptr, dst, &to) == 0;
+    }
+    if (SDL_MUSTLOCK(dst) && SDL_LockSurface(dst) != 0) return false;
+    const int w = std::min(dst->w, FB_WIDTH * s), h = std::min(dst->h, FB_HEIGHT * s);
+    auto* base = static_cast<uint8_t*>(dst->pixels);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(base + size_t(y) * size_t(dst->pitch));
+        if (y % s != 0) {  // the block's first row, again
+            std::memcpy(row, base + size_t(y - 1) * size_t(dst->pitch), size_t(w) * 4);
+            continue;
+        }
+        const uint32_t* src = g_render.pixels + size_t(y / s) * FB_WIDTH;
+        for (int x = 0; x < w; ++x) row[x] = src[x / s];
+    }
+    if (SDL_MUSTLOCK(dst)) SDL_UnlockSurface(dst);
+    return true;
+}
+
 void present_now() {
     g_sdl.repaint = false;
     if (!g_sdl.window || !g_render.pixels) return;
@@ -96,11 +136,11 @@ void present_now() {
     }
     SDL_Surface* dst = SDL_GetWindowSurface(g_sdl.window);
     if (!dst) return;
-    // Unscaled: frame-buffer pixel (0, 0) at the client area's top-left,
-    // clipped to the window; what lies beyond the buffer is left alone.
+    // Frame-buffer pixel (0, 0) at the client area's top-left, clipped to the
+    // window; what lies beyond the buffer is left alone.
     SDL_Rect at{0, 0, FB_WIDTH, FB_HEIGHT};
-    if (SDL_BlitSurface(g_sdl.frame, nullptr, dst, &at) != 0 || SDL_UpdateWindowSurface(g_sdl.window) != 0)
-        g_sdl.repaint = true;
+    const bool copied = g_sdl.scale > 1 ? blit_scaled(dst) : SDL_BlitSurface(g_sdl.frame, nullptr, dst, &at) == 0;
+    if (!copied || SDL_UpdateWindowSurface(g_sdl.window) != 0) g_sdl.repaint = true;
 }
 
 void close_main_window() {
@@ -133,12 +173,12 @@ void translate_event(const SDL_Event& e) {
         case SDL_MOUSEMOTION:
             // The cursor question comes before the move, and never under capture.
             if (e.motion.state == 0) shell_set_cursor();
-            shell_mouse_move(pack_pointer(e.motion.x, e.motion.y));
+            shell_mouse_move(panel_pointer(e.motion.x, e.motion.y));
             break;
         case SDL_MOUSEBUTTONDOWN:
             switch (e.button.button) {
-                case SDL_BUTTON_LEFT: shell_left_down(pack_pointer(e.button.x, e.button.y)); break;
-                case SDL_BUTTON_RIGHT: shell_right_down(pack_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_LEFT: shell_left_down(panel_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_RIGHT: shell_right_down(panel_pointer(e.button.x, e.button.y)); break;
                 case SDL_BUTTON_MIDDLE: shell_middle_down(); break;
                 default: break;
             }
@@ -212,19 +252,22 @@ void platform_message_box(const char* caption, const char* text) {
     std::fprintf(stderr, "%s: %s\n", caption, text);
 }
 
+// In panel pixels: with a scale the window is that many times larger.
 void platform_screen_size(int* width, int* height) {
-    SDL_Rect usable{0, 0, FB_WIDTH, FB_HEIGHT};
+    SDL_Rect usable{0, 0, FB_WIDTH * g_sdl.scale, FB_HEIGHT * g_sdl.scale};
     SDL_GetDisplayUsableBounds(0, &usable);
-    *width = usable.w;
-    *height = usable.h;
+    *width = usable.w / g_sdl.scale;
+    *height = usable.h / g_sdl.scale;
 }
 
 // SDL has no window classes; what stands in for one is a working video system.
 bool platform_register_class() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
 
-// The size is the client area's: SDL does not own the frame decorations.
+// The size is the client area's, in panel pixels: SDL does not own the frame
+// decorations.
 void* platform_create_window(int width, int height) {
-    g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width, height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_sdl.scale, height * g_sdl.scale,
+                                    SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!g_sdl.window) return nullptr;
     set_program_icon(g_sdl.window);
     if (!shell_create(g_sdl.window)) {
@@ -327,7 +370,11 @@ void platform_stop_clock() {
 
 // ------------------------------------------------------------------------ main
 
-int main() {
+int main(int argc, char** argv) {
+    // Help, version, the device list and wrong options need no display.
+    ProgramOptions options;
+    if (const int status = handle_command_line(argc, argv, OPTIONS_LINUX, options); status >= 0) return status;
+    g_sdl.scale = options.scale;
     // A control surface should not keep the screen awake.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
