@@ -40,22 +40,21 @@ int main(int argc, char** argv) {
     if (const int status = tool_command_line("zorve-make-icon-png", "OUTPUT.png", ABOUT, argc, argv, OPTIONS, 1, args);
         status >= 0)
         return status;
+    const auto wrong = [](const std::string& what) {
+        std::fprintf(stderr, "zorve-make-icon-png: %s (usage: zorve-make-icon-png %s OUTPUT.png)\n", what.c_str(),
+                     option_synopsis(OPTIONS).c_str());
+        return EXIT_USAGE;
+    };
     int size = ICON_SIZE;
     std::string output;
     for (const ParsedOption& item : args.items) {
         if (item.option < 0) {
             output = item.value;
         } else if ((size = size_value(item.value)) == 0) {
-            std::fprintf(stderr, "zorve-make-icon-png: --size: '%s' is not a whole number from 16 to 512\n",
-                         item.value.c_str());
-            return EXIT_USAGE;
+            return wrong("--size: '" + item.value + "' is not a whole number from 16 to 512");
         }
     }
-    if (output.empty()) {
-        std::fprintf(stderr, "zorve-make-icon-png: no OUTPUT.png given (usage: zorve-make-icon-png %s OUTPUT.png)\n",
-                     option_synopsis(OPTIONS).c_str());
-        return EXIT_USAGE;
-    }
+    if (output.empty()) return wrong("no OUTPUT.png given");
 
     uint32_t pixels[ICON_SIZE * ICON_SIZE];
     make_program_icon(pixels);

@@ -29,12 +29,11 @@ HANDLE parent_console() {
     return console;
 }
 
+// Asked each time: a redirection made after start (a test capturing stderr)
+// replaces the handle.
 HANDLE error_stream() {
-    static HANDLE stream = [] {
-        HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
-        return h && h != INVALID_HANDLE_VALUE ? h : parent_console();
-    }();
-    return stream;
+    HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+    return h && h != INVALID_HANDLE_VALUE ? h : parent_console();
 }
 
 // The C runtime's stdout is used when it has a handle behind it, so that its

@@ -459,7 +459,10 @@ class Image:
 
 
 class Program:
-    def __init__(self, procs, path, display, env, x, log_path):
+    """The program on a display; `args` are its options. Its stdout and stderr
+    go to one log file, read back by output()."""
+
+    def __init__(self, procs, path, display, env, x, log_path, args=()):
         self.x = x
         self.path = path
         env = dict(env, DISPLAY=display)
@@ -467,7 +470,7 @@ class Program:
         self.display = display
         self.log_path = log_path
         with open(log_path, "w") as out:
-            self.proc = procs.start([path], env=env, stdout=out, stderr=subprocess.STDOUT)
+            self.proc = procs.start([path, *args], env=env, stdout=out, stderr=subprocess.STDOUT)
         self.window = wait_for(lambda: self._window(), 20, "the ZORVE_BUTTON window")
         self.origin = x.geometry(self.window)[:2]
 
@@ -590,11 +593,11 @@ class Case:
         env = start_jack(self.procs, os.path.join(self.out, f"{self.name}-jackd.log"))
         return env, [Receiver(self.procs, env, f"zr{k}") for k in range(receivers)]
 
-    def program(self, display, env):
+    def program(self, display, env, args=(), path=None):
         wait_for(marker_free, 60, "another copy of the program (another test run?) to end")
         self.programs += 1
         log_path = os.path.join(self.out, f"{self.name}-program{self.programs}.log")
-        return Program(self.procs, self.args.program, display, env, self.x, log_path)
+        return Program(self.procs, path or self.args.program, display, env, self.x, log_path, args)
 
     def close(self):
         if self.x:  # before its server goes, or Xlib ends this process

@@ -8,6 +8,7 @@
 #include "app/platform.h"
 #include "app/shell.h"
 #include "fakes.h"
+#include "midi/device_table.h"
 #include "midi/midi_ports.h"
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
@@ -41,6 +42,7 @@ void reset() {
     new (&g_app) AppState();
     log().clear();
     world() = World{};
+    set_monitor(false);
 }
 
 void record(const char* fmt, ...) {
@@ -70,9 +72,7 @@ void copy_name(const std::string& from, char (&name)[MIDI_NAME_FIELD]) {
 // Window contract
 uint32_t platform_time_ms() { return fake::world().time_ms; }
 void platform_present(void*, bool changed) { record("present %d", changed ? 1 : 0); }
-void platform_capture_mouse(void*) {
-    record("capture");
-}
+void platform_capture_mouse(void*) { record("capture"); }
 void platform_release_capture() { record("release_capture"); }
 void platform_start_window_timer(void*, int id, int ms) { record("start_window_timer %d %d", id, ms); }
 void platform_stop_window_timer(void*, int id) { record("stop_window_timer %d", id); }
@@ -133,4 +133,3 @@ MidiHandle midi_out_open(int d, void*) {
 void midi_out_send(MidiHandle out, uint32_t message) {
     if (out) fake::world().sent.push_back({device_of(out), message});
 }
-
