@@ -18,13 +18,12 @@ void copy_name(char (&slot)[NAME_SLOT], const char (&field)[MIDI_NAME_FIELD]) {
     std::memcpy(slot, field, n);
 }
 
-// "dev 1  90 24 7F", or "dev -  ..." for a message no device got.
+// "dev 1  90 24 7F", or "dev -  ..." for a message no device got; devices
+// are 1..3.
 void monitor_line(int device, uint32_t message) {
     char line[32];
-    char who[4] = "-";
-    if (device >= 0) std::snprintf(who, sizeof who, "%d", device);
-    std::snprintf(line, sizeof line, "dev %s  %02X %02X %02X\n", who, unsigned(message & 0xFF),
-                  unsigned((message >> 8) & 0xFF), unsigned((message >> 16) & 0xFF));
+    std::snprintf(line, sizeof line, "dev %c  %02X %02X %02X\n", device >= 0 ? char('0' + device) : '-',
+                  unsigned(message & 0xFF), unsigned((message >> 8) & 0xFF), unsigned((message >> 16) & 0xFF));
     write_output(line);
 }
 
