@@ -2,7 +2,8 @@
 # The Windows zip (cpack -G ZIP, made here when missing or older than the
 # program): exactly the program, README.txt and LICENSE.txt, the texts with
 # CR LF line ends; the unpacked program reports its version, turns away the
-# options Windows lacks, and under Xvfb and Wine draws the panel and ends
+# options Windows lacks, lists no devices (Wine has none here), and under
+# Xvfb and Wine draws the panel, prints monitor lines for a click and ends
 # with status 0 when closed.
 # Usage: windows_zip.sh ZIP window_probe.exe PREFIX_DIR BUILD_DIR VERSION
 ZIP=$1 PROBE=$2 PREFIX=$3 BUILD=$4 VERSION=$5
@@ -49,10 +50,24 @@ for wrong in "--scale 2" "--midi jack" "--bogus"; do
     log "$wrong: status 64, $err"
 done
 find_main_xwindow && fail "an option error opened a window"
+# Wine has no MIDI devices here.
+out=$(timeout 60 wine "$PROGRAM" --list-devices 2>/dev/null | tr -d '\r')
+[ "$out" = $'outputs: 0\ninputs: 0' ] || fail "--list-devices printed '$out'"
+log "--list-devices: $(echo $out)"
 
-start_program
+# With the monitor on, a click on key A is two lines on stdout, each naming
+# no device: none exists to get it.
+wine "$PROGRAM" --monitor >"$UNPACKED/monitor.txt" 2>/dev/null &
+PROGRAM_PID=$!
+PIDS_TO_STOP+=("$PROGRAM_PID")
 wait_for 30 "main window" main_window_shown
 expect_drawn_panel
+pointer_to 570 25
+xdotool click 1
+wait_for 5 "the release in the monitor lines" grep -q '90 59 00' "$UNPACKED/monitor.txt"
+lines=$(tr -d '\r' <"$UNPACKED/monitor.txt")
+[ "$lines" = $'dev -  90 59 7F\ndev -  90 59 00' ] || fail "monitor printed '$lines'"
+log "monitor: $(echo $lines)"
 probe close || fail "no main window to close"
 wait_exit "$PROGRAM_PID" 20
 status=$?
