@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -19,6 +18,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/program.h"
 #include "midi/device_table.h"
 #include "midi/midi_ports.h"
 
@@ -41,9 +41,12 @@ std::atomic<bool> g_jack_gone{false};
 // Input data is dropped as it arrives, so RtMidi's queue never fills.
 void discard_input(double, std::vector<unsigned char>*, void*) {}
 
-// Objects of one direction. The first is made to list the ports; it serves the
-// first port opened so that listing costs no client of its own. Devices stay
-// open for the whole run; see OutputsFlushedAtExit for the end.
+// Objects of one direction; the two directions share nothing but the backend.
+// The first is made to list the ports and serves the first port opened, so
+// listing costs no client of its own. A listing object left without a port
+// to serve goes at once: under JACK even a client without ports is woken every
+// cycle. Devices stay open for the whole run; see OutputsFlushedAtExit for the
+// end.
 template <class Port>
 struct Side {
     std::vector<Port*> objects;
@@ -88,7 +91,7 @@ std::unique_ptr<Port> make_object(RtMidi::Api api) {
     }
 }
 
-void jack_message(const char* text) { std::fprintf(stderr, "zorve-button: JACK: %s\n", text); }
+void jack_message(const char* text) { report_error("JACK: %s", text); }
 void jack_quiet(const char*) {}
 
 void on_jack_shutdown(jack_status_t, const char*, void*) { g_jack_gone.store(true, std::memory_order_relaxed); }
@@ -109,30 +112,31 @@ bool jack_server_running() {
 
 // ALSA first; JACK only when ALSA is missing and a server already runs. The
 // sequencer device is looked at first because ALSA and RtMidi both print to
-// stderr when it cannot be opened.
-void choose_backend() {
+// stderr when it cannot be opened. The object that proved the backend becomes
+// the lister of the direction that asked.
+template <class Port>
+void choose_backend(Side<Port>& side) {
     if (g_chosen) return;
     g_chosen = true;
     if (g_requested == MIDI_SYSTEM_NONE) return;
     setenv("JACK_NO_START_SERVER", "1", 1);
     const bool alsa = g_requested != MIDI_SYSTEM_JACK && access("/dev/snd/seq", R_OK | W_OK) == 0;
     if (g_requested == MIDI_SYSTEM_ALSA && !alsa) {
-        std::fprintf(stderr, "zorve-button: no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices\n");
+        report_error("no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices");
         return;
     }
     if (!alsa && !jack_server_running()) {
-        std::fprintf(stderr,
-                     "zorve-button: no MIDI system found (no ALSA sequencer, no JACK server running); "
-                     "the panel runs without MIDI devices\n");
+        report_error(
+            "no MIDI system found (no ALSA sequencer, no JACK server running); the panel runs without MIDI devices");
         return;
     }
     for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
         if (api == RtMidi::LINUX_ALSA && !alsa) continue;
-        auto probe = make_object<RtMidiIn>(api);
+        auto probe = make_object<Port>(api);
         if (!probe) continue;
         g_api = api;
-        g_in.objects.push_back(probe.release());
-        g_in.front_unused = true;
+        side.objects.push_back(probe.release());
+        side.front_unused = true;
         return;
     }
 }
@@ -155,6 +159,15 @@ Port* lister(Side<Port>& side) {
     return side.objects.front();
 }
 
+// Deletes the listing object when it holds no port.
+template <class Port>
+void drop_lister(Side<Port>& side) {
+    if (!side.front_unused) return;
+    delete side.objects.front();
+    side.objects.erase(side.objects.begin());
+    side.front_unused = false;
+}
+
 template <class Port>
 std::vector<std::string> list_ports(Port& port) {
     std::vector<std::string> names;
@@ -174,6 +187,8 @@ int count(Side<Port>& side) {
     if (!port) return 0;
     for (std::string& name : list_ports(*port))
         if (!own_port(name)) side.names.push_back(std::move(name));
+    // No device to open: nothing will come to the lister.
+    if (side.names.empty()) drop_lister(side);
     return int(side.names.size());
 }
 
@@ -219,7 +234,11 @@ Port* open_port(Side<Port>& side, int device, const char* prefix) {
     } catch (...) {
         g_rtmidi_failed = true;
     }
-    if (g_rtmidi_failed || !port->isPortOpen()) return nullptr;
+    if (g_rtmidi_failed || !port->isPortOpen()) {
+        // An object whose open failed is not used again, the lister included.
+        if (!fresh) drop_lister(side);
+        return nullptr;
+    }
     if (fresh)
         side.objects.push_back(fresh.release());
     else
@@ -246,7 +265,7 @@ size_t message_length(unsigned status) {
 void midi_choose_system(MidiSystem system) { g_requested = system; }
 
 int midi_in_count() {
-    choose_backend();
+    choose_backend(g_in);
     return count(g_in);
 }
 
@@ -258,14 +277,7 @@ MidiHandle midi_in_open(int device, void*) { return open_port(g_in, device, "in 
 bool midi_in_start(MidiHandle in) { return in != nullptr; }
 
 int midi_out_count() {
-    choose_backend();
-    // Inputs are all open by now: an input lister that holds no port is only
-    // an idle client, so it goes.
-    if (g_in.front_unused) {
-        delete g_in.objects.front();
-        g_in.objects.erase(g_in.objects.begin());
-        g_in.front_unused = false;
-    }
+    choose_backend(g_out);
     return count(g_out);
 }
 
