@@ -56,6 +56,14 @@ TEST(Clock, JumpsAndWrap) {
     fake::world().time_ms = 3;  // wrapped: 5 ms later
     clock_callback();
     EXPECT_EQ(g_app.clock_ms.load(), 105u);
+    fake::world().time_ms = 0xFFFFFF32u;
+    clock_callback();
+    fake::world().time_ms = 0x00001000u;  // 4302 ms later, across the wrap: skipped
+    clock_callback();
+    EXPECT_EQ(g_app.clock_ms.load(), 105u);
+    fake::world().time_ms += 7;
+    clock_callback();
+    EXPECT_EQ(g_app.clock_ms.load(), 112u);
     fake::reset();
 }
 
@@ -85,6 +93,12 @@ TEST_F(Shell, OneTickPerTenClockMilliseconds) {
         shell_timer();
     }
     EXPECT_TRUE(presents().empty());
+    advance(1);  // 9 ms after the tick: still nothing
+    shell_timer();
+    EXPECT_TRUE(presents().empty());
+    advance(1);
+    shell_timer();
+    EXPECT_EQ(presents().size(), 1u);
 }
 
 TEST_F(Shell, PressRedrawsOnTheNextTickOnly) {
@@ -178,10 +192,15 @@ TEST_F(Shell, CaptureFollowsTheButtons) {
     shell_left_up();
     shell_middle_down();
     shell_middle_up();
+    shell_left_down(word(5, 5));
+    shell_middle_down();
+    shell_left_up();  // middle still held: the capture stays
+    shell_middle_up();
     std::vector<std::string> calls;
     for (const auto& s : fake::log())
         if (s.find("capture") != std::string::npos) calls.push_back(s);
-    EXPECT_EQ(calls, (std::vector<std::string>{"capture", "capture", "release_capture", "capture", "release_capture"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"capture", "capture", "release_capture", "capture", "release_capture",
+                                               "capture", "capture", "release_capture"}));
 }
 
 TEST_F(Shell, LostCaptureReleasesTheHeldKeyOnce) {
