@@ -95,28 +95,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t checked = 0;
     while (in.n) {
         switch (in.byte() % 14) {
-        case 0: shell_mouse_move(in.u32()); break;
-        case 1: shell_left_down(in.u32()); break;
-        case 2: shell_left_up(); break;
-        case 3: shell_right_down(in.u32()); break;
-        case 4: shell_right_up(); break;
-        case 5: shell_middle_down(); break;
-        case 6: shell_middle_up(); break;
-        case 7: shell_wheel(int32_t(in.u32())); break;
-        case 8: shell_key_down(KeyCode(in.byte())); break;
-        case 9:
-            fake::world().time_ms += in.byte();
-            clock_callback();
-            shell_timer();
-            break;
-        case 10: shell_capture_lost(); break;
-        case 11: {
-            const int event = int8_t(in.byte());
-            post_event(event, int32_t(in.u32()));
-            break;
-        }
-        case 12: shell_set_cursor(); break;
-        case 13: shell_mouse_move(pack_pointer(int32_t(in.u32()), int32_t(in.u32()))); break;
+            case 0: shell_mouse_move(in.u32()); break;
+            case 1: shell_left_down(in.u32()); break;
+            case 2: shell_left_up(); break;
+            case 3: shell_right_down(in.u32()); break;
+            case 4: shell_right_up(); break;
+            case 5: shell_middle_down(); break;
+            case 6: shell_middle_up(); break;
+            case 7: shell_wheel(int32_t(in.u32())); break;
+            case 8: shell_key_down(KeyCode(in.byte())); break;
+            case 9:
+                fake::world().time_ms += in.byte();
+                clock_callback();
+                shell_timer();
+                break;
+            case 10: shell_capture_lost(); break;
+            case 11: {
+                const int event = int8_t(in.byte());
+                post_event(event, int32_t(in.u32()));
+                break;
+            }
+            case 12: shell_set_cursor(); break;
+            case 13: shell_mouse_move(pack_pointer(int32_t(in.u32()), int32_t(in.u32()))); break;
         }
         ++g_events;
         check_step(checked);
