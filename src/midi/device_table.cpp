@@ -41,6 +41,7 @@ void midi_out_short(const DeviceTable& t, int device, int status, int data1, int
 }
 
 void send_to_ports(int status, int data1, int data2) {
+    midi_panel_send(pack_short_message(status, data1, data2));
     for (int k = 1; k <= PORT_COUNT; ++k) {
         if (port_enabled(k)) midi_out_short(run_devices(), k, status, data1, data2);
     }

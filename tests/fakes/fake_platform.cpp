@@ -70,9 +70,7 @@ void copy_name(const std::string& from, char (&name)[MIDI_NAME_FIELD]) {
 // Window contract
 uint32_t platform_time_ms() { return fake::world().time_ms; }
 void platform_present(void*, bool changed) { record("present %d", changed ? 1 : 0); }
-void platform_capture_mouse(void*) {
-    record("capture");
-}
+void platform_capture_mouse(void*) { record("capture"); }
 void platform_release_capture() { record("release_capture"); }
 void platform_start_window_timer(void*, int id, int ms) { record("start_window_timer %d %d", id, ms); }
 void platform_stop_window_timer(void*, int id) { record("stop_window_timer %d", id); }
@@ -133,4 +131,4 @@ MidiHandle midi_out_open(int d, void*) {
 void midi_out_send(MidiHandle out, uint32_t message) {
     if (out) fake::world().sent.push_back({device_of(out), message});
 }
-
+void midi_panel_send(uint32_t message) { fake::world().panel.push_back(message); }
