@@ -92,8 +92,8 @@ const Fonts& fonts() {
 // Average advance with the weights Windows uses for a face's average
 // character width: the lowercase letters and the space.
 double weighted_average_advance(void* font) {
-    static const int weights[27] = {166, 64, 14, 27, 35, 100, 20, 14, 42, 63, 3, 6, 35, 20,
-                                    56,  56, 17, 4,  49, 56,  71, 31, 10, 18, 3,  18, 2};
+    static const int weights[27] = {166, 64, 14, 27, 35, 100, 20, 14, 42, 63, 3, 6,  35, 20,
+                                    56,  56, 17, 4,  49, 56,  71, 31, 10, 18, 3, 18, 2};
     double sum = 0;
     for (int i = 0; i < 27; ++i) {
         char s[2] = {i == 0 ? ' ' : char('a' + i - 1), 0};
@@ -157,8 +157,8 @@ TEST(TextFreetype, GlyphsLandInsideTheirCell) {
     // Every changed pixel lies in [x, x + advance) x [y, y + cell), except
     // the anti-aliased fringe of a glyph that reaches its advance or the
     // face's descent: one more column or row, never fully covered.
-    const char* texts[] = {"TRACK SELECT", "PAD", "ENTER", "16LEV", "0123456789+", "Midi Through Port-0",
-                           "NEXT SQ", "TR MUTE", "OFF", "Wjgpqy"};
+    const char* texts[] = {"TRACK SELECT",        "PAD",     "ENTER",   "16LEV", "0123456789+",
+                           "Midi Through Port-0", "NEXT SQ", "TR MUTE", "OFF",   "Wjgpqy"};
     for (int slot : {5, 6, 9, 10, 11}) {
         int cell = 0;
         ASSERT_TRUE(text_font_metrics(fonts()(slot), &cell, nullptr, nullptr));
@@ -320,10 +320,10 @@ TEST(TextFreetype, ClipsToTheBufferWhateverTheOrigin) {
     std::string all;
     for (int b = 1; b < 256; ++b) all += char(b);
     const std::string texts[] = {"WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW", all};
-    const int coords[][2] = {{-5, -5},       {-1000, 300},         {900, 540},   {905, -10},
-                             {0, 545},       {-30, 530},           {INT_MIN, INT_MIN},
-                             {INT_MAX, INT_MAX}, {INT_MAX - 3, 10}, {10, INT_MAX - 3},
-                             {INT_MIN + 1, 100}, {100, INT_MIN + 1}, {909, 549}, {-20, -30}};
+    const int coords[][2] = {{-5, -5},          {-1000, 300},      {900, 540},         {905, -10},
+                             {0, 545},          {-30, 530},        {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX},
+                             {INT_MAX - 3, 10}, {10, INT_MAX - 3}, {INT_MIN + 1, 100}, {100, INT_MIN + 1},
+                             {909, 549},        {-20, -30}};
     Canvas c;
     for (void* font : {fonts()(11), fonts()(5), text_stock_font(STOCK_ANSI_FIXED)})
         for (const std::string& text : texts)

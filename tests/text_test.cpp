@@ -26,10 +26,20 @@ TEST(Fonts, FourteenSlotsMadeInOrderAndReleasedInOrder) {
     const std::vector<std::string> made(fake::log().begin(), fake::log().end());
     const std::string sjis = "\x82\x6C\x82\x72\x81\x40\x83\x53\x83\x56\x83\x62\x83\x4E";
     const std::vector<std::string> expected = {
-        "stock_font 0",  "stock_font 1",  "stock_font 2",  "stock_font 3",  "stock_font 4",
-        "create_font 14 0 700 0 arial",   "create_font 16 0 700 0 arial",   "create_font 18 0 700 0 arial",
-        "create_font 21 7 700 0 arial",   "create_font 22 8 700 0 arial",   "create_font 28 10 700 0 arial",
-        "create_font 35 15 700 0 arial",  "create_font 16 0 700 128 " + sjis, "create_font 12 0 700 128 " + sjis,
+        "stock_font 0",
+        "stock_font 1",
+        "stock_font 2",
+        "stock_font 3",
+        "stock_font 4",
+        "create_font 14 0 700 0 arial",
+        "create_font 16 0 700 0 arial",
+        "create_font 18 0 700 0 arial",
+        "create_font 21 7 700 0 arial",
+        "create_font 22 8 700 0 arial",
+        "create_font 28 10 700 0 arial",
+        "create_font 35 15 700 0 arial",
+        "create_font 16 0 700 128 " + sjis,
+        "create_font 12 0 700 128 " + sjis,
     };
     EXPECT_EQ(made, expected);
     EXPECT_EQ(g_render.text_color_index, 255);

@@ -3,7 +3,8 @@
 // ports_rtmidi.cpp and ports_jack.cpp) and a recording double in tests/fakes.
 // All calls are made on the window thread.
 // No call throws and none may end the program; failures are reported through
-// the results only.
+// the results only. Inputs and outputs are independent: the calls of one
+// direction may come before, after or between those of the other.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -31,10 +31,11 @@ void on_rtmidi_error(RtMidiError::Type, const std::string&, void*) { g_rtmidi_fa
 // Input data is dropped as it arrives, so RtMidi's queue never fills.
 void discard_input(double, std::vector<unsigned char>*, void*) {}
 
-// Objects of one direction. The first is made to list the ports; it serves the
-// first port opened so that listing costs no client of its own. Objects stay
-// for the whole run; ALSA delivers a message when it is sent, so nothing
-// waits to be flushed at exit.
+// Objects of one direction; the two directions share nothing. The first is
+// made to list the ports and serves the first port opened, so listing costs
+// no client of its own; a listing object left without a port to serve goes at
+// once. Objects stay for the whole run; ALSA delivers a message when it is
+// sent, so nothing waits to be flushed at exit.
 template <class Port>
 struct Side {
     std::vector<Port*> objects;
@@ -78,6 +79,15 @@ Port* lister(Side<Port>& side) {
     return side.objects.front();
 }
 
+// Deletes the listing object when it holds no port.
+template <class Port>
+void drop_lister(Side<Port>& side) {
+    if (!side.front_unused) return;
+    delete side.objects.front();
+    side.objects.erase(side.objects.begin());
+    side.front_unused = false;
+}
+
 template <class Port>
 std::vector<std::string> list_ports(Port& port) {
     std::vector<std::string> names;
@@ -97,6 +107,8 @@ int count(Side<Port>& side) {
     if (!port) return 0;
     for (std::string& name : list_ports(*port))
         if (!own_port(name)) side.names.push_back(std::move(name));
+    // No device to open: nothing will come to the lister.
+    if (side.names.empty()) drop_lister(side);
     return int(side.names.size());
 }
 
@@ -137,7 +149,11 @@ Port* open_port(Side<Port>& side, int device, const char* prefix) {
     } catch (...) {
         g_rtmidi_failed = true;
     }
-    if (g_rtmidi_failed || !port->isPortOpen()) return nullptr;
+    if (g_rtmidi_failed || !port->isPortOpen()) {
+        // An object whose open failed is not used again, the lister included.
+        if (!fresh) drop_lister(side);
+        return nullptr;
+    }
     if (fresh)
         side.objects.push_back(fresh.release());
     else
@@ -197,16 +213,7 @@ void alsa_in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_in, dev
 
 MidiHandle alsa_in_open(int device) { return open_port(g_in, device, "in "); }
 
-int alsa_out_count() {
-    // Inputs are all open by now: an input lister that holds no port is only
-    // an idle client, so it goes.
-    if (g_in.front_unused) {
-        delete g_in.objects.front();
-        g_in.objects.erase(g_in.objects.begin());
-        g_in.front_unused = false;
-    }
-    return count(g_out);
-}
+int alsa_out_count() { return count(g_out); }
 
 void alsa_out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_out, device, name); }
 

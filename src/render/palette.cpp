@@ -1,6 +1,5 @@
 #include "render/palette.h"
 
-
 #include <array>
 
 namespace {

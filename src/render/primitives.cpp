@@ -44,7 +44,7 @@ int sat(i64 v) { return int(std::clamp<i64>(v, INT_MIN, INT_MAX)); }
 
 }  // namespace
 
-void fill_rect(RenderContext& rc, int x_, int y_, int width, int height, int color) {
+void fill_rect(RenderContext& rc, int x_, int y_, int width, int height, ColorIndex color) {
     const uint32_t value = pixel_of(color);
     if (!rc.pixels || x_ < 0 || y_ < 0) return;
     i64 x = x_, y = y_, w = width, h = height;
@@ -66,7 +66,7 @@ void fill_rect(RenderContext& rc, int x_, int y_, int width, int height, int col
     fill_rows(rc, left, w > 0 ? w : -w, y, h > 0 ? h : -h, h > 0 ? 1 : -1, value);
 }
 
-void hline_band(RenderContext& rc, int x_, int y_, int length, int thickness, int color) {
+void hline_band(RenderContext& rc, int x_, int y_, int length, int thickness, ColorIndex color) {
     const uint32_t value = pixel_of(color);
     if (!rc.pixels || x_ < 0 || y_ < 0 || length < 0 || thickness < 0) return;
     i64 x = x_, y = y_, len = length, th = thickness;
@@ -76,7 +76,7 @@ void hline_band(RenderContext& rc, int x_, int y_, int length, int thickness, in
     fill_rows(rc, x, len, y, th, 1, value);
 }
 
-void vline_band(RenderContext& rc, int x_, int y_, int length, int thickness, int color) {
+void vline_band(RenderContext& rc, int x_, int y_, int length, int thickness, ColorIndex color) {
     const uint32_t value = pixel_of(color);
     if (!rc.pixels || x_ < 0 || y_ < 0 || thickness <= 0) return;
     i64 x = x_, y = y_, len = length, th = thickness;
@@ -125,7 +125,8 @@ void bevel_rows(RenderContext& rc, i64 x, i64 y, i64 w, i64 h, uint32_t frame, u
 
 }  // namespace
 
-void bevel_box(RenderContext& rc, int pressed, int x_, int y_, int width, int height, int face, int light, int dark) {
+void bevel_box(RenderContext& rc, int pressed, int x_, int y_, int width, int height, ColorIndex face, ColorIndex light,
+               ColorIndex dark) {
     const i64 x = x_, y = y_;
     const i64 w = std::max(width, BEVEL_MIN), h = std::max(height, BEVEL_MIN);
     const int upper = pressed ? dark : light;

@@ -12,11 +12,6 @@ RenderContext g_render;
 namespace {
 
 constexpr int BOLD = 700;
-constexpr int ANSI_CHARSET = 0;
-constexpr int SHIFTJIS_CHARSET = 128;
-// The Japanese name of the standard Windows gothic face, in code page 932.
-constexpr char GOTHIC_SJIS[] = "\x82\x6C\x82\x72\x81\x40\x83\x53\x83\x56\x83\x62\x83\x4E";
-static_assert(sizeof(GOTHIC_SJIS) == 15);
 
 struct CreatedFont {
     int height, width, charset;
@@ -25,11 +20,9 @@ struct CreatedFont {
 
 // Slots 5..13, in creation order.
 constexpr CreatedFont kCreated[] = {
-    {14, 0, ANSI_CHARSET, "arial"},         {16, 0, ANSI_CHARSET, "arial"},
-    {18, 0, ANSI_CHARSET, "arial"},         {21, 7, ANSI_CHARSET, "arial"},
-    {22, 8, ANSI_CHARSET, "arial"},         {28, 10, ANSI_CHARSET, "arial"},
-    {35, 15, ANSI_CHARSET, "arial"},        {16, 0, SHIFTJIS_CHARSET, GOTHIC_SJIS},
-    {12, 0, SHIFTJIS_CHARSET, GOTHIC_SJIS},
+    {14, 0, ANSI_CHARSET, "arial"},  {16, 0, ANSI_CHARSET, "arial"},         {18, 0, ANSI_CHARSET, "arial"},
+    {21, 7, ANSI_CHARSET, "arial"},  {22, 8, ANSI_CHARSET, "arial"},         {28, 10, ANSI_CHARSET, "arial"},
+    {35, 15, ANSI_CHARSET, "arial"}, {16, 0, SHIFTJIS_CHARSET, GOTHIC_SJIS}, {12, 0, SHIFTJIS_CHARSET, GOTHIC_SJIS},
 };
 constexpr int STOCK_SLOTS = 5;
 static_assert(STOCK_SLOTS + sizeof(kCreated) / sizeof(kCreated[0]) == FONT_SLOTS);
@@ -52,17 +45,17 @@ void release_fonts(RenderContext& rc) {
     }
 }
 
-void select_font(RenderContext& rc, int slot) {
+void select_font(RenderContext& rc, FontSlot slot) {
     if (slot < 0 || slot >= FONT_SLOTS || !rc.surface) return;
     text_select_font(rc.surface, rc.fonts[slot]);
 }
 
-void set_text_color(RenderContext& rc, int index) {
+void set_text_color(RenderContext& rc, ColorIndex index) {
     rc.text_color_index = index & 0xFF;
     text_set_color(rc.surface, to_colorref(Palette[rc.text_color_index]));
 }
 
-void draw_text(RenderContext& rc, int x, int y, const char* text, int color) {
+void draw_text(RenderContext& rc, int x, int y, const char* text, ColorIndex color) {
     if (!rc.surface) return;
     // Consecutive labels in one colour cost a single colour call.
     if ((color & 0xFF) != rc.text_color_index) set_text_color(rc, color);

@@ -4,8 +4,11 @@
 //
 // Output, one line each: "in <d> <open|closed> <name>", "out <d> <open|closed>
 // <name>", then "sent" after one Note On (0x90, 0x40 + d, 0x7F) to each open
-// output d. Names are printed as hex bytes so cut UTF-8 shows exactly.
+// output d. Names are printed as hex bytes so cut UTF-8 shows exactly. With
+// the argument "outputs-first" the outputs are counted and opened before the
+// inputs. Usage: zorve-midi-ports-probe [outputs-first]
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "midi/device_table.h"
@@ -18,9 +21,7 @@ void print_name(const char (&name)[MIDI_NAME_FIELD]) {
     std::printf("\n");
 }
 
-}  // namespace
-
-int main() {
+void open_inputs() {
     const int inputs = midi_in_count();
     for (int d = 0; d < inputs; ++d) {
         char name[MIDI_NAME_FIELD];
@@ -30,6 +31,9 @@ int main() {
         std::printf("in %d %s ", d, started ? "open" : "closed");
         print_name(name);
     }
+}
+
+std::vector<MidiHandle> open_outputs() {
     const int outputs = midi_out_count();
     std::vector<MidiHandle> outs;
     for (int d = 0; d < outputs; ++d) {
@@ -39,6 +43,21 @@ int main() {
         std::printf("out %d %s ", d, outs.back() ? "open" : "closed");
         print_name(name);
     }
+    return outs;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<MidiHandle> outs;
+    if (argc > 1 && std::strcmp(argv[1], "outputs-first") == 0) {
+        outs = open_outputs();
+        open_inputs();
+    } else {
+        open_inputs();
+        outs = open_outputs();
+    }
+    const int outputs = int(outs.size());
     for (int d = 0; d < outputs; ++d) midi_out_send(outs[size_t(d)], pack_short_message(0x90, 0x40 + d, 0x7F));
     midi_out_send(nullptr, pack_short_message(0x90, 0x3F, 0x7F));  // must be harmless
     std::printf("sent\n");

@@ -432,32 +432,36 @@ def case_midi_ports(c):
     start_source(c, env, "zsrc")
     long_client = "zr1-" + "\u20ac" * 12  # 3-byte characters: byte 32 falls inside the tenth
     rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, "zr2")]
-    probe = c.procs.start([c.args.probe], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    lines = []
-    while not lines or lines[-1] != "sent":
-        line = probe.stdout.readline()
-        check(line, f"the probe ended early after {lines}")
-        lines.append(line.strip())
-    log("\n".join(lines))
-    report = {}
-    for line in lines[:-1]:
-        kind, d, state, name = (line.split(" ") + [""])[:4]
-        report[(kind, int(d))] = (state, bytes.fromhex(name))
     want = {("in", 0): ("open", b"zsrc:out")}
     for d, name in enumerate(["zr0:input", long_client + ":input", "zr2:input"]):
         want[("out", d)] = ("open", cut_name(name))
-    check(report == want, f"probe saw {report}, want {want}")
     check(len(want[("out", 1)][1]) == 31, "the long name was not cut inside a character")
-    for d in range(3):
-        expect(rx, [d], [bytes([0x90, 0x40 + d, 0x7F])], f"probe send to device {d}")
-    ports = jack_ports(env, connections=True)
-    check(re.search(r"^ZORVE_BUTTON[^:\n]*:in 0\n\s+zsrc:out$", ports, re.M), f"input not connected:\n{ports}")
-    clients = {line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")}
-    log(f"JACK clients for 1 input and 3 outputs: {len(clients)}")
-    check(len(clients) == 4, f"want one client per open port, got {sorted(clients)}")
-    probe.stdin.close()
-    check(probe.wait(timeout=10) == 0, "probe exit status")
-    expect_silent(rx, [0, 1, 2])
+    # The device table's order, then the other: the directions are independent.
+    for order in ([], ["outputs-first"]):
+        probe = c.procs.start([c.args.probe] + order, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              text=True)
+        lines = []
+        while not lines or lines[-1] != "sent":
+            line = probe.stdout.readline()
+            check(line, f"the probe {order} ended early after {lines}")
+            lines.append(line.strip())
+        log("\n".join(lines))
+        report = {}
+        for line in lines[:-1]:
+            kind, d, state, name = (line.split(" ") + [""])[:4]
+            report[(kind, int(d))] = (state, bytes.fromhex(name))
+        check(report == want, f"probe {order} saw {report}, want {want}")
+        for d in range(3):
+            expect(rx, [d], [bytes([0x90, 0x40 + d, 0x7F])], f"probe {order} send to device {d}")
+        ports = jack_ports(env, connections=True)
+        check(re.search(r"^ZORVE_BUTTON[^:\n]*:in 0\n\s+zsrc:out$", ports, re.M), f"input not connected:\n{ports}")
+        clients = {line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")}
+        log(f"JACK clients for 1 input and 3 outputs: {len(clients)}")
+        check(len(clients) == 4, f"want one client per open port, got {sorted(clients)}")
+        probe.stdin.close()
+        check(probe.wait(timeout=10) == 0, f"probe {order} exit status")
+        expect_silent(rx, [0, 1, 2])
+        wait_for(lambda: "ZORVE_BUTTON" not in (jack_ports(env) or ""), 5, f"the ports of probe {order} to go")
 
 
 def case_midi_input(c):
