@@ -36,10 +36,22 @@ namespace {
 constexpr const char* CLIENT_NAME = "ZORVE_BUTTON";
 
 // Each queued message is 4 bytes (three message bytes and its length); the
-// ring keeps one byte free, so 1023 fit: a few seconds of the fastest
-// clicking, many times what piles up in one cycle.
-constexpr size_t RING_BYTES = 4096;
+// ring keeps one byte free, so 255 fit: far more than piles up in one cycle
+// of the longest period, and no long stale backlog after a stall.
+constexpr size_t RING_BYTES = 1024;
 constexpr size_t QUEUED = 4;
+
+// Messages written to one port in one cycle. A backlog (the server stalled a
+// while) goes out over several cycles, in order, rather than all at once
+// into receivers' buffers; at 256 frames and 48 kHz that is 6000 a second.
+constexpr int PER_CYCLE = 32;
+
+// A process call this long after the previous one means the server stalled
+// (stopped, or far behind); the cycles after such a stall run late for a
+// while and data written into them may never be read, so the queued messages
+// wait until the cycles have run on time for HOLD_US.
+constexpr jack_time_t STALL_US = 100000;
+constexpr jack_time_t HOLD_US = 100000;
 
 // How long a connect that the server refused is tried again after a port of
 // the device's name appeared, and how often.
@@ -90,6 +102,8 @@ struct Jack {
 
     std::atomic<bool> gone{false};    // the server ended; set on libjack's thread
     std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at exit
+    jack_time_t last_process_us = 0;  // process thread only
+    jack_time_t hold_until_us = 0;    // process thread only
     unsigned dropped = 0;             // messages a full ring refused; window thread
 
     sem_t wake;  // posted by the callbacks and at exit; waited on by the reconnect thread
@@ -116,17 +130,25 @@ size_t message_length(unsigned status) {
     }
 }
 
-// Real-time thread: no allocation, no lock, no system call. Every queued
-// message goes out at the cycle's first frame, in order; what the port
-// buffer cannot take waits in the ring for the next cycle.
+// Real-time thread: no allocation, no lock, no system call (jack_get_time
+// reads the monotonic clock through the vDSO). Queued messages go out at the
+// cycle's first frame, in order; what the port buffer cannot take, what is
+// beyond PER_CYCLE, and everything during the hold after a stall, waits in
+// the ring for a later cycle.
 int process(jack_nframes_t frames, void*) {
+    const jack_time_t now = jack_get_time();
+    if (g.last_process_us != 0 && now - g.last_process_us > STALL_US) g.hold_until_us = now + HOLD_US;
+    g.last_process_us = now;
+    const bool hold = now < g.hold_until_us;
     const int live = g.outputs_live.load(std::memory_order_acquire);
     for (int i = 0; i < live; ++i) {
         Output& out = g.outputs[i];
         void* buffer = jack_port_get_buffer(out.port, frames);
         jack_midi_clear_buffer(buffer);
+        if (hold) continue;
         unsigned char queued[QUEUED];
-        while (jack_ringbuffer_peek(out.ring, reinterpret_cast<char*>(queued), QUEUED) == QUEUED) {
+        for (int n = 0;
+             n < PER_CYCLE && jack_ringbuffer_peek(out.ring, reinterpret_cast<char*>(queued), QUEUED) == QUEUED; ++n) {
             if (jack_midi_event_write(buffer, 0, queued, queued[3]) != 0) break;
             jack_ringbuffer_read_advance(out.ring, QUEUED);
         }

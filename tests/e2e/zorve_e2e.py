@@ -24,8 +24,9 @@ import time
 # no bytecode cache is written into the source tree.
 sys.dont_write_bytecode = True
 from e2e_lib import (REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check, expect, expect_marker,  # noqa: E402
-                     expect_silent, jack_env, jack_ports, key_table, log, on_off, panel_ready, require_tools,
-                     rss_kib, run_case, start_jack, start_source, wait_for, with_case)
+                     expect_silent, jack_connect, jack_env, jack_graph, jack_ports, key_table, log, on_off,
+                     panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack, start_source, wait_for,
+                     with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -64,13 +65,12 @@ def case_midi_fanout(c):
     program = c.program(display, env)
     panel_ready(program, Screen(display, c.out, c.name))
 
-    ports = jack_ports(env, connections=True)
-    ours = sorted({line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")})
-    log(f"JACK clients of the program: {len(ours)} {ours}")
-    check(len(ours) == 4, f"want one JACK client per open output (4), got {ours}")
-    for k in range(4):
-        check(re.search(rf"^ZORVE_BUTTON[^:\n]*:out {k}\n\s+zr{k}:input$", ports, re.M),
-              f"output device {k} is not connected to zr{k}:input:\n{ports}")
+    # One client: an output port per device, each connected to its device,
+    # and the panel port, connected to nothing.
+    ports = program_ports(env)
+    want = {f"out {k}": [f"zr{k}:input"] for k in range(4)}
+    want["panel"] = []
+    check(ports == want, f"the program's JACK ports are {ports}, want {want}")
 
     for label, point, status, number in KEYS:
         program.click(*point)
@@ -416,52 +416,76 @@ def case_click_latency(c):
     check(max(results["xtest"]) < 250, "a press took more than 250 ms to reach the receiver")
 
 
-def cut_name(full):
-    """At most 32 bytes, backed off to the start of a cut UTF-8 sequence."""
-    raw = full.encode()
-    if len(raw) <= 32:
-        return raw
-    n = 32
-    while n > 0 and (raw[n] & 0xC0) == 0x80:
-        n -= 1
-    return raw[:n]
+def read_probe(probe, until, what):
+    lines = []
+    while not lines or lines[-1] != until:
+        line = probe.stdout.readline()
+        check(line, f"the probe {what} ended early after {lines}")
+        lines.append(line.strip())
+    log("\n".join(lines))
+    return lines
 
 
 def case_midi_ports(c):
     env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
     start_source(c, env, "zsrc")
     long_client = "zr1-" + "\u20ac" * 12  # 3-byte characters: byte 32 falls inside the tenth
-    rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, "zr2")]
-    want = {("in", 0): ("open", b"zsrc:out")}
-    for d, name in enumerate(["zr0:input", long_client + ":input", "zr2:input"]):
-        want[("out", d)] = ("open", cut_name(name))
-    check(len(want[("out", 1)][1]) == 31, "the long name was not cut inside a character")
+    odd_client = "zr2-\u00e9-\u0416"  # a letter Windows-1252 has and one it lacks
+    rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, odd_client)]
+    # Names in Windows-1252 as the panel draws them, cut first as UTF-8 at
+    # 32 bytes on a character boundary (31 here: nine euro signs).
+    want = {("in", 0): ("open", b"zsrc:out"), ("out", 0): ("open", b"zr0:input"),
+            ("out", 1): ("open", b"zr1-" + b"\x80" * 9), ("out", 2): ("open", b"zr2-\xe9-?:input")}
+    want_ports = {"in 0": ["zsrc:out"], "out 0": ["zr0:input"], "out 1": [long_client + ":input"],
+                  "out 2": [odd_client + ":input"], "panel": []}
     # The device table's order, then the other: the directions are independent.
     for order in ([], ["outputs-first"]):
         probe = c.procs.start([c.args.probe] + order, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               text=True)
-        lines = []
-        while not lines or lines[-1] != "sent":
-            line = probe.stdout.readline()
-            check(line, f"the probe {order} ended early after {lines}")
-            lines.append(line.strip())
-        log("\n".join(lines))
+        lines = read_probe(probe, "opened", order)
         report = {}
         for line in lines[:-1]:
             kind, d, state, name = (line.split(" ") + [""])[:4]
             report[(kind, int(d))] = (state, bytes.fromhex(name))
         check(report == want, f"probe {order} saw {report}, want {want}")
+        ports = program_ports(env)
+        check(ports == want_ports, f"probe {order}: the client's ports are {ports}, want {want_ports}")
+        # A receiver that comes after the devices were counted is no device;
+        # connected to the panel port, it gets what goes there.
+        late = Receiver(c.procs, env, "zpanel")
+        jack_connect(env, "ZORVE_BUTTON:panel", "zpanel:input")
+        probe.stdin.write("\n")
+        probe.stdin.flush()
+        read_probe(probe, "sent", order)
         for d in range(3):
             expect(rx, [d], [bytes([0x90, 0x40 + d, 0x7F])], f"probe {order} send to device {d}")
-        ports = jack_ports(env, connections=True)
-        check(re.search(r"^ZORVE_BUTTON[^:\n]*:in 0\n\s+zsrc:out$", ports, re.M), f"input not connected:\n{ports}")
-        clients = {line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")}
-        log(f"JACK clients for 1 input and 3 outputs: {len(clients)}")
-        check(len(clients) == 4, f"want one client per open port, got {sorted(clients)}")
+        expect([late], [0], [bytes([0x90, 0x3E, 0x7F])], f"probe {order} send to the panel port")
         probe.stdin.close()
         check(probe.wait(timeout=10) == 0, f"probe {order} exit status")
-        expect_silent(rx, [0, 1, 2])
+        expect_silent(rx + [late], [0, 1, 2, 3])
         wait_for(lambda: "ZORVE_BUTTON" not in (jack_ports(env) or ""), 5, f"the ports of probe {order} to go")
+        late.proc.kill()
+        late.proc.wait(timeout=5)
+        wait_for(lambda: "zpanel:input" not in (jack_ports(env) or "zpanel:input"), 5, "zpanel to go")
+
+    # The system chosen before the first call: none, or one that is not there,
+    # gives no devices and (but for none) one line on stderr.
+    absent = jack_env("zorve-e2e-absent")
+    for system, system_env, line in (
+            ("none", env, None),
+            ("alsa", env, "no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices"),
+            ("jack", absent, "no JACK server running; the panel runs without MIDI devices"),
+            ("auto", absent, "no MIDI system found (no ALSA sequencer, no JACK server running); the panel runs "
+                             "without MIDI devices")):
+        if system in ("alsa", "auto") and os.access("/dev/snd/seq", os.R_OK | os.W_OK):
+            continue  # a machine with the sequencer: these two would find it
+        result = subprocess.run([c.args.probe, system], env=system_env, input="\n", capture_output=True, text=True,
+                                timeout=20)
+        want_err = f"zorve-button: {line}\n" if line else ""
+        check(result.returncode == 0 and result.stdout == "opened\nsent\n" and result.stderr == want_err,
+              f"probe {system}: status {result.returncode}, stdout {result.stdout!r}, stderr {result.stderr!r}, "
+              f"want stderr {want_err!r}")
+    expect_silent(rx, [0, 1, 2])
 
 
 def case_midi_input(c):
