@@ -168,6 +168,96 @@ def case_port_switch(c):
     expect_silent(rx, [0, 1, 2, 3])
 
 
+def label_columns(program, image, top):
+    """Columns x in 50..249 where the device name beside a switch (drawn
+    from (50, top)) has ink: pixels off the panel background."""
+    return [x for x in range(50, 250) if any(program.pixel(image, x, y) != 0x444444 for y in range(top, top + 16))]
+
+
+def case_panel_port(c):
+    """A receiver connected to the panel port after the start gets every
+    message the panel sends, as device 1 gets it, whatever the switches say.
+    A device name with letters beyond ASCII is drawn in its 8-bit form."""
+    display = c.display()
+    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    # Devices 1 and 2 differ in a digit (same width) and in e with and
+    # without its accent (same width): drawn right, the two names end in the
+    # same column; drawn as its UTF-8 bytes ("\u00c3\u00a9", 12 columns
+    # more) or as "?" (one more), the first does not.
+    rx = [Receiver(c.procs, env, name) for name in ("zr0", "zr1\u00e9", "zr2e", "zr3")]
+    program = c.program(display, env)
+    screen = Screen(display, c.out, c.name)
+    image = panel_ready(program, screen)
+    first, second = label_columns(program, image, 377), label_columns(program, image, 395)
+    log(f"device name columns: 1: {first[:1]}..{first[-1:]}, 2: {second[:1]}..{second[-1:]}")
+    check(first and second and first[0] == second[0] == 50 and first[-1] == second[-1],
+          f"the name of device 1 ends at column {first[-1:]}, that of device 2 at {second[-1:]}: "
+          f"\"zr1\u00e9:input\" is not drawn in its 8-bit form; screenshot {image.path}")
+
+    late = Receiver(c.procs, env, "zlate")  # a synth started after the program
+    jack_connect(env, "ZORVE_BUTTON:panel", "zlate:input")
+    ports = program_ports(env)
+    check(ports["panel"] == ["zlate:input"], f"the panel port is connected to {ports['panel']}, want zlate:input")
+    everyone = rx + [late]  # 4: the panel port's receiver
+    for label, point, status, number in KEYS[::2]:
+        program.click(*point)
+        expect(everyone, [1, 2, 3, 4], on_off(status, number), f"click on {label} at {point}")
+    program.move(300, 380)
+    program.xdo("click", 5)
+    expect(everyone, [1, 2, 3, 4], on_off(0x90, 114), "wheel toward the user")
+    program.focus()
+    program.key("Down")
+    expect(everyone, [1, 2, 3, 4], on_off(0x90, 115), "Down arrow key")
+
+    program.click(20, 385)  # switch 1 off
+    program.click(570, 25)
+    expect(everyone, [2, 3, 4], on_off(0x90, 89), "click on A with port 1 off")
+    program.click(20, 403)  # switches 2 and 3 off too
+    program.click(20, 421)
+    for label, point, status, number in KEYS[1::3]:
+        program.click(*point)
+        expect(everyone, [4], on_off(status, number), f"click on {label} at {point} with every switch off")
+    program.click(20, 403)  # switch 2 on again
+    program.click(160, 490)
+    expect(everyone, [2, 4], on_off(0xB0, 16), "click on pad 1 with port 2 on")
+    expect_silent(everyone, [0, 1, 2, 3, 4])
+
+
+def case_device_restart(c):
+    """A device's receiver stops and one with the same port name starts: the
+    program connects it again, each time. Connections made or removed by
+    others stay as they left them."""
+    display = c.display()
+    env, rx = c.midi()
+    program = c.program(display, env)
+    panel_ready(program, Screen(display, c.out, c.name))
+    extra = Receiver(c.procs, env, "zextra")
+    jack_connect(env, "ZORVE_BUTTON:out 3", "zextra:input")
+    subprocess.run(["jack_disconnect", "ZORVE_BUTTON:out 1", "zr1:input"], env=env, check=True, timeout=10)
+    everyone = rx + [extra]  # 4: connected by hand to output device 3
+    program.click(570, 25)
+    expect(everyone, [2, 3, 4], on_off(0x90, 89), "click on A with devices as connected by hand")
+
+    for restart, stop in enumerate((signal.SIGKILL, signal.SIGINT)):
+        rx[2].proc.send_signal(stop)
+        rx[2].proc.wait(timeout=10)
+        wait_for(lambda: "zr2:input" not in jack_graph(env), 10, "the stopped receiver's port to go")
+        program.click(760, 420)
+        expect(everyone, [3, 4], on_off(0x90, 2), f"click on PLAY with device 2 gone ({restart + 1})")
+        rx[2] = Receiver(c.procs, env, "zr2")
+        everyone[2] = rx[2]
+        wait_for(lambda: jack_graph(env).get("zr2:input") == ["ZORVE_BUTTON:out 2"], 10,
+                 f"the new zr2:input to be connected to out 2 ({restart + 1})")
+        program.click(160, 490)
+        expect(everyone, [2, 3, 4], on_off(0xB0, 16), f"click on pad 1 after device 2 came back ({restart + 1})")
+
+    ports = {name: sorted(conns) for name, conns in program_ports(env).items()}
+    want = {"out 0": ["zr0:input"], "out 1": [], "out 2": ["zr2:input"], "out 3": ["zextra:input", "zr3:input"],
+            "panel": []}
+    check(ports == want, f"the program's JACK ports are {ports}, want {want}")
+    expect_silent(everyone, [0, 1, 2, 3, 4])
+
+
 def case_panel_pixels(c):
     display = c.display()
     env, rx = c.midi()
@@ -598,6 +688,8 @@ CASES = {
     "midi_fanout": case_midi_fanout,
     "midi_input": case_midi_input,
     "midi_ports": case_midi_ports,
+    "panel_port": case_panel_port,
+    "device_restart": case_device_restart,
     "no_display": case_no_display,
     "port_switch": case_port_switch,
     "panel_pixels": case_panel_pixels,
