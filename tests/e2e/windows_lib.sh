@@ -119,6 +119,8 @@ pointer_to() { xdotool mousemove --window "$MAIN_XID" "$1" "$2"; }
 # pixels X,Y ... -> RRGGBB of each, in hex, one a line, from the last screenshot.
 # count RRGGBB X Y W H -> how many pixels of that colour lie in the rectangle;
 # without the rectangle, in the whole picture.
+# rows X Y W H ... -> each rectangle, one line of RRGGBB values per row, and a
+# line "-" after each.
 read_shot() {
     python3 - "$SHOT" "$@" <<'PY'
 import struct, sys
@@ -145,6 +147,12 @@ elif args[0] == "count":
     want = int(args[1], 16)
     x0, y0, w, hh = map(int, args[2:6]) if len(args) == 6 else (0, 0, width, height)
     print(sum(px(x, y) == want for y in range(y0, y0 + hh) for x in range(x0, x0 + w)))
+elif args[0] == "rows":
+    for i in range(1, len(args), 4):
+        x0, y0, w, hh = map(int, args[i:i + 4])
+        for y in range(y0, y0 + hh):
+            print(" ".join("%06X" % px(x, y) for x in range(x0, x0 + w)))
+        print("-")
 PY
 }
 

@@ -7,9 +7,15 @@
 //   window_probe box            caption and texts of the second-start message box, or exit 1
 //   window_probe dismiss-box    presses the box's OK button, or exit 1
 //   window_probe close          asks the main window to close (WM_CLOSE), or exit 1
+//   window_probe text W TEXT... each TEXT as a port switch draws a device name (device-default
+//                               font, white, transparent, at the top-left of a W-pixel-wide
+//                               strip of the panel's 0x444444): one line of RRGGBB values
+//                               per row, and a line "-" after each TEXT
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -25,6 +31,41 @@ BOOL CALLBACK count_one(HWND hwnd, LPARAM counter) {
     return TRUE;
 }
 
+// The strip is drawn by the same GDI the program uses, so a name on the panel
+// must match it pixel for pixel, anti-aliasing included.
+int print_text_strip(int width, const char* text) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    SelectObject(dc, GetStockObject(DEVICE_DEFAULT_FONT));
+    TEXTMETRICA tm = {};
+    GetTextMetricsA(dc, &tm);
+    const int height = tm.tmHeight;
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;  // negative: row 0 is the top row
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap || width <= 0 || height <= 0) return 1;
+    SelectObject(dc, bitmap);
+    auto* px = static_cast<uint32_t*>(bits);
+    for (int i = 0; i < width * height; ++i) px[i] = 0x444444;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(255, 255, 255));
+    TextOutA(dc, 0, 0, text, int(std::strlen(text)));
+    GdiFlush();
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) std::printf(x ? " %06X" : "%06X", unsigned(px[y * width + x] & 0xFFFFFF));
+        std::printf("\n");
+    }
+    std::printf("-\n");
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+    return 0;
+}
+
 BOOL CALLBACK print_child(HWND hwnd, LPARAM) {
     char cls[64] = {}, text[256] = {};
     GetClassNameA(hwnd, cls, sizeof cls);
@@ -36,8 +77,13 @@ BOOL CALLBACK print_child(HWND hwnd, LPARAM) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "text") == 0) {
+        for (int i = 3; i < argc; ++i)
+            if (print_text_strip(std::atoi(argv[2]), argv[i]) != 0) return 1;
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: window_probe main|screen|count|box|dismiss-box|close\n");
+        std::fprintf(stderr, "usage: window_probe main|screen|count|box|dismiss-box|close|text W TEXT...\n");
         return 2;
     }
     const char* cmd = argv[1];
