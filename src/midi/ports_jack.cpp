@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +106,11 @@ struct Jack {
     jack_time_t last_process_us = 0;  // process thread only
     jack_time_t hold_until_us = 0;    // process thread only
     unsigned dropped = 0;             // messages a full ring refused; window thread
+
+    // libjack's requests to the server share one socket per client and must
+    // not overlap: the window thread and the reconnect thread take turns.
+    // Never taken on JACK's threads.
+    std::mutex requests;
 
     sem_t wake;  // posted by the callbacks and at exit; waited on by the reconnect thread
     std::atomic<bool> stopping{false};
@@ -194,6 +200,7 @@ bool reconnect_pass() {
     const int live = g.links_live.load(std::memory_order_acquire);
     for (int i = 0; i < live && !g.stopping.load() && !g.gone.load(); ++i) {
         Link& link = g.links[i];
+        const std::lock_guard<std::mutex> turn(g.requests);
         jack_port_t* port = jack_port_by_name(g.client, link.device.c_str());
         if (!port) {
             link.lost.store(true);
@@ -256,6 +263,7 @@ void publish_output() { g.outputs_live.store(++g.outputs_used, std::memory_order
 std::vector<std::string> list(unsigned long flags) {
     std::vector<std::string> names;
     if (g.gone.load()) return names;
+    const std::lock_guard<std::mutex> turn(g.requests);
     const char** ports = jack_get_ports(g.client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
     if (!ports) return names;
     for (const char** p = ports; *p; ++p)
@@ -270,12 +278,15 @@ void name_of(const std::vector<std::string>& names, int device, char (&name)[MID
 }
 
 // Registers our port for device `device` and connects it to the device's
-// port; the link is kept from then on. Null when either fails, with
-// nothing left registered.
+// port; the link is kept from then on. A device port that exists but refuses
+// the connection belongs to a client not yet active (its ports are listed
+// before): the link then waits for it, as after a restart. Null when the
+// device's port is gone or ours cannot be made, with nothing left registered.
 jack_port_t* open_port(const std::vector<std::string>& names, int device, bool output) {
     if (device < 0 || size_t(device) >= names.size() || g.gone.load()) return nullptr;
     if (output && g.outputs_used == 1 + MAX_OUTPUTS) return nullptr;
     if (!output && g.inputs_used == MAX_INPUTS) return nullptr;
+    const std::lock_guard<std::mutex> turn(g.requests);
     const std::string own = (output ? "out " : "in ") + std::to_string(device);
     jack_port_t* port = register_port(own, output ? JackPortIsOutput : JackPortIsInput);
     if (!port) return nullptr;
@@ -284,13 +295,17 @@ jack_port_t* open_port(const std::vector<std::string>& names, int device, bool o
     link.device = names[size_t(device)];
     link.from_us = output;
     const bool filled = !output || fill_output(port);
-    if (!filled || !connect(link)) {
+    const bool connected = filled && connect(link);
+    jack_port_t* device_port = jack_port_by_name(g.client, link.device.c_str());
+    if (!filled || (!connected && !device_port)) {
         if (output && filled) jack_ringbuffer_free(g.outputs[g.outputs_used].ring);
         jack_port_unregister(g.client, port);
         return nullptr;
     }
-    link.device_port.store(jack_port_by_name(g.client, link.device.c_str()));
+    link.device_port.store(connected ? device_port : nullptr);
+    link.lost.store(!connected);
     g.links_live.store(++g.links_used, std::memory_order_release);
+    if (!connected) sem_post(&g.wake);
     return port;
 }
 

@@ -360,6 +360,21 @@ def program_ports(env, client="ZORVE_BUTTON"):
     return {p.split(":", 1)[1]: conns for p, conns in graph.items() if p.startswith(client + ":")}
 
 
+def wait_program_ports(env, want, what, timeout=5.0):
+    """Polls program_ports until it equals `want`; returns it."""
+    last = {}
+
+    def matches():
+        last["ports"] = program_ports(env)
+        return last["ports"] == want
+
+    try:
+        wait_for(matches, timeout, what, interval=0.05)
+    except Failure:
+        raise Failure(f"{what}: the program's JACK ports are {last.get('ports')}, want {want}")
+    return last["ports"]
+
+
 def jack_connect(env, source, destination):
     subprocess.run(["jack_connect", source, destination], env=env, check=True, timeout=10,
                    stdout=subprocess.DEVNULL)

@@ -26,7 +26,7 @@ sys.dont_write_bytecode = True
 from e2e_lib import (REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check, expect, expect_marker,  # noqa: E402
                      expect_silent, jack_connect, jack_env, jack_graph, jack_ports, key_table, log, on_off,
                      panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack, start_source, wait_for,
-                     with_case)
+                     wait_program_ports, with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -67,10 +67,9 @@ def case_midi_fanout(c):
 
     # One client: an output port per device, each connected to its device,
     # and the panel port, connected to nothing.
-    ports = program_ports(env)
     want = {f"out {k}": [f"zr{k}:input"] for k in range(4)}
     want["panel"] = []
-    check(ports == want, f"the program's JACK ports are {ports}, want {want}")
+    wait_program_ports(env, want, "one client with a port per device and the panel port")
 
     for label, point, status, number in KEYS:
         program.click(*point)
@@ -231,6 +230,8 @@ def case_device_restart(c):
     env, rx = c.midi()
     program = c.program(display, env)
     panel_ready(program, Screen(display, c.out, c.name))
+    wait_program_ports(env, {"out 0": ["zr0:input"], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
+                             "out 3": ["zr3:input"], "panel": []}, "the devices to be connected")
     extra = Receiver(c.procs, env, "zextra")
     jack_connect(env, "ZORVE_BUTTON:out 3", "zextra:input")
     subprocess.run(["jack_disconnect", "ZORVE_BUTTON:out 1", "zr1:input"], env=env, check=True, timeout=10)
@@ -538,8 +539,7 @@ def case_midi_ports(c):
             kind, d, state, name = (line.split(" ") + [""])[:4]
             report[(kind, int(d))] = (state, bytes.fromhex(name))
         check(report == want, f"probe {order} saw {report}, want {want}")
-        ports = program_ports(env)
-        check(ports == want_ports, f"probe {order}: the client's ports are {ports}, want {want_ports}")
+        wait_program_ports(env, want_ports, f"probe {order}: one client with its ports")
         # A receiver that comes after the devices were counted is no device;
         # connected to the panel port, it gets what goes there.
         late = Receiver(c.procs, env, "zpanel")

@@ -176,21 +176,27 @@ def case_seven_destinations(c):
     display = c.display()
     env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
     # Five sources (one message a second each) and seven destinations: one
-    # more input and two more outputs than the program opens.
-    sources = c.procs.start([c.args.flood, "zsrc", "5", "1"], env=env, stdin=subprocess.PIPE,
+    # more input and two more outputs than the program opens. The sources'
+    # client is not active yet when the program starts: its ports are listed
+    # but refuse connections until it is.
+    sources = c.procs.start([c.args.flood, "zsrc", "5", "1", "hold"], env=env, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, text=True)
-    check(sources.stdout.readline().strip() == "ready", "the source client did not start")
+    check(sources.stdout.readline().strip() == "registered", "the source client did not register its ports")
     rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(7)]
     program = c.program(display, env)
     wait_drawn(c, program, PANEL_DRAWN, "the panel")
     wait_drawn(c, program, {p: 0xFFFFFF for p in SWITCH_BOXES}, "port switches 1-3")
     # One client with a port per opened device, each connected to its device,
-    # and the panel port.
-    ports = e2e.program_ports(env)
+    # and the panel port; the inputs wait for their sources.
     want = {f"out {k}": [f"zr{k}:input"] for k in range(5)}
-    want.update({f"in {k}": [f"zsrc:out {k}"] for k in range(4)})
+    want.update({f"in {k}": [] for k in range(4)})
     want["panel"] = []
-    check(ports == want, f"the program's JACK ports are {ports}, want {want}")
+    e2e.wait_program_ports(env, want, "the outputs connected and the inputs waiting for their sources")
+    sources.stdin.write("\n")
+    sources.stdin.flush()
+    check(sources.stdout.readline().strip() == "ready", "the source client did not start")
+    want.update({f"in {k}": [f"zsrc:out {k}"] for k in range(4)})
+    e2e.wait_program_ports(env, want, "the inputs to be connected once the sources are active")
     graph = e2e.jack_graph(env)
     for port in ("zr5:input", "zr6:input", "zsrc:out 4"):
         check(graph[port] == [], f"{port}, beyond the devices opened, is connected to {graph[port]}")
@@ -294,10 +300,9 @@ def case_input_flood(c):
     rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(2)]
     program = c.program(display, env)
     wait_drawn(c, program, PANEL_DRAWN, "the panel under the flood", timeout=10)
-    ports = e2e.program_ports(env)
     want = {f"in {k}": [f"zflood:out {k}"] for k in range(4)}
     want.update({"out 0": ["zr0:input"], "out 1": ["zr1:input"], "panel": []})
-    check(ports == want, f"the program's JACK ports under the flood are {ports}, want {want}")
+    e2e.wait_program_ports(env, want, "one client with four inputs, two outputs and the panel port")
 
     time.sleep(2)  # warm-up: JACK's buffers reach their working size
     stat_before = cpu_ticks(program.proc.pid)
