@@ -18,6 +18,7 @@
 #include <semaphore.h>
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -47,11 +48,13 @@ constexpr size_t QUEUED = 4;
 // into receivers' buffers; at 256 frames and 48 kHz that is 6000 a second.
 constexpr int PER_CYCLE = 32;
 
-// A process call this long after the previous one means the server stalled
-// (stopped, or far behind); the cycles after such a stall run late for a
-// while and data written into them may never be read, so the queued messages
-// wait until the cycles have run on time for HOLD_US.
+// A process call this long after the previous one, and more than
+// STALL_PERIODS periods, means the server stalled (stopped, or far behind);
+// the cycles after such a stall run late for a while and data written into
+// them may never be read, so the queued messages wait until the cycles have
+// run on time for HOLD_US.
 constexpr jack_time_t STALL_US = 100000;
+constexpr jack_time_t STALL_PERIODS = 4;
 constexpr jack_time_t HOLD_US = 100000;
 
 // How long a connect that the server refused is tried again after a port of
@@ -103,6 +106,7 @@ struct Jack {
 
     std::atomic<bool> gone{false};    // the server ended; set on libjack's thread
     std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at exit
+    jack_nframes_t sample_rate = 48000;
     jack_time_t last_process_us = 0;  // process thread only
     jack_time_t hold_until_us = 0;    // process thread only
     unsigned dropped = 0;             // messages a full ring refused; window thread
@@ -143,7 +147,9 @@ size_t message_length(unsigned status) {
 // the ring for a later cycle.
 int process(jack_nframes_t frames, void*) {
     const jack_time_t now = jack_get_time();
-    if (g.last_process_us != 0 && now - g.last_process_us > STALL_US) g.hold_until_us = now + HOLD_US;
+    const jack_time_t period_us = jack_time_t(frames) * 1000000 / g.sample_rate;
+    const jack_time_t stall_us = std::max(STALL_US, STALL_PERIODS * period_us);
+    if (g.last_process_us != 0 && now - g.last_process_us > stall_us) g.hold_until_us = now + HOLD_US;
     g.last_process_us = now;
     const bool hold = now < g.hold_until_us;
     const int live = g.outputs_live.load(std::memory_order_acquire);
@@ -167,11 +173,11 @@ int process(jack_nframes_t frames, void*) {
 // marked lost by identity here, and by name in the reconnect thread, which
 // is woken for every port that comes or goes.
 void on_registration(jack_port_id_t id, int registered, void*) {
-    if (!registered) {
-        const jack_port_t* port = jack_port_by_id(g.client, id);
+    const jack_port_t* port = registered ? nullptr : jack_port_by_id(g.client, id);
+    if (port) {
         const int live = g.links_live.load(std::memory_order_acquire);
         for (int i = 0; i < live; ++i)
-            if (port && g.links[i].device_port.load() == port) g.links[i].lost.store(true);
+            if (g.links[i].device_port.load() == port) g.links[i].lost.store(true);
     }
     sem_post(&g.wake);
 }
@@ -372,6 +378,7 @@ bool jack_start() {
     jack_set_error_function(jack_message);
     if (!g.client) return false;
     g.own_prefix = std::string(jack_get_client_name(g.client)) + ":";
+    if (jack_get_sample_rate(g.client) > 0) g.sample_rate = jack_get_sample_rate(g.client);
     sem_init(&g.wake, 0, 0);
     jack_set_process_callback(g.client, process, nullptr);
     jack_on_info_shutdown(g.client, on_shutdown, nullptr);
