@@ -82,6 +82,25 @@ TEST_F(Primitives, OriginBeyondRightOrBottomIsPulledIn) {
     expect_exactly(box(909, 909, 10, 59), 0xFFFFFF);
 }
 
+TEST_F(Primitives, OriginOnTheRightOrBottomEdgeIsPulledIn) {
+    fill_rect(g_render, 910, 10, 50, 5, 0);  // column 909 only
+    fill_rect(g_render, 910, 20, -3, 2, 0);  // leftward from 909; a stray column 910 wraps to the next row
+    fill_rect(g_render, 10, 550, 5, 5, 0);
+    fill_rect(g_render, 20, 550, 3, -4, 0);  // upward from row 549
+    hline_band(g_render, 910, 30, 5, 2, 0);
+    hline_band(g_render, 30, 550, 5, 2, 0);
+    vline_band(g_render, 910, 40, 5, 2, 0);
+    vline_band(g_render, 40, 550, 3, 2, 0);
+    vline_band(g_render, 50, 550, -3, 2, 0);
+    expect_exactly(
+        [](int x, int y) {
+            return box(909, 909, 10, 14)(x, y) || box(907, 909, 20, 21)(x, y) || box(10, 14, 549, 549)(x, y) ||
+                   box(20, 22, 546, 549)(x, y) || box(909, 909, 30, 31)(x, y) || box(30, 34, 549, 549)(x, y) ||
+                   box(909, 909, 40, 44)(x, y) || box(40, 41, 549, 549)(x, y) || box(50, 51, 547, 549)(x, y);
+        },
+        0xFFFFFF);
+}
+
 TEST_F(Primitives, OriginBeyondBottomDrawsLastRow) {
     fill_rect(g_render, 10, 600, 5, 5, 0);
     expect_exactly(box(10, 14, 549, 549), 0xFFFFFF);

@@ -52,10 +52,18 @@ TEST(Clock, JumpsAndWrap) {
     clock_callback();  // no time passed
     EXPECT_EQ(g_app.clock_ms.load(), 100u);
     fake::world().time_ms = 0xFFFFFFFEu;
-    clock_callback();  // a huge jump: skipped
+    clock_callback();           // a huge jump: skipped
     fake::world().time_ms = 3;  // wrapped: 5 ms later
     clock_callback();
     EXPECT_EQ(g_app.clock_ms.load(), 105u);
+    fake::world().time_ms = 0xFFFFFF32u;
+    clock_callback();
+    fake::world().time_ms = 0x00001000u;  // 4302 ms later, across the wrap: skipped
+    clock_callback();
+    EXPECT_EQ(g_app.clock_ms.load(), 105u);
+    fake::world().time_ms += 7;
+    clock_callback();
+    EXPECT_EQ(g_app.clock_ms.load(), 112u);
     fake::reset();
 }
 
@@ -85,6 +93,12 @@ TEST_F(Shell, OneTickPerTenClockMilliseconds) {
         shell_timer();
     }
     EXPECT_TRUE(presents().empty());
+    advance(1);  // 9 ms after the tick: still nothing
+    shell_timer();
+    EXPECT_TRUE(presents().empty());
+    advance(1);
+    shell_timer();
+    EXPECT_EQ(presents().size(), 1u);
 }
 
 TEST_F(Shell, PressRedrawsOnTheNextTickOnly) {
@@ -178,10 +192,15 @@ TEST_F(Shell, CaptureFollowsTheButtons) {
     shell_left_up();
     shell_middle_down();
     shell_middle_up();
+    shell_left_down(word(5, 5));
+    shell_middle_down();
+    shell_left_up();  // middle still held: the capture stays
+    shell_middle_up();
     std::vector<std::string> calls;
     for (const auto& s : fake::log())
         if (s.find("capture") != std::string::npos) calls.push_back(s);
-    EXPECT_EQ(calls, (std::vector<std::string>{"capture", "capture", "release_capture", "capture", "release_capture"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"capture", "capture", "release_capture", "capture", "release_capture",
+                                               "capture", "capture", "release_capture"}));
 }
 
 TEST_F(Shell, LostCaptureReleasesTheHeldKeyOnce) {
@@ -216,8 +235,8 @@ TEST_F(Shell, DestroyWithTheButtonHeldReleasesFirstThenTearsDown) {
     fake::log().clear();
     shell_destroy();
     EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
-    EXPECT_EQ(fake::log(), (std::vector<std::string>{"stop_clock", "end_timer_resolution", "stop_window_timer 2",
-                                                     "post_quit 0"}));
+    EXPECT_EQ(fake::log(),
+              (std::vector<std::string>{"stop_clock", "end_timer_resolution", "stop_window_timer 2", "post_quit 0"}));
     EXPECT_EQ(g_render.pixels, nullptr);
     EXPECT_EQ(g_render.surface, nullptr);
 }
@@ -267,9 +286,22 @@ TEST(Entry, FirstCopyRunsTheWindowThroughItsLoop) {
     for (const auto& s : fake::log())
         if (s.rfind("create_font", 0) && s.rfind("stock_font", 0) && s.rfind("release_font", 0)) steps.push_back(s);
     const std::vector<std::string> expected = {
-        "instance_check", "screen_size", "register_class", "create_window 800 500", "start_window_timer 2 2",
-        "load_cursor", "accept_drops", "begin_timer_resolution", "start_clock", "set_cursor", "show_window",
-        "message_loop", "stop_clock", "end_timer_resolution", "stop_window_timer 2", "post_quit 0",
+        "instance_check",
+        "screen_size",
+        "register_class",
+        "create_window 800 500",
+        "start_window_timer 2 2",
+        "load_cursor",
+        "accept_drops",
+        "begin_timer_resolution",
+        "start_clock",
+        "set_cursor",
+        "show_window",
+        "message_loop",
+        "stop_clock",
+        "end_timer_resolution",
+        "stop_window_timer 2",
+        "post_quit 0",
     };
     EXPECT_EQ(steps, expected);
     // Fonts first, released last.
