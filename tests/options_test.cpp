@@ -203,6 +203,10 @@ TEST_F(CommandLine, ListDevicesMarksOnlySwitchesThatExist) {
     fake::world().outputs = {{"a"}, {""}};
     fake::world().inputs = {{""}};
     EXPECT_EQ(list_devices(), "outputs: 2\nout 0  a\nout 1  (switch 1)\ninputs: 1\nin 0\n");
+    fake::reset();
+    // The table keeps Windows-1252 as the panel draws it; the list is UTF-8.
+    fake::world().outputs = {{"a"}, {"synth \x80\xe9\x9f"}};
+    EXPECT_EQ(list_devices(), "outputs: 2\nout 0  a\nout 1  synth \u20ac\u00e9\u0178  (switch 1)\ninputs: 0\n");
 }
 
 // ----------------------------------------------------------------- --monitor

@@ -5,6 +5,7 @@
 
 #include "app/platform.h"
 #include "base/program.h"
+#include "midi/device_name.h"
 
 #ifndef ZORVE_VERSION
 #error "ZORVE_VERSION must come from the build (the project's version)"
@@ -159,10 +160,9 @@ std::string device_list_text(const DeviceTable& devices, int inputs_found, int o
             std::snprintf(line, sizeof line, "%s: %d\n", what, count);
         out += line;
     };
+    // Names as the panel draws them (Windows-1252), written as UTF-8.
     const auto device = [&](const char* kind, int d, const char* name, const char* mark) {
-        char line[128];
-        std::snprintf(line, sizeof line, "%s %d%s%s%s\n", kind, d, *name ? "  " : "", name, mark);
-        out += line;
+        out += std::string(kind) + " " + std::to_string(d) + (*name ? "  " + cp1252_to_utf8(name) : "") + mark + "\n";
     };
     heading("outputs", devices.output_count, outputs_found);
     for (int d = 0; d < devices.output_count; ++d) {

@@ -38,7 +38,8 @@ std::string program_synopsis(const OptionPlatform& platform);  // one line, for 
 std::string program_version();                                 // "zorve-button 1.0.0\n"
 
 // What --list-devices prints: outputs, then inputs, each numbered as the
-// panel numbers them, the outputs that switches 1-3 drive marked.
+// panel numbers them, the outputs that switches 1-3 drive marked; the names
+// as the panel keeps them, in UTF-8.
 std::string device_list_text(const DeviceTable& devices, int inputs_found, int outputs_found);
 
 // Does what the command line asks before anything else of the program runs:

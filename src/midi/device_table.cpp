@@ -72,6 +72,7 @@ void midi_out_short(const DeviceTable& t, int device, int status, int data1, int
 }
 
 void send_to_ports(int status, int data1, int data2) {
+    midi_panel_send(pack_short_message(status, data1, data2));
     const DeviceTable& devices = run_devices();
     bool delivered = false;
     for (int k = 1; k <= PORT_COUNT; ++k) {

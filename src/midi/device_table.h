@@ -37,8 +37,8 @@ constexpr uint32_t pack_short_message(int status, int data1, int data2) {
 
 void midi_out_short(const DeviceTable& table, int device, int status, int data1, int data2);
 
-// Sends to output devices 1, 2, 3 in that order where the port is enabled;
-// device 0 never receives.
+// Sends to the panel port first, then to output devices 1, 2, 3 in that
+// order where the port is enabled; device 0 never receives.
 void send_to_ports(int status, int data1, int data2);
 
 // With the monitor on, send_to_ports also writes one line per message and

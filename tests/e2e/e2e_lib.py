@@ -52,6 +52,8 @@ def log(*parts):
 REQUIRED_TOOLS = {
     "Xvfb": "xvfb",
     "jackd": "jackd2",
+    "jack_connect": "jackd2",
+    "jack_disconnect": "jackd2",
     "jack_midiseq": "jackd2",
     "jack_lsp": "jackd2",
     "jack_midi_dump": "jackd2",
@@ -333,6 +335,49 @@ def jack_ports(env, connections=False):
         # Seen once on a cold machine: the server hung on a client late in its first cycles.
         raise Failure(f"jack_lsp got no answer in 10 s: JACK server {env.get('JACK_DEFAULT_SERVER')} is stuck")
     return result.stdout if result.returncode == 0 else None
+
+
+def jack_graph(env):
+    """{port: [ports connected to it]} from `jack_lsp -c`, in listing order."""
+    text = jack_ports(env, connections=True)
+    check(text is not None, f"JACK server {env.get('JACK_DEFAULT_SERVER')} does not answer")
+    graph, port = {}, None
+    for line in text.splitlines():
+        if line[:1].isspace():
+            graph[port].append(line.strip())
+        elif line:
+            port = line
+            graph[port] = []
+    return graph
+
+
+def program_ports(env, client="ZORVE_BUTTON"):
+    """{port name within the client: [connections]} of the program, which
+    must show up as the one JACK client `client`."""
+    graph = jack_graph(env)
+    clients = sorted({p.split(":")[0] for p in graph if p.startswith("ZORVE_BUTTON")})
+    check(clients == [client], f"want the program as the one JACK client {client}, got {clients}")
+    return {p.split(":", 1)[1]: conns for p, conns in graph.items() if p.startswith(client + ":")}
+
+
+def wait_program_ports(env, want, what, timeout=5.0):
+    """Polls program_ports until it equals `want`; returns it."""
+    last = {}
+
+    def matches():
+        last["ports"] = program_ports(env)
+        return last["ports"] == want
+
+    try:
+        wait_for(matches, timeout, what, interval=0.05)
+    except Failure:
+        raise Failure(f"{what}: the program's JACK ports are {last.get('ports')}, want {want}")
+    return last["ports"]
+
+
+def jack_connect(env, source, destination):
+    subprocess.run(["jack_connect", source, destination], env=env, check=True, timeout=10,
+                   stdout=subprocess.DEVNULL)
 
 
 def start_jack(procs, log_path, period=256, with_jackd=None):

@@ -28,8 +28,9 @@ import time
 # no bytecode cache is written into the source tree.
 sys.dont_write_bytecode = True
 from e2e_lib import (PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check, expect,  # noqa: E402
-                     expect_marker, expect_silent, jack_env, jack_ports, key_table, log, on_off, panel_ready,
-                     require_tools, rss_kib, run_case, start_jack, start_source, wait_for, with_case)
+                     expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports, key_table, log,
+                     on_off, panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack, start_source,
+                     wait_for, wait_program_ports, with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -68,13 +69,11 @@ def case_midi_fanout(c):
     program = c.program(display, env)
     panel_ready(program, Screen(display, c.out, c.name))
 
-    ports = jack_ports(env, connections=True)
-    ours = sorted({line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")})
-    log(f"JACK clients of the program: {len(ours)} {ours}")
-    check(len(ours) == 4, f"want one JACK client per open output (4), got {ours}")
-    for k in range(4):
-        check(re.search(rf"^ZORVE_BUTTON[^:\n]*:out {k}\n\s+zr{k}:input$", ports, re.M),
-              f"output device {k} is not connected to zr{k}:input:\n{ports}")
+    # One client: an output port per device, each connected to its device,
+    # and the panel port, connected to nothing.
+    want = {f"out {k}": [f"zr{k}:input"] for k in range(4)}
+    want["panel"] = []
+    wait_program_ports(env, want, "one client with a port per device and the panel port")
 
     for label, point, status, number in KEYS:
         program.click(*point)
@@ -170,6 +169,98 @@ def case_port_switch(c):
     program.click(760, 420)
     expect(rx, [1], on_off(0x90, 2), "click on PLAY with ports 2 and 3 off")
     expect_silent(rx, [0, 1, 2, 3])
+
+
+def label_columns(program, image, top):
+    """Columns x in 50..249 where the device name beside a switch (drawn
+    from (50, top)) has ink: pixels off the panel background."""
+    return [x for x in range(50, 250) if any(program.pixel(image, x, y) != 0x444444 for y in range(top, top + 16))]
+
+
+def case_panel_port(c):
+    """A receiver connected to the panel port after the start gets every
+    message the panel sends, as device 1 gets it, whatever the switches say.
+    A device name with letters beyond ASCII is drawn in its 8-bit form."""
+    display = c.display()
+    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    # Devices 1 and 2 differ in a digit (same width) and in e with and
+    # without its accent (same width): drawn right, the two names end in the
+    # same column; drawn as its UTF-8 bytes ("\u00c3\u00a9", 12 columns
+    # more) or as "?" (one more), the first does not.
+    rx = [Receiver(c.procs, env, name) for name in ("zr0", "zr1\u00e9", "zr2e", "zr3")]
+    program = c.program(display, env)
+    screen = Screen(display, c.out, c.name)
+    image = panel_ready(program, screen)
+    first, second = label_columns(program, image, 377), label_columns(program, image, 395)
+    log(f"device name columns: 1: {first[:1]}..{first[-1:]}, 2: {second[:1]}..{second[-1:]}")
+    check(first and second and first[0] == second[0] == 50 and first[-1] == second[-1],
+          f"the name of device 1 ends at column {first[-1:]}, that of device 2 at {second[-1:]}: "
+          f"\"zr1\u00e9:input\" is not drawn in its 8-bit form; screenshot {image.path}")
+
+    late = Receiver(c.procs, env, "zlate")  # a synth started after the program
+    jack_connect(env, "ZORVE_BUTTON:panel", "zlate:input")
+    ports = program_ports(env)
+    check(ports["panel"] == ["zlate:input"], f"the panel port is connected to {ports['panel']}, want zlate:input")
+    everyone = rx + [late]  # 4: the panel port's receiver
+    for label, point, status, number in KEYS[::2]:
+        program.click(*point)
+        expect(everyone, [1, 2, 3, 4], on_off(status, number), f"click on {label} at {point}")
+    program.move(300, 380)
+    program.xdo("click", 5)
+    expect(everyone, [1, 2, 3, 4], on_off(0x90, 114), "wheel toward the user")
+    program.focus()
+    program.key("Down")
+    expect(everyone, [1, 2, 3, 4], on_off(0x90, 115), "Down arrow key")
+
+    program.click(20, 385)  # switch 1 off
+    program.click(570, 25)
+    expect(everyone, [2, 3, 4], on_off(0x90, 89), "click on A with port 1 off")
+    program.click(20, 403)  # switches 2 and 3 off too
+    program.click(20, 421)
+    for label, point, status, number in KEYS[1::3]:
+        program.click(*point)
+        expect(everyone, [4], on_off(status, number), f"click on {label} at {point} with every switch off")
+    program.click(20, 403)  # switch 2 on again
+    program.click(160, 490)
+    expect(everyone, [2, 4], on_off(0xB0, 16), "click on pad 1 with port 2 on")
+    expect_silent(everyone, [0, 1, 2, 3, 4])
+
+
+def case_device_restart(c):
+    """A device's receiver stops and one with the same port name starts: the
+    program connects it again, each time. Connections made or removed by
+    others stay as they left them."""
+    display = c.display()
+    env, rx = c.midi()
+    program = c.program(display, env)
+    panel_ready(program, Screen(display, c.out, c.name))
+    wait_program_ports(env, {"out 0": ["zr0:input"], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
+                             "out 3": ["zr3:input"], "panel": []}, "the devices to be connected")
+    extra = Receiver(c.procs, env, "zextra")
+    jack_connect(env, "ZORVE_BUTTON:out 3", "zextra:input")
+    subprocess.run(["jack_disconnect", "ZORVE_BUTTON:out 1", "zr1:input"], env=env, check=True, timeout=10)
+    everyone = rx + [extra]  # 4: connected by hand to output device 3
+    program.click(570, 25)
+    expect(everyone, [2, 3, 4], on_off(0x90, 89), "click on A with devices as connected by hand")
+
+    for restart, stop in enumerate((signal.SIGKILL, signal.SIGINT)):
+        rx[2].proc.send_signal(stop)
+        rx[2].proc.wait(timeout=10)
+        wait_for(lambda: "zr2:input" not in jack_graph(env), 10, "the stopped receiver's port to go")
+        program.click(760, 420)
+        expect(everyone, [3, 4], on_off(0x90, 2), f"click on PLAY with device 2 gone ({restart + 1})")
+        rx[2] = Receiver(c.procs, env, "zr2")
+        everyone[2] = rx[2]
+        wait_for(lambda: jack_graph(env).get("zr2:input") == ["ZORVE_BUTTON:out 2"], 10,
+                 f"the new zr2:input to be connected to out 2 ({restart + 1})")
+        program.click(160, 490)
+        expect(everyone, [2, 3, 4], on_off(0xB0, 16), f"click on pad 1 after device 2 came back ({restart + 1})")
+
+    ports = {name: sorted(conns) for name, conns in program_ports(env).items()}
+    want = {"out 0": ["zr0:input"], "out 1": [], "out 2": ["zr2:input"], "out 3": ["zextra:input", "zr3:input"],
+            "panel": []}
+    check(ports == want, f"the program's JACK ports are {ports}, want {want}")
+    expect_silent(everyone, [0, 1, 2, 3, 4])
 
 
 def case_panel_pixels(c):
@@ -420,52 +511,75 @@ def case_click_latency(c):
     check(max(results["xtest"]) < 250, "a press took more than 250 ms to reach the receiver")
 
 
-def cut_name(full):
-    """At most 32 bytes, backed off to the start of a cut UTF-8 sequence."""
-    raw = full.encode()
-    if len(raw) <= 32:
-        return raw
-    n = 32
-    while n > 0 and (raw[n] & 0xC0) == 0x80:
-        n -= 1
-    return raw[:n]
+def read_probe(probe, until, what):
+    lines = []
+    while not lines or lines[-1] != until:
+        line = probe.stdout.readline()
+        check(line, f"the probe {what} ended early after {lines}")
+        lines.append(line.strip())
+    log("\n".join(lines))
+    return lines
 
 
 def case_midi_ports(c):
     env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
     start_source(c, env, "zsrc")
     long_client = "zr1-" + "\u20ac" * 12  # 3-byte characters: byte 32 falls inside the tenth
-    rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, "zr2")]
-    want = {("in", 0): ("open", b"zsrc:out")}
-    for d, name in enumerate(["zr0:input", long_client + ":input", "zr2:input"]):
-        want[("out", d)] = ("open", cut_name(name))
-    check(len(want[("out", 1)][1]) == 31, "the long name was not cut inside a character")
+    odd_client = "zr2-\u00e9-\u0416"  # a letter Windows-1252 has and one it lacks
+    rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, odd_client)]
+    # Names in Windows-1252 as the panel draws them, cut first as UTF-8 at
+    # 32 bytes on a character boundary (31 here: nine euro signs).
+    want = {("in", 0): ("open", b"zsrc:out"), ("out", 0): ("open", b"zr0:input"),
+            ("out", 1): ("open", b"zr1-" + b"\x80" * 9), ("out", 2): ("open", b"zr2-\xe9-?:input")}
+    want_ports = {"in 0": ["zsrc:out"], "out 0": ["zr0:input"], "out 1": [long_client + ":input"],
+                  "out 2": [odd_client + ":input"], "panel": []}
     # The device table's order, then the other: the directions are independent.
     for order in ([], ["outputs-first"]):
         probe = c.procs.start([c.args.probe] + order, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               text=True)
-        lines = []
-        while not lines or lines[-1] != "sent":
-            line = probe.stdout.readline()
-            check(line, f"the probe {order} ended early after {lines}")
-            lines.append(line.strip())
-        log("\n".join(lines))
+        lines = read_probe(probe, "opened", order)
         report = {}
         for line in lines[:-1]:
             kind, d, state, name = (line.split(" ") + [""])[:4]
             report[(kind, int(d))] = (state, bytes.fromhex(name))
         check(report == want, f"probe {order} saw {report}, want {want}")
+        wait_program_ports(env, want_ports, f"probe {order}: one client with its ports")
+        # A receiver that comes after the devices were counted is no device;
+        # connected to the panel port, it gets what goes there.
+        late = Receiver(c.procs, env, "zpanel")
+        jack_connect(env, "ZORVE_BUTTON:panel", "zpanel:input")
+        probe.stdin.write("\n")
+        probe.stdin.flush()
+        read_probe(probe, "sent", order)
         for d in range(3):
             expect(rx, [d], [bytes([0x90, 0x40 + d, 0x7F])], f"probe {order} send to device {d}")
-        ports = jack_ports(env, connections=True)
-        check(re.search(r"^ZORVE_BUTTON[^:\n]*:in 0\n\s+zsrc:out$", ports, re.M), f"input not connected:\n{ports}")
-        clients = {line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")}
-        log(f"JACK clients for 1 input and 3 outputs: {len(clients)}")
-        check(len(clients) == 4, f"want one client per open port, got {sorted(clients)}")
+        expect([late], [0], [bytes([0x90, 0x3E, 0x7F])], f"probe {order} send to the panel port")
         probe.stdin.close()
         check(probe.wait(timeout=10) == 0, f"probe {order} exit status")
-        expect_silent(rx, [0, 1, 2])
+        expect_silent(rx + [late], [0, 1, 2, 3])
         wait_for(lambda: "ZORVE_BUTTON" not in (jack_ports(env) or ""), 5, f"the ports of probe {order} to go")
+        late.proc.kill()
+        late.proc.wait(timeout=5)
+        wait_for(lambda: "zpanel:input" not in (jack_ports(env) or "zpanel:input"), 5, "zpanel to go")
+
+    # The system chosen before the first call: none, or one that is not there,
+    # gives no devices and (but for none) one line on stderr.
+    absent = jack_env("zorve-e2e-absent")
+    for system, system_env, line in (
+            ("none", env, None),
+            ("alsa", env, "no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices"),
+            ("jack", absent, "no JACK server running; the panel runs without MIDI devices"),
+            ("auto", absent, "no MIDI system found (no ALSA sequencer, no JACK server running); the panel runs "
+                             "without MIDI devices")):
+        if system in ("alsa", "auto") and os.access("/dev/snd/seq", os.R_OK | os.W_OK):
+            continue  # a machine with the sequencer: these two would find it
+        result = subprocess.run([c.args.probe, system], env=system_env, input="\n", capture_output=True, text=True,
+                                timeout=20)
+        want_err = f"zorve-button: {line}\n" if line else ""
+        check(result.returncode == 0 and result.stdout == "opened\nsent\n" and result.stderr == want_err,
+              f"probe {system}: status {result.returncode}, stdout {result.stdout!r}, stderr {result.stderr!r}, "
+              f"want stderr {want_err!r}")
+    expect_silent(rx, [0, 1, 2])
 
 
 def case_midi_input(c):
@@ -645,6 +759,17 @@ def case_tools_command_line(args):
 # ------------------------------------------------------- command-line options
 
 
+def utf8_cut(name):
+    """At most 32 bytes of the name's UTF-8, backed off to a character start:
+    the device table's cut, listed back in UTF-8 (every character used here
+    is one Windows-1252 has)."""
+    raw = name.encode()
+    n = min(32, len(raw))
+    while 0 < n < len(raw) and (raw[n] & 0xC0) == 0x80:
+        n -= 1
+    return raw[:n]
+
+
 def run_to_end(path, args, env, timeout=20):
     """Runs the program with `args` and no display until it ends:
     (status, stdout bytes, stderr text)."""
@@ -668,7 +793,7 @@ def case_list_devices(c):
     log(out.decode(errors="replace") + err)
     want = [b"outputs: 5 of 6 (the panel uses the first 5)"]
     for d, name in enumerate(names[:5]):
-        want.append(b"out %d  " % d + cut_name(name + ":input") + (b"  (switch %d)" % d if 1 <= d <= 3 else b""))
+        want.append(b"out %d  " % d + utf8_cut(name + ":input") + (b"  (switch %d)" % d if 1 <= d <= 3 else b""))
     want += [b"inputs: 1", b"in 0  zsrc:out"]
     check(status == 0, f"--list-devices exit status {status}, want 0")
     check(out.splitlines() == want, f"--list-devices printed {out.splitlines()}, want {want}")
@@ -872,6 +997,8 @@ CASES = {
     "midi_fanout": case_midi_fanout,
     "midi_input": case_midi_input,
     "midi_ports": case_midi_ports,
+    "panel_port": case_panel_port,
+    "device_restart": case_device_restart,
     "no_display": case_no_display,
     "port_switch": case_port_switch,
     "panel_pixels": case_panel_pixels,

@@ -133,3 +133,4 @@ MidiHandle midi_out_open(int d, void*) {
 void midi_out_send(MidiHandle out, uint32_t message) {
     if (out) fake::world().sent.push_back({device_of(out), message});
 }
+void midi_panel_send(uint32_t message) { fake::world().panel.push_back(message); }
