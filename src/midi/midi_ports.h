@@ -32,6 +32,21 @@ MidiHandle midi_in_open(int device, void* window);
 // discarded by the platform layer without growing memory.
 bool midi_in_start(MidiHandle in);
 
+// Bytes a packed short message carries, by its status byte; 0 for what a
+// short message cannot carry (a data byte, system exclusive).
+constexpr size_t short_message_length(unsigned status) {
+    if (status < 0x80) return 0;
+    if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3;
+    switch (status) {
+        case 0xF1:
+        case 0xF3: return 2;
+        case 0xF2: return 3;
+        case 0xF0:
+        case 0xF7: return 0;
+        default: return 1;
+    }
+}
+
 int midi_out_count();
 void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]);
 MidiHandle midi_out_open(int device, void* window);

@@ -127,19 +127,6 @@ Jack& g = *new Jack;
 
 // ----------------------------------------------------------- JACK's threads
 
-size_t message_length(unsigned status) {
-    if (status < 0x80) return 0;
-    if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3;
-    switch (status) {
-        case 0xF1:
-        case 0xF3: return 2;
-        case 0xF2: return 3;
-        case 0xF0:
-        case 0xF7: return 0;
-        default: return 1;
-    }
-}
-
 // Real-time thread: no allocation, no lock, no system call (jack_get_time
 // reads the monotonic clock through the vDSO). Queued messages go out at the
 // cycle's first frame, in order; what the port buffer cannot take, what is
@@ -316,7 +303,7 @@ jack_port_t* open_port(const std::vector<std::string>& names, int device, bool o
 }
 
 void queue(Output& out, uint32_t message) {
-    const unsigned char length = static_cast<unsigned char>(message_length(message & 0xFF));
+    const unsigned char length = static_cast<unsigned char>(short_message_length(message & 0xFF));
     if (length == 0 || g.gone.load(std::memory_order_relaxed)) return;
     const unsigned char queued[QUEUED] = {static_cast<unsigned char>(message & 0xFF),
                                           static_cast<unsigned char>((message >> 8) & 0xFF),

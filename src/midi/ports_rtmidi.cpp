@@ -161,25 +161,11 @@ Port* open_port(Side<Port>& side, int device, const char* prefix) {
     return port;
 }
 
-// Bytes of a message by its status; 0 for what a short message cannot carry.
-size_t message_length(unsigned status) {
-    if (status < 0x80) return 0;
-    if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3;
-    switch (status) {
-        case 0xF1:
-        case 0xF3: return 2;
-        case 0xF2: return 3;
-        case 0xF0:
-        case 0xF7: return 0;
-        default: return 1;
-    }
-}
-
 void send(RtMidiOut* out, uint32_t message) {
     const unsigned char bytes[3] = {static_cast<unsigned char>(message & 0xFF),
                                     static_cast<unsigned char>((message >> 8) & 0xFF),
                                     static_cast<unsigned char>((message >> 16) & 0xFF)};
-    const size_t length = message_length(bytes[0]);
+    const size_t length = short_message_length(bytes[0]);
     if (length == 0) return;
     try {
         out->sendMessage(bytes, length);
