@@ -1,21 +1,40 @@
 #!/usr/bin/env bash
-# Installs every Debian/Ubuntu package the build, the program and the tests
-# need. Safe to run again: apt-get skips what is already there.
+# Installs the Debian/Ubuntu packages of the groups named (default: all).
+# Safe to run again: apt-get skips what is already there.
+#   run      build and run the Linux program (scripts/run.sh)
+#   test     the Linux tests: unit, end-to-end, sanitizers, format, packaging
+#   windows  the Windows cross-build and its tests under Wine
+#   bench    the benchmarks and the soak's leak check
+#   all      every group
 set -euo pipefail
-packages=(
-  # build
-  cmake ninja-build g++ pkg-config googletest libbenchmark-dev clang libclang-rt-14-dev clang-format
-  # Linux program
-  libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core librtmidi-dev libjack-jackd2-dev libpng-dev
-  # Windows cross-build and its tests
-  mingw-w64 wine wine64
-  # end-to-end tests: display, MIDI server and receivers, input and screenshots
-  xvfb xdotool imagemagick x11-apps x11-utils jackd2 python3
-  # bench/measure_program.py: the peer it is measured beside, and the bare client's Xlib
-  jack-keyboard libx11-dev
-  # bench/soak.py leak check
-  valgrind
+declare -A group=(
+  [run]="cmake ninja-build g++ pkg-config
+         libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
+         librtmidi-dev libjack-jackd2-dev libpng-dev"
+  # unit tests, sanitizers and fuzzers, format check; end-to-end: display,
+  # MIDI server and receivers, input and screenshots; the package and its
+  # checks: dpkg-shlibdeps, AppStream and desktop-entry validators, groff
+  [test]="googletest clang libclang-rt-14-dev clang-format python3
+          xvfb xdotool imagemagick x11-apps x11-utils jackd2
+          dpkg-dev appstream desktop-file-utils groff-base"
+  [windows]="mingw-w64 wine wine64"
+  # bench/measure_program.py measures the program beside jack-keyboard and a
+  # bare Xlib client
+  [bench]="libbenchmark-dev valgrind jack-keyboard libx11-dev"
 )
+names=("$@")
+[ ${#names[@]} -gt 0 ] || names=(all)
+packages=()
+for name in "${names[@]}"; do
+  if [ "$name" = all ]; then
+    for g in run test windows bench; do packages+=(${group[$g]}); done
+  elif [ -n "${group[$name]:-}" ]; then
+    packages+=(${group[$name]})
+  else
+    echo "install-deps.sh: unknown group '$name' (run, test, windows, bench or all)" >&2
+    exit 64
+  fi
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,6 +1,8 @@
-// Device enumeration, naming and the fan-out to ports 1..3.
+// Device enumeration, naming, the fan-out to ports 1..3 and the panel port,
+// and device names from UTF-8 to the panel's 8-bit set.
 #include <cstring>
 
+#include "midi/device_name.h"
 #include "test_util.h"
 
 namespace {
@@ -92,6 +94,102 @@ TEST_F(Devices, FanOutFollowsTheEnableFlagsInPortOrder) {
     // Device 4 is opened but has no port; device 0 never receives.
     EXPECT_TRUE(fake::sent_to(4).empty());
     EXPECT_TRUE(fake::sent_to(0).empty());
+}
+
+TEST_F(Devices, PanelPortGetsEveryMessageFirstWhateverTheSwitchesSay) {
+    open_outputs(4);
+    send_to_ports(0x190, 0x13C, 127);
+    g_panel.port_enable[0] = 0;
+    send_to_ports(176, 16, 0);
+    for (int16_t& e : g_panel.port_enable) e = 0;
+    send_to_ports(144, 89, 127);
+    const std::vector<uint32_t> want = {msg(0x90, 0x3C, 127), msg(176, 16, 0), msg(144, 89, 127)};
+    EXPECT_EQ(fake::world().panel, want);
+    EXPECT_EQ(fake::sent_to(1), std::vector<uint32_t>{msg(0x90, 0x3C, 127)});
+    EXPECT_EQ(fake::sent_to(2), (std::vector<uint32_t>{msg(0x90, 0x3C, 127), msg(176, 16, 0)}));
+    EXPECT_TRUE(fake::sent_to(0).empty());
+}
+
+TEST_F(Devices, PanelPortGetsMessagesWithoutAnyDevice) {
+    open_devices(g_app.devices, nullptr);
+    send_to_ports(144, 60, 127);
+    send_to_ports(144, 60, 0);
+    EXPECT_EQ(fake::world().panel, (std::vector<uint32_t>{note(60, 127), note(60, 0)}));
+    EXPECT_TRUE(fake::world().sent.empty());
+}
+
+// The name field as a string up to its first zero byte, after checking that
+// the rest of the field is zero.
+std::string converted(const std::string& utf8) {
+    char name[MIDI_NAME_FIELD];
+    std::memset(name, 0x55, sizeof name);
+    utf8_name_to_cp1252(utf8.c_str(), name);
+    const size_t n = std::strlen(name);
+    for (size_t i = n; i < MIDI_NAME_FIELD; ++i) EXPECT_EQ(name[i], 0) << "byte " << i << " of " << utf8;
+    return std::string(name, n);
+}
+
+TEST(DeviceName, CharactersOfWindows1252BecomeTheirByteOthersAQuestionMark) {
+    const struct {
+        const char* utf8;
+        const char* cp1252;
+    } cases[] = {
+        {"Midi Through:Port-0 14:0", "Midi Through:Port-0 14:0"},
+        {"", ""},
+        {"\u00e9t\u00e9", "\xE9t\xE9"},          // two-byte sequences, Latin-1 range
+        {"\u00a0\u00ff", "\xA0\xFF"},            // both ends of the range Latin-1 shares
+        {"\u20ac 5", "\x80 5"},                  // three-byte, from the 0x80..0x9F block
+        {"\u0152\u0178\u2122", "\x8C\x9F\x99"},  // more of that block
+        {"\u0081\u008d\u009d", "\x81\x8D\x9D"},  // unassigned bytes stand for their C1 controls
+        {"\u0080\u0085\u009f", "???"},           // C1 controls whose bytes are letters here
+        {"\u0416\u4e2d\u0101", "???"},           // Cyrillic, Chinese, Latin Extended-A
+        {"a\U0001F3B9b", "a?b"},                 // four-byte sequence, one character
+        {"\x80x", "?x"},                         // stray continuation byte
+        {"\xC3x", "?x"},                         // lead byte without its continuation
+        {"\xC0\x80", "??"},                      // overlong NUL, one ? per byte
+        {"\xED\xA0\x80", "???"},                 // surrogate
+        {"\xF4\x90\x80\x80", "????"},            // beyond U+10FFFF
+        {"\xFF\xFE", "??"},                      // never in UTF-8
+    };
+    for (const auto& c : cases) EXPECT_EQ(converted(c.utf8), c.cp1252) << c.utf8;
+}
+
+TEST(DeviceName, EveryWindows1252ByteComesFromItsCharacter) {
+    // The code points of bytes 0x80..0x9F, then 0xA0..0xFF are their own.
+    const uint32_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                               0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                               0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    for (int byte = 0x01; byte <= 0xFF; ++byte) {
+        const uint32_t code = byte >= 0x80 && byte < 0xA0 ? high[byte - 0x80] : uint32_t(byte);
+        std::string utf8;
+        if (code < 0x80) {
+            utf8 = char(code);
+        } else if (code < 0x800) {
+            utf8 = {char(0xC0 | code >> 6), char(0x80 | (code & 0x3F))};
+        } else {
+            utf8 = {char(0xE0 | code >> 12), char(0x80 | ((code >> 6) & 0x3F)), char(0x80 | (code & 0x3F))};
+        }
+        EXPECT_EQ(converted(utf8), std::string(1, char(byte))) << "byte " << byte;
+    }
+}
+
+TEST(DeviceName, CutTo32BytesOfUtf8OnACharacterBoundaryThenConverted) {
+    const std::string euros =
+        "zr1-" + std::string("\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac\u20ac");
+    ASSERT_EQ(euros.size(), 40u);
+    EXPECT_EQ(utf8_cut(euros.c_str(), 32), 31u);  // byte 32 is inside the tenth euro sign
+    EXPECT_EQ(converted(euros), "zr1-" + std::string(9, '\x80'));
+    const std::string thirty(30, 'a');
+    EXPECT_EQ(converted(thirty + "\u00e9"), thirty + "\xE9");     // ends at byte 32 exactly
+    EXPECT_EQ(converted(thirty + "a\u00e9"), thirty + "a");       // would end at byte 33
+    EXPECT_EQ(converted(thirty + "\u00e9xyz"), thirty + "\xE9");  // cut after the character
+    EXPECT_EQ(converted(thirty + "a\U0001F3B9"), thirty + "a");   // four bytes, all beyond 31
+    EXPECT_EQ(converted(std::string(40, 'N')), std::string(32, 'N'));
+    EXPECT_EQ(converted(thirty + "\xC3"), thirty + "?");  // a malformed end is kept
+    EXPECT_EQ(utf8_cut("abc", 2), 2u);
+    EXPECT_EQ(utf8_cut("\u00e9", 1), 0u);
+    EXPECT_EQ(utf8_cut("\u00e9", 0), 0u);
+    EXPECT_EQ(utf8_cut("", 32), 0u);
 }
 
 }  // namespace

@@ -1,32 +1,80 @@
-// Writes the program icon (make_program_icon) as a 32 x 32 RGB PNG for the
-// desktop installation. Build-time host tool: make_icon_png OUTPUT.PNG
+// Writes the program icon (make_program_icon) as a square RGB PNG for the
+// desktop installation, scaled nearest-neighbour to the size asked for, so
+// every hicolor size shows the same grid without smoothing. Build-time host
+// tool: zorve-make-icon-png [--size N] OUTPUT.png
 #include <png.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "app/args.h"
 #include "app/icon.h"
 
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
-        return 2;
+namespace {
+
+const char* const ABOUT =
+    "Writes the program icon as an N x N PNG (default 32), each pixel taken from the\n"
+    "nearest pixel of the 32 x 32 icon.\n";
+
+const std::vector<OptionSpec> OPTIONS = {
+    {"--help", "-h", nullptr, "print this text and exit"},
+    {"--size", nullptr, "N", "width and height in pixels, 16 to 512"},
+};
+
+// 16..512, digits only; 0 otherwise.
+int size_value(const std::string& text) {
+    if (text.empty() || text.size() > 3) return 0;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
     }
+    return n >= 16 && n <= 512 ? n : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ParsedArgs args;
+    if (const int status = tool_command_line("zorve-make-icon-png", "OUTPUT.png", ABOUT, argc, argv, OPTIONS, 1, args);
+        status >= 0)
+        return status;
+    const auto wrong = [](const std::string& what) {
+        std::fprintf(stderr, "zorve-make-icon-png: %s (usage: zorve-make-icon-png %s OUTPUT.png)\n", what.c_str(),
+                     option_synopsis(OPTIONS).c_str());
+        return EXIT_USAGE;
+    };
+    int size = ICON_SIZE;
+    std::string output;
+    for (const ParsedOption& item : args.items) {
+        if (item.option < 0) {
+            output = item.value;
+        } else if ((size = size_value(item.value)) == 0) {
+            return wrong("--size: '" + item.value + "' is not a whole number from 16 to 512");
+        }
+    }
+    if (output.empty()) return wrong("no OUTPUT.png given");
+
     uint32_t pixels[ICON_SIZE * ICON_SIZE];
     make_program_icon(pixels);
-
+    std::vector<png_byte> rgb(size_t(size) * size * 3);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const uint32_t p = pixels[(y * ICON_SIZE / size) * ICON_SIZE + x * ICON_SIZE / size];
+            png_byte* out = &rgb[(size_t(y) * size + x) * 3];
+            out[0] = png_byte(p >> 16);
+            out[1] = png_byte(p >> 8);
+            out[2] = png_byte(p);
+        }
+    }
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    image.width = ICON_SIZE;
-    image.height = ICON_SIZE;
+    image.width = png_uint_32(size);
+    image.height = png_uint_32(size);
     image.format = PNG_FORMAT_RGB;
-    png_byte rgb[ICON_SIZE * ICON_SIZE * 3];
-    for (int i = 0; i < ICON_SIZE * ICON_SIZE; ++i) {
-        rgb[i * 3 + 0] = png_byte(pixels[i] >> 16);
-        rgb[i * 3 + 1] = png_byte(pixels[i] >> 8);
-        rgb[i * 3 + 2] = png_byte(pixels[i]);
-    }
-    if (!png_image_write_to_file(&image, argv[1], 0, rgb, ICON_SIZE * 3, nullptr)) {
-        std::fprintf(stderr, "make_icon_png: %s: %s\n", argv[1], image.message);
+    if (!png_image_write_to_file(&image, output.c_str(), 0, rgb.data(), size * 3, nullptr)) {
+        std::fprintf(stderr, "zorve-make-icon-png: %s: %s\n", output.c_str(), image.message);
         return 1;
     }
     return 0;

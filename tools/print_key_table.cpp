@@ -3,21 +3,20 @@
 // was built with instead of its source. Developer tool, not part of the
 // program; needs only the core. Usage: zorve-print-key-table
 #include <cstdio>
-#include <cstring>
 
+#include "app/args.h"
 #include "panel/key_table.h"
 
 namespace {
 
-constexpr int EX_USAGE = 64;  // sysexits.h: wrong arguments
-
-const char* const USAGE =
-    "usage: zorve-print-key-table\n"
+const char* const ABOUT =
     "Prints one line per panel key, in dispatch order:\n"
     "  INDEX X Y W H STATUS NUMBER LABEL\n"
     "X Y W H: the hit rectangle in panel pixels; STATUS in hex (0x90 note, 0xB0 controller);\n"
     "LABEL: the rest of the line, both lines of a two-line key joined by a space; a key\n"
     "drawn with a glyph shows it in brackets ([left arrow], [minus bar]).\n";
+
+const std::vector<OptionSpec> OPTIONS = {{"--help", "-h", nullptr, "print this text and exit"}};
 
 const char* arrow_name(ArrowDir dir) {
     switch (dir) {
@@ -42,16 +41,10 @@ void print_label(const PanelKey& key) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") != 0 && std::strcmp(argv[i], "-h") != 0) {
-            std::fprintf(stderr, "zorve-print-key-table: unknown argument '%s' (try --help)\n", argv[i]);
-            return EX_USAGE;
-        }
-    }
-    if (argc > 1) {
-        std::fputs(USAGE, stdout);
-        return 0;
-    }
+    ParsedArgs args;
+    if (const int status = tool_command_line("zorve-print-key-table", "", ABOUT, argc, argv, OPTIONS, 0, args);
+        status >= 0)
+        return status;
     for (int k = 0; k < KEY_COUNT; ++k) {
         const PanelKey& key = KeyTable[k];
         std::printf("%d %d %d %d %d 0x%02X %d ", k, key.rect.x, key.rect.y, key.rect.w, key.rect.h, key.status,

@@ -1,7 +1,7 @@
 // Renders the front panel through the real FreeType text backend into PNG
 // files: the start-up frame, and one frame per face scheme with one key of
 // that scheme held down. Developer tool, not part of the program; MIDI and
-// window services are the test doubles. Usage: zorve-render-panel [DIR]
+// window services are the test doubles. Usage: zorve-render-panel [--help] [DIR]
 #include <png.h>
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/args.h"
 #include "panel/events.h"
 #include "panel/key_table.h"
 #include "panel/panel.h"
@@ -29,6 +30,14 @@ const char* const DEVICE_NAMES[] = {"Midi Through Port-0", "Midi Through Port-1"
                                     "Midi Through Port-3"};
 
 const char* const SCHEME_NAMES[] = {"standard", "transport", "record", "soft", "keypad"};
+
+const char* const ABOUT =
+    "Draws the front panel through the program's own drawing code and fonts into\n"
+    "PNG files in DIR (default " ZORVE_RENDER_DIR
+    "): panel-startup.png, and\n"
+    "panel-pressed-SCHEME.png for each key colour scheme with one such key held.\n";
+
+const std::vector<OptionSpec> OPTIONS = {{"--help", "-h", nullptr, "print this text and exit"}};
 
 // The frame buffer as an 8-bit RGB PNG.
 bool write_png(const std::filesystem::path& file, const uint32_t* pixels) {
@@ -64,11 +73,11 @@ int labelled_key_of(FaceScheme scheme) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2) {
-        std::fprintf(stderr, "usage: %s [OUTPUT_DIR]\n", argv[0]);
-        return 2;
-    }
-    const std::filesystem::path dir = argc == 2 ? argv[1] : ZORVE_RENDER_DIR;
+    ParsedArgs args;
+    if (const int status = tool_command_line("zorve-render-panel", "[DIR]", ABOUT, argc, argv, OPTIONS, 1, args);
+        status >= 0)
+        return status;
+    const std::filesystem::path dir = args.items.empty() ? ZORVE_RENDER_DIR : args.items[0].value;
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     if (error) {

@@ -1,5 +1,6 @@
 // Window-system contract (app/platform.h) and the program entry with SDL2 on
-// X11 or Wayland: the window surface shows the frame buffer 1:1, the 2 ms
+// X11 or Wayland: the window surface shows the frame buffer 1:1 (or each
+// pixel as a block of scale x scale with --scale), the 2 ms
 // window timer runs inside the event loop, the 1 ms clock on its own thread,
 // and an abstract Unix socket is the single-instance marker. One main window.
 // Both timers sleep while the shell wants no tick.
@@ -25,6 +26,7 @@
 #include "app/app_state.h"
 #include "app/clock_linux.h"
 #include "app/icon.h"
+#include "app/options.h"
 #include "app/platform.h"
 #include "app/shell.h"
 #include "app/window_sdl.h"
@@ -47,6 +49,10 @@ struct SdlLayer {
     int capture = -1;      // capture change the shell asked for: 1 take, 0 give up, -1 none
     bool quit = false;
     int quit_code = 0;
+    // Window pixels per panel pixel, each way (--scale). Only the window's
+    // size, the present and the pointer translation see it; the frame buffer
+    // and every hit rectangle stay in panel pixels.
+    int scale = 1;
 
     bool timer_on = false;  // the window timer
     uint64_t timer_period_ns = 0;
@@ -70,12 +76,41 @@ uint64_t monotonic_ns() {
 
 // ------------------------------------------------------------------ presenting
 
-// Copies frame-buffer rectangles (at most DAMAGE_RECTS) into the window
-// surface and shows them,
-// unscaled: buffer pixel (0, 0) at the client area's top-left, clipped to the
-// window. `whole_window` shows all of the surface, what lies beyond the buffer
-// included, as a window that lost its contents needs. A failure leaves the
-// whole window to be repainted at the next chance.
+// Copies panel rectangle `r` into the window surface, every panel pixel as
+// scale x scale window pixels, nearest, clipped to the window. The X11 window
+// surface has the frame's own format and gets a plain copy loop; any other
+// goes through SDL's scaled blit.
+bool blit_scaled(SDL_Surface* dst, const SDL_Rect& r) {
+    const int s = g_sdl.scale;
+    if (dst->format->format != SDL_PIXELFORMAT_RGB888) {
+        SDL_Rect from = r, to{r.x * s, r.y * s, r.w * s, r.h * s};
+        return SDL_BlitScaled(g_sdl.frame, &from, dst, &to) == 0;
+    }
+    const int x0 = r.x * s, y0 = r.y * s;
+    const int x1 = std::min(dst->w, (r.x + r.w) * s), y1 = std::min(dst->h, (r.y + r.h) * s);
+    if (x0 >= x1 || y0 >= y1) return true;
+    if (SDL_MUSTLOCK(dst) && SDL_LockSurface(dst) != 0) return false;
+    auto* base = static_cast<uint8_t*>(dst->pixels);
+    const auto row_at = [&](int y) { return reinterpret_cast<uint32_t*>(base + size_t(y) * size_t(dst->pitch)); };
+    for (int y = y0; y < y1; ++y) {
+        uint32_t* row = row_at(y);
+        if (y % s != 0) {  // the block's first row, again (y0 is a block's first)
+            std::memcpy(row + x0, row_at(y - 1) + x0, size_t(x1 - x0) * 4);
+            continue;
+        }
+        const uint32_t* src = g_render.pixels + size_t(y / s) * FB_WIDTH;
+        for (int x = x0; x < x1; ++x) row[x] = src[x / s];
+    }
+    if (SDL_MUSTLOCK(dst)) SDL_UnlockSurface(dst);
+    return true;
+}
+
+// Copies frame-buffer rectangles (at most DAMAGE_RECTS, in panel pixels) into
+// the window surface and shows them: buffer pixel (0, 0) at the client area's
+// top-left, each pixel one window pixel or, with --scale, a block; clipped to
+// the window. `whole_window` shows all of the surface, what lies beyond the
+// buffer included, as a window that lost its contents needs. A failure leaves
+// the whole window to be repainted at the next chance.
 void show(const SDL_Rect* rects, int count, bool whole_window) {
     g_sdl.repaint = false;
     if (!g_sdl.window || !g_render.pixels) return;
@@ -94,10 +129,17 @@ void show(const SDL_Rect* rects, int count, bool whole_window) {
     SDL_Rect shown[DAMAGE_RECTS];
     int n = 0;
     bool ok = true;
+    const int scale = g_sdl.scale;
     for (int i = 0; i < count && n < DAMAGE_RECTS; ++i) {
-        SDL_Rect from = rects[i], to = rects[i];  // the blit clips its own copies
-        ok = SDL_BlitSurface(g_sdl.frame, &from, dst, &to) == 0 && ok;
-        if (SDL_IntersectRect(&rects[i], &surface, &shown[n])) ++n;
+        const SDL_Rect& r = rects[i];
+        if (scale > 1) {
+            ok = blit_scaled(dst, r) && ok;
+        } else {
+            SDL_Rect from = r, to = r;  // the blit clips its own copies
+            ok = SDL_BlitSurface(g_sdl.frame, &from, dst, &to) == 0 && ok;
+        }
+        const SDL_Rect in_window{r.x * scale, r.y * scale, r.w * scale, r.h * scale};
+        if (SDL_IntersectRect(&in_window, &surface, &shown[n])) ++n;
     }
     if (whole_window)
         ok = ok && SDL_UpdateWindowSurface(g_sdl.window) == 0;
@@ -121,6 +163,15 @@ void present_damage() {
 }
 
 // ------------------------------------------------------------ event translation
+
+// Window pixels to panel pixels, rounding toward minus infinity so a position
+// left of or above the window stays outside it.
+int panel_coord(int v) {
+    const int s = g_sdl.scale;
+    return v >= 0 ? v / s : -((-v + s - 1) / s);
+}
+
+uint32_t panel_pointer(int x, int y) { return pack_pointer(panel_coord(x), panel_coord(y)); }
 
 // By key position, so digits work on any layout.
 KeyCode key_code(SDL_Scancode code) {
@@ -179,12 +230,12 @@ void translate_event(const SDL_Event& e) {
         case SDL_MOUSEMOTION:
             // The cursor question comes before the move, and never under capture.
             if (e.motion.state == 0) shell_set_cursor();
-            shell_mouse_move(pack_pointer(e.motion.x, e.motion.y));
+            shell_mouse_move(panel_pointer(e.motion.x, e.motion.y));
             break;
         case SDL_MOUSEBUTTONDOWN:
             switch (e.button.button) {
-                case SDL_BUTTON_LEFT: shell_left_down(pack_pointer(e.button.x, e.button.y)); break;
-                case SDL_BUTTON_RIGHT: shell_right_down(pack_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_LEFT: shell_left_down(panel_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_RIGHT: shell_right_down(panel_pointer(e.button.x, e.button.y)); break;
                 case SDL_BUTTON_MIDDLE: shell_middle_down(); break;
                 default: break;
             }
@@ -270,19 +321,22 @@ void platform_message_box(const char* caption, const char* text) {
     std::fprintf(stderr, "%s: %s\n", caption, text);
 }
 
+// In panel pixels: with a scale the window is that many times larger.
 void platform_screen_size(int* width, int* height) {
-    SDL_Rect usable{0, 0, FB_WIDTH, FB_HEIGHT};
+    SDL_Rect usable{0, 0, FB_WIDTH * g_sdl.scale, FB_HEIGHT * g_sdl.scale};
     SDL_GetDisplayUsableBounds(0, &usable);
-    *width = usable.w;
-    *height = usable.h;
+    *width = usable.w / g_sdl.scale;
+    *height = usable.h / g_sdl.scale;
 }
 
 // SDL has no window classes; what stands in for one is a working video system.
 bool platform_register_class() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
 
-// The size is the client area's: SDL does not own the frame decorations.
+// The size is the client area's, in panel pixels: SDL does not own the frame
+// decorations.
 void* platform_create_window(int width, int height) {
-    g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width, height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_sdl.scale, height * g_sdl.scale,
+                                    SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!g_sdl.window) return nullptr;
     set_program_icon(g_sdl.window);
     if (!shell_create(g_sdl.window)) {
@@ -415,7 +469,11 @@ void platform_stop_clock() {
 
 // ------------------------------------------------------------------------ main
 
-int main() {
+int main(int argc, char** argv) {
+    // Help, version, the device list and wrong options need no display.
+    ProgramOptions options;
+    if (const int status = handle_command_line(argc, argv, OPTIONS_LINUX, options); status >= 0) return status;
+    g_sdl.scale = options.scale;
     // SDL's input-method probe asks the session bus; where none is set up,
     // libdbus would start one through dbus-launch (a fork and a wait) only to
     // find no input method. The panel takes no text. Set before any thread

@@ -8,7 +8,10 @@
 #include <mmsystem.h>
 #include <shellapi.h>
 
+#include <cstdlib>
+
 #include "app/app_state.h"
+#include "app/options.h"
 #include "app/platform.h"
 #include "app/shell.h"
 #include "render/frame_buffer.h"
@@ -200,8 +203,11 @@ void platform_end_timer_resolution() {
 
 // ---- Entry ------------------------------------------------------------------
 
+// The C runtime has already split the command line into __argc and __argv.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     g_instance = instance;
     g_show_command = show_command;
+    ProgramOptions options;
+    if (const int status = handle_command_line(__argc, __argv, OPTIONS_WINDOWS, options); status >= 0) return status;
     return run_program();
 }

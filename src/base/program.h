@@ -1,5 +1,5 @@
-// The program's name and the one way the program tells its user about a
-// problem. Below every other layer: anything may include it.
+// The program's name and the ways the program talks to its user outside the
+// window. Below every other layer: anything may include it.
 #pragma once
 
 constexpr const char* PROGRAM_NAME = "zorve-button";
@@ -12,3 +12,13 @@ constexpr const char* PROGRAM_NAME = "zorve-button";
 __attribute__((format(printf, 1, 2)))
 #endif
 void report_error(const char* format, ...);
+
+// False when report_error's lines reach no person: a Windows program started
+// without a console (from Explorer) writes them to the debugger output only.
+bool reports_visible();
+
+// What the user asked the program to print (help, version, device list,
+// monitor lines), written as is and flushed at once: standard output, or on
+// Windows the console the program was started from. False when it went
+// nowhere (no such output, or the write failed).
+bool write_output(const char* text);

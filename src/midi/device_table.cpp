@@ -1,9 +1,14 @@
 #include "midi/device_table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "base/program.h"
+
 namespace {
+
+bool g_monitor = false;
 
 // Keeps at most MIDI_NAME_COPY bytes; the rest of the slot stays zero.
 void copy_name(char (&slot)[NAME_SLOT], const char (&field)[MIDI_NAME_FIELD]) {
@@ -11,6 +16,15 @@ void copy_name(char (&slot)[NAME_SLOT], const char (&field)[MIDI_NAME_FIELD]) {
     size_t n = 0;
     while (n < MIDI_NAME_COPY && field[n] != '\0') ++n;
     std::memcpy(slot, field, n);
+}
+
+// "dev 1  90 24 7F", or "dev -  ..." for a message no device got; devices
+// are 1..3.
+void monitor_line(int device, uint32_t message) {
+    char line[32];
+    std::snprintf(line, sizeof line, "dev %c  %02X %02X %02X\n", device >= 0 ? char('0' + device) : '-',
+                  unsigned(message & 0xFF), unsigned((message >> 8) & 0xFF), unsigned((message >> 16) & 0xFF));
+    write_output(line);
 }
 
 }  // namespace
@@ -35,13 +49,41 @@ void open_devices(DeviceTable& t, void* window) {
     }
 }
 
+void name_devices(DeviceTable& t, int* inputs_found, int* outputs_found) {
+    *inputs_found = midi_in_count();
+    t.input_count = std::clamp(*inputs_found, 0, MAX_INPUTS);
+    for (int d = 0; d < t.input_count; ++d) {
+        char name[MIDI_NAME_FIELD] = {};
+        midi_in_name(d, name);
+        copy_name(t.input_name[d], name);
+    }
+    *outputs_found = midi_out_count();
+    t.output_count = std::clamp(*outputs_found, 0, MAX_OUTPUTS);
+    for (int d = 0; d < t.output_count; ++d) {
+        char name[MIDI_NAME_FIELD] = {};
+        midi_out_name(d, name);
+        copy_name(t.output_name[d], name);
+    }
+}
+
 void midi_out_short(const DeviceTable& t, int device, int status, int data1, int data2) {
     if (device < 0 || device >= MAX_OUTPUTS || !t.output[device]) return;
     midi_out_send(t.output[device], pack_short_message(status, data1, data2));
 }
 
 void send_to_ports(int status, int data1, int data2) {
+    midi_panel_send(pack_short_message(status, data1, data2));
+    const DeviceTable& devices = run_devices();
+    bool delivered = false;
     for (int k = 1; k <= PORT_COUNT; ++k) {
-        if (port_enabled(k)) midi_out_short(run_devices(), k, status, data1, data2);
+        if (!port_enabled(k)) continue;
+        midi_out_short(devices, k, status, data1, data2);
+        if (g_monitor && devices.output[k]) {
+            monitor_line(k, pack_short_message(status, data1, data2));
+            delivered = true;
+        }
     }
+    if (g_monitor && !delivered) monitor_line(-1, pack_short_message(status, data1, data2));
 }
+
+void set_monitor(bool on) { g_monitor = on; }

@@ -25,6 +25,11 @@ struct DeviceTable {
 // name but still counts.
 void open_devices(DeviceTable& table, void* window);
 
+// Counts and names the devices as open_devices would, opening none: every
+// counted device gets its name, cut as open_devices cuts it. The counts the
+// platform reported, before the caps, go to *inputs_found and *outputs_found.
+void name_devices(DeviceTable& table, int* inputs_found, int* outputs_found);
+
 // status | data1 << 8 | data2 << 16, each byte cut to 8 bits.
 constexpr uint32_t pack_short_message(int status, int data1, int data2) {
     return (uint32_t(status) & 0xFF) | (uint32_t(data1) & 0xFF) << 8 | (uint32_t(data2) & 0xFF) << 16;
@@ -32,9 +37,15 @@ constexpr uint32_t pack_short_message(int status, int data1, int data2) {
 
 void midi_out_short(const DeviceTable& table, int device, int status, int data1, int data2);
 
-// Sends to output devices 1, 2, 3 in that order where the port is enabled;
-// device 0 never receives.
+// Sends to the panel port first, then to output devices 1, 2, 3 in that
+// order where the port is enabled; device 0 never receives.
 void send_to_ports(int status, int data1, int data2);
+
+// With the monitor on, send_to_ports also writes one line per message and
+// device that got it, "dev 1  90 24 7F", after the send; a message that no
+// device got (none open, or its switches off) is written once as
+// "dev -  90 24 7F". Off at start.
+void set_monitor(bool on);
 
 // Owned by the layers above and defined there, resolved at link time: the
 // devices of this run (application) and whether port k = 1..3 is switched on

@@ -1,6 +1,7 @@
 // MIDI platform contract: enumerate, name, open and send, by device number.
-// One implementation per platform (ports_winmm.cpp, ports_rtmidi.cpp) and a
-// recording double in tests/fakes. All calls are made on the window thread.
+// One implementation per platform (ports_winmm.cpp; ports_linux.cpp over
+// ports_rtmidi.cpp and ports_jack.cpp) and a recording double in tests/fakes.
+// All calls are made on the window thread.
 // No call throws and none may end the program; failures are reported through
 // the results only. Inputs and outputs are independent: the calls of one
 // direction may come before, after or between those of the other.
@@ -10,8 +11,8 @@
 
 using MidiHandle = void*;  // null: device absent or not open
 
-// Bytes of a device name field as the platform reports it; the device table
-// copies at most MIDI_NAME_COPY of them.
+// Bytes of a device name field as the platform reports it, Windows-1252 as
+// the panel draws them; the device table copies at most MIDI_NAME_COPY.
 constexpr size_t MIDI_NAME_FIELD = 64;
 
 // The MIDI systems a platform may offer. AUTO is the platform's own order
@@ -31,8 +32,28 @@ MidiHandle midi_in_open(int device, void* window);
 // discarded by the platform layer without growing memory.
 bool midi_in_start(MidiHandle in);
 
+// Bytes a packed short message carries, by its status byte; 0 for what a
+// short message cannot carry (a data byte, system exclusive).
+constexpr size_t short_message_length(unsigned status) {
+    if (status < 0x80) return 0;
+    if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3;
+    switch (status) {
+        case 0xF1:
+        case 0xF3: return 2;
+        case 0xF2: return 3;
+        case 0xF0:
+        case 0xF7: return 0;
+        default: return 1;
+    }
+}
+
 int midi_out_count();
 void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]);
 MidiHandle midi_out_open(int device, void* window);
 // Sends one packed short message at once; a null handle sends nothing.
 void midi_out_send(MidiHandle out, uint32_t message);
+
+// Sends one packed short message to the port that carries everything the
+// panel sends, whatever the port switches say, where the platform has one
+// (a port others connect to themselves); elsewhere it does nothing.
+void midi_panel_send(uint32_t message);

@@ -62,6 +62,9 @@ MidiHandle midi_out_open(int device, void* window) {
     return out;
 }
 
+// WinMM has no port of the program's own that others connect to.
+void midi_panel_send(uint32_t) {}
+
 // The result is ignored: a failed send is neither reported nor retried.
 void midi_out_send(MidiHandle out, uint32_t message) {
     if (out) midiOutShortMsg(static_cast<HMIDIOUT>(out), message);

@@ -52,6 +52,8 @@ def log(*parts):
 REQUIRED_TOOLS = {
     "Xvfb": "xvfb",
     "jackd": "jackd2",
+    "jack_connect": "jackd2",
+    "jack_disconnect": "jackd2",
     "jack_midiseq": "jackd2",
     "jack_lsp": "jackd2",
     "jack_midi_dump": "jackd2",
@@ -335,6 +337,49 @@ def jack_ports(env, connections=False):
     return result.stdout if result.returncode == 0 else None
 
 
+def jack_graph(env):
+    """{port: [ports connected to it]} from `jack_lsp -c`, in listing order."""
+    text = jack_ports(env, connections=True)
+    check(text is not None, f"JACK server {env.get('JACK_DEFAULT_SERVER')} does not answer")
+    graph, port = {}, None
+    for line in text.splitlines():
+        if line[:1].isspace():
+            graph[port].append(line.strip())
+        elif line:
+            port = line
+            graph[port] = []
+    return graph
+
+
+def program_ports(env, client="ZORVE_BUTTON"):
+    """{port name within the client: [connections]} of the program, which
+    must show up as the one JACK client `client`."""
+    graph = jack_graph(env)
+    clients = sorted({p.split(":")[0] for p in graph if p.startswith("ZORVE_BUTTON")})
+    check(clients == [client], f"want the program as the one JACK client {client}, got {clients}")
+    return {p.split(":", 1)[1]: conns for p, conns in graph.items() if p.startswith(client + ":")}
+
+
+def wait_program_ports(env, want, what, timeout=5.0):
+    """Polls program_ports until it equals `want`; returns it."""
+    last = {}
+
+    def matches():
+        last["ports"] = program_ports(env)
+        return last["ports"] == want
+
+    try:
+        wait_for(matches, timeout, what, interval=0.05)
+    except Failure:
+        raise Failure(f"{what}: the program's JACK ports are {last.get('ports')}, want {want}")
+    return last["ports"]
+
+
+def jack_connect(env, source, destination):
+    subprocess.run(["jack_connect", source, destination], env=env, check=True, timeout=10,
+                   stdout=subprocess.DEVNULL)
+
+
 def start_jack(procs, log_path, period=256, with_jackd=None):
     """A dummy-driver JACK server under a name from a small pool. A server
     that is killed keeps its slot in JACK's registry (eight slots per user)
@@ -459,7 +504,10 @@ class Image:
 
 
 class Program:
-    def __init__(self, procs, path, display, env, x, log_path):
+    """The program on a display; `args` are its options. Its stdout and stderr
+    go to one log file, read back by output()."""
+
+    def __init__(self, procs, path, display, env, x, log_path, args=()):
         self.x = x
         self.path = path
         env = dict(env, DISPLAY=display)
@@ -467,7 +515,7 @@ class Program:
         self.display = display
         self.log_path = log_path
         with open(log_path, "w") as out:
-            self.proc = procs.start([path], env=env, stdout=out, stderr=subprocess.STDOUT)
+            self.proc = procs.start([path, *args], env=env, stdout=out, stderr=subprocess.STDOUT)
         self.window = wait_for(lambda: self._window(), 20, "the ZORVE_BUTTON window")
         self.origin = x.geometry(self.window)[:2]
 
@@ -590,11 +638,11 @@ class Case:
         env = start_jack(self.procs, os.path.join(self.out, f"{self.name}-jackd.log"))
         return env, [Receiver(self.procs, env, f"zr{k}") for k in range(receivers)]
 
-    def program(self, display, env):
+    def program(self, display, env, args=(), path=None):
         wait_for(marker_free, 60, "another copy of the program (another test run?) to end")
         self.programs += 1
         log_path = os.path.join(self.out, f"{self.name}-program{self.programs}.log")
-        return Program(self.procs, self.args.program, display, env, self.x, log_path)
+        return Program(self.procs, path or self.args.program, display, env, self.x, log_path, args)
 
     def close(self):
         if self.x:  # before its server goes, or Xlib ends this process

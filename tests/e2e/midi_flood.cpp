@@ -3,8 +3,11 @@
 // cycle's frames, until its standard input closes. Then it prints
 // "sent N lost M" (M: events the port buffer refused) and exits 0.
 //
-// Usage: zorve-midi-flood NAME PORTS RATE
-// The server is the one JACK_DEFAULT_SERVER names; none is started.
+// Usage: zorve-midi-flood NAME PORTS RATE [hold]
+// With "hold" the ports are registered and "registered" printed, and the
+// client is activated (its ports become connectable) only after a line on
+// standard input. The server is the one JACK_DEFAULT_SERVER names; none is
+// started.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <unistd.h>
@@ -97,8 +100,9 @@ int process(jack_nframes_t frames, void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s NAME PORTS RATE\n", argv[0]);
+    const bool hold = argc == 5 && std::string(argv[4]) == "hold";
+    if (argc != 4 && !hold) {
+        std::fprintf(stderr, "usage: %s NAME PORTS RATE [hold]\n", argv[0]);
         return 2;
     }
     const int ports = std::atoi(argv[2]);
@@ -122,6 +126,13 @@ int main(int argc, char** argv) {
         g_ports.push_back(port);
     }
     jack_set_process_callback(g_client, process, nullptr);
+    if (hold) {
+        std::printf("registered\n");
+        std::fflush(stdout);
+        char c;
+        while (read(0, &c, 1) == 1 && c != '\n') {
+        }
+    }
     if (jack_activate(g_client) != 0) {
         std::fprintf(stderr, "cannot activate\n");
         return 1;

@@ -1,12 +1,18 @@
-// Drives the RtMidi port layer (ports_rtmidi.cpp) alone against whatever MIDI
-// system runs, the way the device table does, and reports what it saw so the
-// e2e harness can compare it with the JACK graph and the receivers.
+// Drives the Linux MIDI layer (ports_linux.cpp and its backends) alone against
+// whatever MIDI system runs, the way the device table does, and reports what
+// it saw so the e2e harness can compare it with the JACK graph and the
+// receivers.
 //
 // Output, one line each: "in <d> <open|closed> <name>", "out <d> <open|closed>
-// <name>", then "sent" after one Note On (0x90, 0x40 + d, 0x7F) to each open
-// output d. Names are printed as hex bytes so cut UTF-8 shows exactly. With
-// the argument "outputs-first" the outputs are counted and opened before the
-// inputs. Usage: zorve-midi-ports-probe [outputs-first]
+// <name>", then "opened". Names are printed as hex bytes, as the layer gives
+// them (Windows-1252, cut). After one line on standard input (time for the
+// harness to connect a receiver to the panel port) it sends one Note On
+// (0x90, 0x40 + d, 0x7F) to each open output d, then (0x90, 0x3E, 0x7F) to the
+// panel port, and prints "sent"; it stays until standard input closes.
+//
+// Usage: zorve-midi-ports-probe [outputs-first] [auto|alsa|jack|none]
+// "outputs-first" counts and opens the outputs before the inputs; the system
+// named is passed to midi_choose_system (default: none passed, AUTO).
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -49,17 +55,30 @@ std::vector<MidiHandle> open_outputs() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    bool outputs_first = false;
+    const char* const systems[] = {"auto", "alsa", "jack", "none"};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "outputs-first") == 0) outputs_first = true;
+        for (int s = 0; s < 4; ++s)
+            if (std::strcmp(argv[i], systems[s]) == 0) midi_choose_system(MidiSystem(s));
+    }
     std::vector<MidiHandle> outs;
-    if (argc > 1 && std::strcmp(argv[1], "outputs-first") == 0) {
+    if (outputs_first) {
         outs = open_outputs();
         open_inputs();
     } else {
         open_inputs();
         outs = open_outputs();
     }
+    std::printf("opened\n");
+    std::fflush(stdout);
+    int c;
+    while ((c = std::getchar()) != EOF && c != '\n') {
+    }
     const int outputs = int(outs.size());
     for (int d = 0; d < outputs; ++d) midi_out_send(outs[size_t(d)], pack_short_message(0x90, 0x40 + d, 0x7F));
     midi_out_send(nullptr, pack_short_message(0x90, 0x3F, 0x7F));  // must be harmless
+    midi_panel_send(pack_short_message(0x90, 0x3E, 0x7F));
     std::printf("sent\n");
     std::fflush(stdout);
     // Stays until stdin closes so the harness can inspect the JACK graph.

@@ -187,6 +187,15 @@ start_program() {
 
 main_window_shown() { probe main | grep -q 'visible 1' && find_main_xwindow; }
 
+# The first tick has replaced the start-up fill with the panel: background,
+# and key "A" at (540, 10), 60 x 30, released (open corner, light outer
+# edges, dark lower edge, face 0xBBBBBB).
+expect_drawn_panel() {
+    wait_for 10 "drawn panel (background at (5, 5))" pixels_are 5,5=444444
+    log "panel drawn"
+    expect_pixels 540,10=444444 541,11=777777 542,12=777777 598,38=444444 543,13=BBBBBB 596,36=BBBBBB
+}
+
 # wait_exit PID SECONDS: waits for the process to end; returns its status.
 wait_exit() {
     local pid=$1 seconds=$2

@@ -4,12 +4,16 @@ harness in e2e_lib.py: each case starts its own Xvfb and, where it needs MIDI,
 its own JACK server with jack_midi_dump receivers.
 
 Usage: zorve_e2e.py --program PATH [--out DIR] CASE
-       zorve_e2e.py --png PATH icon_png
+       zorve_e2e.py --icons DIR icon_png
        zorve_e2e.py --key-table PATH key_table_tool
+       zorve_e2e.py --key-table PATH --render-panel PATH --make-icon PATH tools_command_line
+       zorve_e2e.py --build DIR install_layout
+       zorve_e2e.py --build DIR --version V [--out DIR] package_deb
 Exit status 0 when the case passed; every wait has a deadline.
 """
 
 import argparse
+import gzip
 import os
 import re
 import shutil
@@ -23,9 +27,10 @@ import time
 # The harness sits beside this script, so it is found without a path entry;
 # no bytecode cache is written into the source tree.
 sys.dont_write_bytecode = True
-from e2e_lib import (REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check, expect, expect_marker,  # noqa: E402
-                     expect_silent, jack_env, jack_ports, key_table, log, on_off, panel_ready, require_tools,
-                     rss_kib, run_case, start_jack, start_source, thread_runs, wait_for, with_case)
+from e2e_lib import (PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check, expect,  # noqa: E402
+                     expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports, key_table, log,
+                     on_off, panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack, start_source,
+                     thread_runs, wait_for, wait_program_ports, with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -64,13 +69,11 @@ def case_midi_fanout(c):
     program = c.program(display, env)
     panel_ready(program, Screen(display, c.out, c.name))
 
-    ports = jack_ports(env, connections=True)
-    ours = sorted({line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")})
-    log(f"JACK clients of the program: {len(ours)} {ours}")
-    check(len(ours) == 4, f"want one JACK client per open output (4), got {ours}")
-    for k in range(4):
-        check(re.search(rf"^ZORVE_BUTTON[^:\n]*:out {k}\n\s+zr{k}:input$", ports, re.M),
-              f"output device {k} is not connected to zr{k}:input:\n{ports}")
+    # One client: an output port per device, each connected to its device,
+    # and the panel port, connected to nothing.
+    want = {f"out {k}": [f"zr{k}:input"] for k in range(4)}
+    want["panel"] = []
+    wait_program_ports(env, want, "one client with a port per device and the panel port")
 
     for label, point, status, number in KEYS:
         program.click(*point)
@@ -166,6 +169,98 @@ def case_port_switch(c):
     program.click(760, 420)
     expect(rx, [1], on_off(0x90, 2), "click on PLAY with ports 2 and 3 off")
     expect_silent(rx, [0, 1, 2, 3])
+
+
+def label_columns(program, image, top):
+    """Columns x in 50..249 where the device name beside a switch (drawn
+    from (50, top)) has ink: pixels off the panel background."""
+    return [x for x in range(50, 250) if any(program.pixel(image, x, y) != 0x444444 for y in range(top, top + 16))]
+
+
+def case_panel_port(c):
+    """A receiver connected to the panel port after the start gets every
+    message the panel sends, as device 1 gets it, whatever the switches say.
+    A device name with letters beyond ASCII is drawn in its 8-bit form."""
+    display = c.display()
+    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    # Devices 1 and 2 differ in a digit (same width) and in e with and
+    # without its accent (same width): drawn right, the two names end in the
+    # same column; drawn as its UTF-8 bytes ("\u00c3\u00a9", 12 columns
+    # more) or as "?" (one more), the first does not.
+    rx = [Receiver(c.procs, env, name) for name in ("zr0", "zr1\u00e9", "zr2e", "zr3")]
+    program = c.program(display, env)
+    screen = Screen(display, c.out, c.name)
+    image = panel_ready(program, screen)
+    first, second = label_columns(program, image, 377), label_columns(program, image, 395)
+    log(f"device name columns: 1: {first[:1]}..{first[-1:]}, 2: {second[:1]}..{second[-1:]}")
+    check(first and second and first[0] == second[0] == 50 and first[-1] == second[-1],
+          f"the name of device 1 ends at column {first[-1:]}, that of device 2 at {second[-1:]}: "
+          f"\"zr1\u00e9:input\" is not drawn in its 8-bit form; screenshot {image.path}")
+
+    late = Receiver(c.procs, env, "zlate")  # a synth started after the program
+    jack_connect(env, "ZORVE_BUTTON:panel", "zlate:input")
+    ports = program_ports(env)
+    check(ports["panel"] == ["zlate:input"], f"the panel port is connected to {ports['panel']}, want zlate:input")
+    everyone = rx + [late]  # 4: the panel port's receiver
+    for label, point, status, number in KEYS[::2]:
+        program.click(*point)
+        expect(everyone, [1, 2, 3, 4], on_off(status, number), f"click on {label} at {point}")
+    program.move(300, 380)
+    program.xdo("click", 5)
+    expect(everyone, [1, 2, 3, 4], on_off(0x90, 114), "wheel toward the user")
+    program.focus()
+    program.key("Down")
+    expect(everyone, [1, 2, 3, 4], on_off(0x90, 115), "Down arrow key")
+
+    program.click(20, 385)  # switch 1 off
+    program.click(570, 25)
+    expect(everyone, [2, 3, 4], on_off(0x90, 89), "click on A with port 1 off")
+    program.click(20, 403)  # switches 2 and 3 off too
+    program.click(20, 421)
+    for label, point, status, number in KEYS[1::3]:
+        program.click(*point)
+        expect(everyone, [4], on_off(status, number), f"click on {label} at {point} with every switch off")
+    program.click(20, 403)  # switch 2 on again
+    program.click(160, 490)
+    expect(everyone, [2, 4], on_off(0xB0, 16), "click on pad 1 with port 2 on")
+    expect_silent(everyone, [0, 1, 2, 3, 4])
+
+
+def case_device_restart(c):
+    """A device's receiver stops and one with the same port name starts: the
+    program connects it again, each time. Connections made or removed by
+    others stay as they left them."""
+    display = c.display()
+    env, rx = c.midi()
+    program = c.program(display, env)
+    panel_ready(program, Screen(display, c.out, c.name))
+    wait_program_ports(env, {"out 0": ["zr0:input"], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
+                             "out 3": ["zr3:input"], "panel": []}, "the devices to be connected")
+    extra = Receiver(c.procs, env, "zextra")
+    jack_connect(env, "ZORVE_BUTTON:out 3", "zextra:input")
+    subprocess.run(["jack_disconnect", "ZORVE_BUTTON:out 1", "zr1:input"], env=env, check=True, timeout=10)
+    everyone = rx + [extra]  # 4: connected by hand to output device 3
+    program.click(570, 25)
+    expect(everyone, [2, 3, 4], on_off(0x90, 89), "click on A with devices as connected by hand")
+
+    for restart, stop in enumerate((signal.SIGKILL, signal.SIGINT)):
+        rx[2].proc.send_signal(stop)
+        rx[2].proc.wait(timeout=10)
+        wait_for(lambda: "zr2:input" not in jack_graph(env), 10, "the stopped receiver's port to go")
+        program.click(760, 420)
+        expect(everyone, [3, 4], on_off(0x90, 2), f"click on PLAY with device 2 gone ({restart + 1})")
+        rx[2] = Receiver(c.procs, env, "zr2")
+        everyone[2] = rx[2]
+        wait_for(lambda: jack_graph(env).get("zr2:input") == ["ZORVE_BUTTON:out 2"], 10,
+                 f"the new zr2:input to be connected to out 2 ({restart + 1})")
+        program.click(160, 490)
+        expect(everyone, [2, 3, 4], on_off(0xB0, 16), f"click on pad 1 after device 2 came back ({restart + 1})")
+
+    ports = {name: sorted(conns) for name, conns in program_ports(env).items()}
+    want = {"out 0": ["zr0:input"], "out 1": [], "out 2": ["zr2:input"], "out 3": ["zextra:input", "zr3:input"],
+            "panel": []}
+    check(ports == want, f"the program's JACK ports are {ports}, want {want}")
+    expect_silent(everyone, [0, 1, 2, 3, 4])
 
 
 def case_panel_pixels(c):
@@ -449,52 +544,75 @@ def case_click_latency(c):
     check(max(results["xtest"]) < 250, "a press took more than 250 ms to reach the receiver")
 
 
-def cut_name(full):
-    """At most 32 bytes, backed off to the start of a cut UTF-8 sequence."""
-    raw = full.encode()
-    if len(raw) <= 32:
-        return raw
-    n = 32
-    while n > 0 and (raw[n] & 0xC0) == 0x80:
-        n -= 1
-    return raw[:n]
+def read_probe(probe, until, what):
+    lines = []
+    while not lines or lines[-1] != until:
+        line = probe.stdout.readline()
+        check(line, f"the probe {what} ended early after {lines}")
+        lines.append(line.strip())
+    log("\n".join(lines))
+    return lines
 
 
 def case_midi_ports(c):
     env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
     start_source(c, env, "zsrc")
     long_client = "zr1-" + "\u20ac" * 12  # 3-byte characters: byte 32 falls inside the tenth
-    rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, "zr2")]
-    want = {("in", 0): ("open", b"zsrc:out")}
-    for d, name in enumerate(["zr0:input", long_client + ":input", "zr2:input"]):
-        want[("out", d)] = ("open", cut_name(name))
-    check(len(want[("out", 1)][1]) == 31, "the long name was not cut inside a character")
+    odd_client = "zr2-\u00e9-\u0416"  # a letter Windows-1252 has and one it lacks
+    rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, odd_client)]
+    # Names in Windows-1252 as the panel draws them, cut first as UTF-8 at
+    # 32 bytes on a character boundary (31 here: nine euro signs).
+    want = {("in", 0): ("open", b"zsrc:out"), ("out", 0): ("open", b"zr0:input"),
+            ("out", 1): ("open", b"zr1-" + b"\x80" * 9), ("out", 2): ("open", b"zr2-\xe9-?:input")}
+    want_ports = {"in 0": ["zsrc:out"], "out 0": ["zr0:input"], "out 1": [long_client + ":input"],
+                  "out 2": [odd_client + ":input"], "panel": []}
     # The device table's order, then the other: the directions are independent.
     for order in ([], ["outputs-first"]):
         probe = c.procs.start([c.args.probe] + order, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               text=True)
-        lines = []
-        while not lines or lines[-1] != "sent":
-            line = probe.stdout.readline()
-            check(line, f"the probe {order} ended early after {lines}")
-            lines.append(line.strip())
-        log("\n".join(lines))
+        lines = read_probe(probe, "opened", order)
         report = {}
         for line in lines[:-1]:
             kind, d, state, name = (line.split(" ") + [""])[:4]
             report[(kind, int(d))] = (state, bytes.fromhex(name))
         check(report == want, f"probe {order} saw {report}, want {want}")
+        wait_program_ports(env, want_ports, f"probe {order}: one client with its ports")
+        # A receiver that comes after the devices were counted is no device;
+        # connected to the panel port, it gets what goes there.
+        late = Receiver(c.procs, env, "zpanel")
+        jack_connect(env, "ZORVE_BUTTON:panel", "zpanel:input")
+        probe.stdin.write("\n")
+        probe.stdin.flush()
+        read_probe(probe, "sent", order)
         for d in range(3):
             expect(rx, [d], [bytes([0x90, 0x40 + d, 0x7F])], f"probe {order} send to device {d}")
-        ports = jack_ports(env, connections=True)
-        check(re.search(r"^ZORVE_BUTTON[^:\n]*:in 0\n\s+zsrc:out$", ports, re.M), f"input not connected:\n{ports}")
-        clients = {line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")}
-        log(f"JACK clients for 1 input and 3 outputs: {len(clients)}")
-        check(len(clients) == 4, f"want one client per open port, got {sorted(clients)}")
+        expect([late], [0], [bytes([0x90, 0x3E, 0x7F])], f"probe {order} send to the panel port")
         probe.stdin.close()
         check(probe.wait(timeout=10) == 0, f"probe {order} exit status")
-        expect_silent(rx, [0, 1, 2])
+        expect_silent(rx + [late], [0, 1, 2, 3])
         wait_for(lambda: "ZORVE_BUTTON" not in (jack_ports(env) or ""), 5, f"the ports of probe {order} to go")
+        late.proc.kill()
+        late.proc.wait(timeout=5)
+        wait_for(lambda: "zpanel:input" not in (jack_ports(env) or "zpanel:input"), 5, "zpanel to go")
+
+    # The system chosen before the first call: none, or one that is not there,
+    # gives no devices and (but for none) one line on stderr.
+    absent = jack_env("zorve-e2e-absent")
+    for system, system_env, line in (
+            ("none", env, None),
+            ("alsa", env, "no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices"),
+            ("jack", absent, "no JACK server running; the panel runs without MIDI devices"),
+            ("auto", absent, "no MIDI system found (no ALSA sequencer, no JACK server running); the panel runs "
+                             "without MIDI devices")):
+        if system in ("alsa", "auto") and os.access("/dev/snd/seq", os.R_OK | os.W_OK):
+            continue  # a machine with the sequencer: these two would find it
+        result = subprocess.run([c.args.probe, system], env=system_env, input="\n", capture_output=True, text=True,
+                                timeout=20)
+        want_err = f"zorve-button: {line}\n" if line else ""
+        check(result.returncode == 0 and result.stdout == "opened\nsent\n" and result.stderr == want_err,
+              f"probe {system}: status {result.returncode}, stdout {result.stdout!r}, stderr {result.stderr!r}, "
+              f"want stderr {want_err!r}")
+    expect_silent(rx, [0, 1, 2])
 
 
 def case_midi_input(c):
@@ -547,23 +665,65 @@ def case_install_layout(c):
     try:
         subprocess.run(["cmake", "--install", c.args.build, "--prefix", prefix], check=True, timeout=60,
                        stdout=subprocess.DEVNULL)
-        program = os.path.join(prefix, "bin", "zorve-button")
-        desktop = os.path.join(prefix, "share", "applications", "zorve-button.desktop")
-        icon = os.path.join(prefix, "share", "icons", "hicolor", "32x32", "apps", "zorve-button.png")
-        check(os.access(program, os.X_OK), "program not installed as an executable in bin/")
-        with open(desktop) as f:
-            entry = f.read()
-        check("Exec=zorve-button" in entry and "Icon=zorve-button" in entry, "desktop entry lacks Exec or Icon")
-        with open(icon, "rb") as f, open(os.path.join(c.args.build, "zorve-button.png"), "rb") as g:
-            check(f.read() == g.read(), "installed icon differs from the generated one")
+        check_installed_files(prefix, os.path.join(c.args.build, "icons"))
     finally:
         shutil.rmtree(prefix)
 
 
-def case_icon_png(args):
-    ppm = subprocess.run(["convert", args.png, "-depth", "8", "ppm:-"], check=True, capture_output=True,
+ICON_SIZES = (16, 32, 48, 128, 256)
+METAINFO = "io.github.zorve_button.ZorveButton.metainfo.xml"
+
+
+def png_size(path):
+    """(width, height) from a PNG's header chunk."""
+    with open(path, "rb") as f:
+        head = f.read(24)
+    check(head[:8] == b"\x89PNG\r\n\x1a\n" and head[12:16] == b"IHDR", f"{path} is not a PNG")
+    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
+
+
+def check_installed_files(prefix, icon_dir=None):
+    """What the install lays down under `prefix` (/usr for the package): the
+    program, its desktop entry, the icon in every hicolor size (the same bytes
+    as the build's when `icon_dir` is given), the metainfo, the manual page
+    and the licence."""
+    program = os.path.join(prefix, "bin", "zorve-button")
+    share = os.path.join(prefix, "share")
+    check(os.access(program, os.X_OK), f"{program} is not an installed executable")
+    with open(os.path.join(share, "applications", "zorve-button.desktop")) as f:
+        entry = f.read()
+    check("Exec=zorve-button" in entry and "Icon=zorve-button" in entry, "desktop entry lacks Exec or Icon")
+    for size in ICON_SIZES:
+        icon = os.path.join(share, "icons", "hicolor", f"{size}x{size}", "apps", "zorve-button.png")
+        check(os.path.isfile(icon), f"no {size} px icon at {icon}")
+        check(png_size(icon) == (size, size), f"{icon} is {png_size(icon)}, want {size}x{size}")
+        if icon_dir:
+            with open(icon, "rb") as f, open(os.path.join(icon_dir, f"{size}x{size}", "apps", "zorve-button.png"),
+                                             "rb") as g:
+                check(f.read() == g.read(), f"installed {size} px icon differs from the generated one")
+    with open(os.path.join(share, "metainfo", METAINFO)) as f:
+        meta = f.read()
+    check("<launchable type=\"desktop-id\">zorve-button.desktop</launchable>" in meta,
+          "metainfo does not launch the desktop entry")
+    with gzip.open(os.path.join(share, "man", "man1", "zorve-button.1.gz"), "rt") as f:
+        man = f.read()
+    check(".TH ZORVE-BUTTON 1 " in man and "--list-devices" in man.replace("\\-", "-"),
+          "manual page lacks its title or the options")
+    with open(os.path.join(share, "doc", "zorve-button", "copyright")) as f:
+        check(f.read().startswith("MIT License"), "copyright file is not the MIT licence")
+
+
+def read_png(path):
+    ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True,
                          timeout=20).stdout
-    image = Image(ppm, args.png)
+    return Image(ppm, path)
+
+
+def case_icon_png(args):
+    """The 32 px icon pixel for pixel; every other size its nearest-neighbour
+    scaling, so each shows the same grid unsmoothed."""
+    path = lambda size: os.path.join(args.icons, f"{size}x{size}", "apps", "zorve-button.png")
+    image = read_png(path(32))
     check((image.width, image.height) == (32, 32), f"icon is {image.width}x{image.height}")
     for (x, y), want in {(0, 0): 0xFFFF80, (1, 1): 0xFFFF80, (2, 2): 0x408080, (7, 7): 0x408080,
                          (8, 8): 0xFFFF80, (9, 2): 0x408080, (2, 9): 0x408080, (23, 23): 0x408080,
@@ -571,6 +731,12 @@ def case_icon_png(args):
         check(image.rgb(x, y) == want, f"icon pixel ({x}, {y}) is {image.rgb(x, y):06x}, want {want:06x}")
     teal = sum(1 for y in range(32) for x in range(32) if image.rgb(x, y) == 0x408080)
     check(teal == 16 * 36, f"{teal} teal pixels, want 16 squares of 36")
+    for size in ICON_SIZES:
+        scaled = read_png(path(size))
+        check((scaled.width, scaled.height) == (size, size), f"{size} px icon is {scaled.width}x{scaled.height}")
+        wrong = [(x, y) for y in range(size) for x in range(size)
+                 if scaled.rgb(x, y) != image.rgb(x * 32 // size, y * 32 // size)]
+        check(not wrong, f"{size} px icon differs from the scaled 32 px one at {wrong[:5]}")
 
 
 def case_key_table_tool(args):
@@ -593,20 +759,279 @@ def case_key_table_tool(args):
         got = f"{x} {y} {w} {h} 0x{status:02X} {number} {label}"
         check(got == want, f"printed key {index} is {got!r}, want {want!r}")
 
+    check_tool_command_line(tool, "zorve-print-key-table [--help]\n", [["extra"]])
+
+
+def check_tool_command_line(tool, usage_line, extra_operands):
+    """--help prints the usage on stdout with status 0; an unknown option, or
+    more operands than the tool takes, is one line on stderr naming the word,
+    status 64, and nothing else happens."""
     usage = subprocess.run([tool, "--help"], capture_output=True, text=True, timeout=10)
-    check(usage.returncode == 0 and usage.stdout.startswith("usage: zorve-print-key-table\n") and not usage.stderr,
-          f"--help: status {usage.returncode}, stdout {usage.stdout[:80]!r}, stderr {usage.stderr!r}")
-    for wrong in (["--bogus"], ["--help", "extra"]):
-        result = subprocess.run([tool, *wrong], capture_output=True, text=True, timeout=10)
-        check(result.returncode == 64 and not result.stdout and result.stderr.count("\n") == 1
-              and f"'{wrong[-1]}'" in result.stderr,
-              f"{wrong}: status {result.returncode} (want 64), stdout {result.stdout[:80]!r}, stderr {result.stderr!r}")
+    check(usage.returncode == 0 and usage.stdout.startswith("usage: " + usage_line) and not usage.stderr,
+          f"{tool} --help: status {usage.returncode}, stdout {usage.stdout[:80]!r}, stderr {usage.stderr!r}")
+    scratch = tempfile.mkdtemp(prefix="zorve-e2e-tool-")
+    try:
+        for wrong in [["--bogus"], ["--help", "--bogus"], ["-x"]] + extra_operands:
+            result = subprocess.run([tool, *wrong], capture_output=True, text=True, timeout=10, cwd=scratch)
+            check(result.returncode == 64 and not result.stdout and result.stderr.count("\n") == 1
+                  and f"'{wrong[-1]}'" in result.stderr and "usage: " in result.stderr,
+                  f"{tool} {wrong}: status {result.returncode} (want 64), stdout {result.stdout[:80]!r}, "
+                  f"stderr {result.stderr!r}")
+            check(not os.listdir(scratch), f"{tool} {wrong} left {os.listdir(scratch)} behind")
+    finally:
+        shutil.rmtree(scratch)
+
+
+def case_tools_command_line(args):
+    check_tool_command_line(args.key_table, "zorve-print-key-table [--help]\n", [["extra"]])
+    check_tool_command_line(args.render_panel, "zorve-render-panel [--help] [DIR]\n", [["a", "b"]])
+    check_tool_command_line(args.make_icon, "zorve-make-icon-png [--help] [--size N] OUTPUT.png\n",
+                            [["a.png", "b.png"], ["a.png", "--size", "8"], ["--size"]])
+
+
+# ------------------------------------------------------- command-line options
+
+
+def utf8_cut(name):
+    """At most 32 bytes of the name's UTF-8, backed off to a character start:
+    the device table's cut, listed back in UTF-8 (every character used here
+    is one Windows-1252 has)."""
+    raw = name.encode()
+    n = min(32, len(raw))
+    while 0 < n < len(raw) and (raw[n] & 0xC0) == 0x80:
+        n -= 1
+    return raw[:n]
+
+
+def run_to_end(path, args, env, timeout=20):
+    """Runs the program with `args` and no display until it ends:
+    (status, stdout bytes, stderr text)."""
+    env = {k: v for k, v in env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    try:
+        result = subprocess.run([path, *args], env=env, capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{path} {' '.join(args)} did not end within {timeout} s")
+    return result.returncode, result.stdout, result.stderr.decode(errors="replace")
+
+
+def case_list_devices(c):
+    """--list-devices numbers the devices as the panel does (six outputs: the
+    first five; names cut to 32 bytes), marks devices 1-3 as the switches'
+    and needs no display; the panel then drives exactly those three."""
+    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    start_source(c, env, "zsrc")
+    names = ["zr0", "zr1-" + "\u20ac" * 12, "zr2", "zr3", "zr4", "zr5"]
+    rx = [Receiver(c.procs, env, name) for name in names]
+    status, out, err = run_to_end(c.args.program, ["--list-devices"], env)
+    log(out.decode(errors="replace") + err)
+    want = [b"outputs: 5 of 6 (the panel uses the first 5)"]
+    for d, name in enumerate(names[:5]):
+        want.append(b"out %d  " % d + utf8_cut(name + ":input") + (b"  (switch %d)" % d if 1 <= d <= 3 else b""))
+    want += [b"inputs: 1", b"in 0  zsrc:out"]
+    check(status == 0, f"--list-devices exit status {status}, want 0")
+    check(out.splitlines() == want, f"--list-devices printed {out.splitlines()}, want {want}")
+    check(len(want[2]) == len(b"out 1  ") + 31 + len(b"  (switch 1)"), "the long name was not cut inside a character")
+    status, again, _ = run_to_end(c.args.program, ["--midi", "jack", "--list-devices"], env)
+    check(status == 0 and again == out, f"--midi jack --list-devices printed {again!r}, want what the default did")
+    status, none, _ = run_to_end(c.args.program, ["--list-devices", "--midi=none"], env)
+    check(status == 0 and none == b"outputs: 0\ninputs: 0\n", f"--midi none --list-devices: {status} {none!r}")
+    if not os.path.exists("/dev/snd/seq"):
+        status, alsa, err = run_to_end(c.args.program, ["--midi", "alsa", "--list-devices"], env)
+        check(status == 0 and alsa == b"outputs: 0\ninputs: 0\n" and "no ALSA sequencer" in err,
+              f"--midi alsa without a sequencer: status {status}, {alsa!r}, stderr {err!r}")
+    expect_silent(rx, range(6))
+
+    display = c.display()
+    program = c.program(display, env)
+    panel_ready(program, Screen(display, c.out, c.name))
+    for label, point, status, number in (KEYS[0], KEYS[4], KEYS[18]):
+        program.click(*point)
+        expect(rx, [1, 2, 3], on_off(status, number), f"click on {label}: the devices listed for switches 1-3")
+    expect_silent(rx, [0, 4, 5])
+
+
+MONITOR_LINE = re.compile(r"^dev [1-3-]  [0-9A-F]{2} [0-9A-F]{2} [0-9A-F]{2}$")
+
+
+def monitor_lines(program, n, timeout=5.0):
+    """The program's monitor lines once there are at least n of them."""
+    def lines():
+        got = [line for line in program.output().splitlines() if line.startswith("dev ")]
+        return got if len(got) >= n else None
+
+    got = wait_for(lines, timeout, f"{n} monitor lines")
+    bad = [line for line in got if not MONITOR_LINE.match(line)]
+    check(not bad, f"monitor lines not of the form 'dev D  SS DD DD': {bad}")
+    return got
+
+
+def monitored(device, messages):
+    return [f"dev {device}  " + m.hex(" ").upper() for m in messages]
+
+
+def case_monitor(c):
+    """--monitor prints one line per message and device, in send order, and
+    every device got exactly the bytes its lines name; a message that no
+    device got is one 'dev -' line, switched off or without a MIDI system."""
+    display = c.display()
+    env, rx = c.midi()
+    program = c.program(display, env, ["--monitor"])
+    screen = Screen(display, c.out, c.name)
+    panel_ready(program, screen)
+    want = []
+    for label, point, status, number in (KEYS[0], KEYS[4], KEYS[18]):
+        program.click(*point)
+        for message in on_off(status, number):
+            want += [line for d in (1, 2, 3) for line in monitored(d, [message])]
+    program.focus()
+    program.key("Up")
+    for message in on_off(0x90, 114):
+        want += [line for d in (1, 2, 3) for line in monitored(d, [message])]
+    got = monitor_lines(program, len(want))
+    check(got == want, f"monitor printed {got}, want {want}")
+    for d in (1, 2, 3):
+        arrived = [m for _, m in rx[d].take(len(want) // 3)]
+        named = [bytes.fromhex(line[5:]) for line in got if line.startswith(f"dev {d} ")]
+        check(arrived == named, f"device {d} got {hexs_upper(arrived)}, its monitor lines say {hexs_upper(named)}")
+
+    program.click(20, 403)  # switch 2 off
+    program.click(570, 25)
+    expect(rx, [1, 3], on_off(0x90, 89), "click on A with port 2 off")
+    want += [line for m in on_off(0x90, 89) for d in (1, 3) for line in monitored(d, [m])]
+    program.click(20, 385)  # switches 1 and 3 off as well
+    program.click(20, 421)
+    program.click(570, 25)
+    want += monitored("-", on_off(0x90, 89))
+    got = monitor_lines(program, len(want))
+    check(got == want, f"monitor printed {got[-6:]} last, want {want[-6:]}")
+    expect_silent(rx, [0, 1, 2, 3])
+    c.x.request_close(program.window)
+    check(program.exit_status(5) == 0, "exit status after close")
+    check(monitor_lines(program, len(want)) == want, "monitor lines after the last message")
+
+    # No MIDI system although JACK runs: no device, and the lines say so.
+    quiet = c.program(display, env, ["--midi", "none", "--monitor"])
+    panel_ready(quiet, screen, "panel-no-midi")
+    quiet.wait_pixels(screen, {(11, 378): 0x444444}, "no port switches")
+    quiet.click(570, 25)
+    quiet.focus()
+    quiet.key("Down")
+    none_want = monitored("-", on_off(0x90, 89) + on_off(0x90, 115))
+    check(monitor_lines(quiet, 4) == none_want, f"--midi none --monitor printed {monitor_lines(quiet, 4)}")
+    check("ZORVE_BUTTON" not in (jack_ports(env) or ""), "--midi none still made JACK ports")
+    expect_silent(rx, [0, 1, 2, 3])
+
+
+def hexs_upper(messages):
+    return [m.hex(" ").upper() for m in messages]
+
+
+def case_scale(c):
+    """--scale 2: the window is 1820 x 1100, every panel pixel a 2 x 2 block of
+    the unscaled panel's colour, and a click lands on the key under it in
+    panel pixels (the division rounds down, never to the nearer key)."""
+    display = c.display(screen="1920x1200x24")
+    env, rx = c.midi()
+    screen = Screen(display, c.out, c.name)
+    c.x.fake_motion(1915, 1195)  # the pointer outside both windows
+    plain = c.program(display, env)
+    check(c.x.geometry(plain.window)[2:] == (910, 550), "unscaled window client area, want 910x550")
+    image = panel_ready(plain, screen, "unscaled")
+    ox, oy = plain.origin
+    unscaled = [image.data[((oy + y) * image.width + ox) * 3:((oy + y) * image.width + ox + 910) * 3]
+                for y in range(550)]
+    c.x.request_close(plain.window)
+    check(plain.exit_status(5) == 0, "exit status of the unscaled program")
+
+    program = c.program(display, env, ["--scale", "2"])
+    size = c.x.geometry(program.window)[2:]
+    check(size == (1820, 1100), f"window client area {size[0]}x{size[1]} with --scale 2, want 1820x1100")
+    image = program.wait_pixels(screen, {(2 * x + dx, 2 * y + dy): v for (x, y), v in PANEL_DRAWN.items()
+                                         for dx in (0, 1) for dy in (0, 1)}, "scaled")
+    log(f"scaled screenshot: {image.path}")
+    sx, sy = program.origin
+    wrong = []
+    for y in range(550):
+        row = unscaled[y]
+        doubled = b"".join(row[i:i + 3] * 2 for i in range(0, len(row), 3))
+        for dy in (0, 1):
+            start = ((sy + 2 * y + dy) * image.width + sx) * 3
+            if image.data[start:start + len(doubled)] != doubled:
+                wrong.append(2 * y + dy)
+    check(not wrong, f"{len(wrong)} window rows are not the unscaled rows doubled, first {wrong[:5]}")
+
+    for label, (x, y), status, number in (KEYS[4], KEYS[19], KEYS[20]):
+        program.click(2 * x + 1, 2 * y + 1)
+        expect(rx, [1, 2, 3], on_off(status, number), f"click on {label} at the scaled {(2 * x + 1, 2 * y + 1)}")
+    program.click(1079, 50)  # panel (539, 25): one pixel left of key A
+    program.click(1141, 51)  # panel (570, 25): A, whose pair must come next
+    expect(rx, [1, 2, 3], on_off(0x90, 89), "a click at window x 1079, left of A's scaled edge at 1080, then on A")
+    program.move(1080, 20)  # panel (540, 10): A's top-left pixel
+    program.xdo("mousedown", 1)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], "press at A's scaled top-left corner")
+    program.wait_pixels(screen, {(1086, 26): 0xFFFFFF, (1087, 27): 0xFFFFFF, (1082, 22): 0x444444}, "A-held")
+    program.xdo("mouseup", 1)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "release on A")
+    expect_silent(rx, [0, 1, 2, 3])
+
+
+def case_package_deb(c):
+    """The Debian package installs with dpkg, its program draws the panel
+    under Xvfb and reports the project's version, its files are where the
+    desktop looks for them, and dpkg -r takes them all away again."""
+    check(os.geteuid() == 0, "installing a package needs root")
+    installed = subprocess.run(["dpkg-query", "-W", "-f=${Status}", "zorve-button"], capture_output=True, text=True)
+    check("install ok installed" not in installed.stdout,
+          "zorve-button is already installed on this machine; the test would not leave it as it was "
+          "(remove it with dpkg -r zorve-button)")
+    deb = fresh_deb(c.args.build, c.args.version)
+    log(f"package {deb}: {os.path.getsize(deb)} bytes")
+    log(subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True).stdout.strip())
+    result = subprocess.run(["dpkg", "-i", deb], capture_output=True, text=True, timeout=120)
+    try:
+        check(result.returncode == 0, f"dpkg -i failed ({result.returncode}): {result.stdout}{result.stderr}")
+        check_installed_files("/usr")
+        owned = subprocess.run(["dpkg", "-L", "zorve-button"], capture_output=True, text=True).stdout.split()
+        for path in ("/usr/bin/zorve-button", "/usr/share/applications/zorve-button.desktop",
+                     f"/usr/share/metainfo/{METAINFO}", "/usr/share/man/man1/zorve-button.1.gz"):
+            check(path in owned, f"{path} is not the package's")
+        status, out, err = run_to_end("/usr/bin/zorve-button", ["--version"], os.environ)
+        check(status == 0 and out == f"zorve-button {c.args.version}\n".encode() and not err,
+              f"installed --version: status {status}, {out!r}, stderr {err!r}")
+        display = c.display()
+        program = c.program(display, jack_env("zorve-e2e-absent"), path="/usr/bin/zorve-button")
+        panel_ready(program, Screen(display, c.out, c.name))
+        c.x.request_close(program.window)
+        check(program.exit_status(5) == 0, "exit status of the installed program after close")
+    finally:
+        removed = subprocess.run(["dpkg", "-r", "zorve-button"], capture_output=True, text=True, timeout=120)
+        check(removed.returncode == 0, f"dpkg -r failed: {removed.stdout}{removed.stderr}")
+    left = [p for p in ("/usr/bin/zorve-button", "/usr/share/applications/zorve-button.desktop",
+                        f"/usr/share/metainfo/{METAINFO}", "/usr/share/doc/zorve-button")
+            if os.path.exists(p)]
+    check(not left, f"dpkg -r left {left}")
+    after = subprocess.run(["dpkg-query", "-W", "-f=${Status}", "zorve-button"], capture_output=True, text=True)
+    check("install ok installed" not in after.stdout, f"package still installed: {after.stdout}")
+
+
+def fresh_deb(build, version):
+    """The package cpack made in the build tree, made again here when it is
+    missing or older than the program."""
+    deb = os.path.join(build, f"zorve-button_{version}_amd64.deb")
+    program = os.path.join(build, "zorve-button")
+    if not os.path.exists(deb) or os.path.getmtime(deb) < os.path.getmtime(program):
+        log(f"{deb} missing or older than the program: running cpack -G DEB")
+        result = subprocess.run(["cpack", "-G", "DEB"], cwd=build, capture_output=True, text=True, timeout=300)
+        check(result.returncode == 0 and os.path.exists(deb), f"cpack -G DEB failed: {result.stdout}{result.stderr}")
+    return deb
 
 
 CASES = {
     "midi_fanout": case_midi_fanout,
     "midi_input": case_midi_input,
     "midi_ports": case_midi_ports,
+    "panel_port": case_panel_port,
+    "device_restart": case_device_restart,
     "no_display": case_no_display,
     "port_switch": case_port_switch,
     "panel_pixels": case_panel_pixels,
@@ -617,18 +1042,26 @@ CASES = {
     "window_size": case_window_size,
     "window_resize": case_window_resize,
     "click_latency": case_click_latency,
+    "list_devices": case_list_devices,
+    "monitor": case_monitor,
+    "scale": case_scale,
+    "package_deb": case_package_deb,
 }
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program")
-    parser.add_argument("--png")
+    parser.add_argument("--icons")
     parser.add_argument("--probe")
     parser.add_argument("--build")
+    parser.add_argument("--version")
     parser.add_argument("--key-table")
+    parser.add_argument("--render-panel")
+    parser.add_argument("--make-icon")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
-    parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool"])
+    parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool",
+                                                         "tools_command_line"])
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
 
@@ -639,6 +1072,12 @@ def main():
         elif args.case == "key_table_tool":
             check(args.key_table and os.access(args.key_table, os.X_OK), "--key-table must name the built tool")
             case_key_table_tool(args)
+        elif args.case == "tools_command_line":
+            case_tools_command_line(args)
+        elif args.case == "package_deb":
+            check(args.build and args.version, "--build and --version must name the build tree and its version")
+            require_tools(["Xvfb", "import", "convert"])
+            with_case(args, case_package_deb)
         elif args.case == "install_layout":
             check(args.build and os.path.isdir(args.build), "--build must name the build tree")
             with_case(args, case_install_layout)

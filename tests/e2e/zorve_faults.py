@@ -68,9 +68,13 @@ def press_and_release_a(c, program, what):
     wait_drawn(c, program, A_RELEASED, f"A released {what}")
 
 
-def program_clients(env):
-    ports = jack_ports(env, connections=True) or ""
-    return ports, sorted({line.split(":")[0] for line in ports.splitlines() if line.startswith("ZORVE_BUTTON")})
+def stopped(pid):
+    """Every thread of process `pid` is stopped by a signal."""
+    states = []
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{tid}/stat") as f:
+            states.append(f.read().rsplit(")", 1)[1].split()[0])
+    return all(state == "T" for state in states)
 
 
 def close_and_expect_zero(c, program, timeout=5.0):
@@ -128,8 +132,8 @@ def case_jack_killed(c):
 
 
 def case_jack_killed_many_messages(c):
-    # RtMidi's JACK output writes each message into a ring of 16 KiB (about
-    # 2300 three-byte messages) that only the port's process cycle empties.
+    # Each output port queues into a ring that only its process cycle empties;
+    # with the server gone far more is sent than a ring holds.
     program = kill_jack_under_program(c)
     press_and_release_a(c, program, "after the server went")
     start = time.monotonic()
@@ -153,10 +157,11 @@ def case_jack_without_midi(c):
     check("midi" not in midi, f"the dummy server has MIDI ports:\n{midi}")
     program = c.program(display, env)
     wait_drawn(c, program, PANEL_DRAWN, "the panel")
-    # No output device: no switch is drawn, and the program registered no port.
+    # No output device: no switch is drawn, and the program registered only
+    # the panel port, for others to connect.
     wait_drawn(c, program, {p: 0x444444 for p in SWITCH_BOXES}, "no port switches")
-    ports, _ = program_clients(env)
-    check("ZORVE_BUTTON" not in ports, f"the program registered ports without any device:\n{ports}")
+    ports = e2e.program_ports(env)
+    check(ports == {"panel": []}, f"the program's ports without any device are {ports}, want only the panel port")
     for _ in range(3):
         press_and_release_a(c, program, "without MIDI ports")
     program.focus()
@@ -169,21 +174,32 @@ def case_jack_without_midi(c):
 
 def case_seven_destinations(c):
     display = c.display()
-    env, rx = c.midi(receivers=7)
+    env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    # Five sources (one message a second each) and seven destinations: one
+    # more input and two more outputs than the program opens. The sources'
+    # client is not active yet when the program starts: its ports are listed
+    # but refuse connections until it is.
+    sources = c.procs.start([c.args.flood, "zsrc", "5", "1", "hold"], env=env, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, text=True)
+    check(sources.stdout.readline().strip() == "registered", "the source client did not register its ports")
+    rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(7)]
     program = c.program(display, env)
     wait_drawn(c, program, PANEL_DRAWN, "the panel")
     wait_drawn(c, program, {p: 0xFFFFFF for p in SWITCH_BOXES}, "port switches 1-3")
-    ports, ours = program_clients(env)
-    log(f"JACK clients of the program with 7 destinations: {len(ours)} {ours}")
-    check(len(ours) == 5, f"want one JACK client for each of devices 0-4, got {ours}")
-    outs = re.findall(r"^ZORVE_BUTTON[^:\n]*:(out \d+)$", ports, re.M)
-    check(sorted(outs) == [f"out {k}" for k in range(5)], f"the program's ports are {outs}, want out 0 to out 4")
-    for k in range(5):
-        check(re.search(rf"^ZORVE_BUTTON[^:\n]*:out {k}\n\s+zr{k}:input$", ports, re.M),
-              f"output device {k} is not connected to zr{k}:input:\n{ports}")
-    for k in (5, 6):
-        check(re.search(rf"^zr{k}:input$\n(?!\s)", ports + "\n", re.M),
-              f"zr{k}:input, device {k}, is connected to something:\n{ports}")
+    # One client with a port per opened device, each connected to its device,
+    # and the panel port; the inputs wait for their sources.
+    want = {f"out {k}": [f"zr{k}:input"] for k in range(5)}
+    want.update({f"in {k}": [] for k in range(4)})
+    want["panel"] = []
+    e2e.wait_program_ports(env, want, "the outputs connected and the inputs waiting for their sources")
+    sources.stdin.write("\n")
+    sources.stdin.flush()
+    check(sources.stdout.readline().strip() == "ready", "the source client did not start")
+    want.update({f"in {k}": [f"zsrc:out {k}"] for k in range(4)})
+    e2e.wait_program_ports(env, want, "the inputs to be connected once the sources are active")
+    graph = e2e.jack_graph(env)
+    for port in ("zr5:input", "zr6:input", "zsrc:out 4"):
+        check(graph[port] == [], f"{port}, beyond the devices opened, is connected to {graph[port]}")
     program.click(*A)
     expect(rx, [1, 2, 3], on_off(0x90, 89), "click on A with seven destinations")
     program.click(*PAD1)
@@ -194,6 +210,79 @@ def case_seven_destinations(c):
     expect_silent(rx, [0, 4, 5, 6])
     expect_silent(rx, [1, 2, 3], settle=0)
     close_and_expect_zero(c, program)
+    sources.stdin.close()
+    check(sources.wait(timeout=10) == 0, "source client exit status")
+
+
+STALL_CLICKS = 2000
+RING = 255  # messages one port's ring holds
+NEXT_SQ, PLAY = (730, 65), (760, 420)
+
+
+def case_jack_stalled(c):
+    """The JACK server stopped (SIGSTOP) while 2000 clicks are sent: the panel
+    keeps drawing and answering; each port's ring keeps the oldest messages
+    and drops the newest; after SIGCONT what was kept arrives in order, then
+    messages flow again, and the program names the number dropped at exit."""
+    display = c.display()
+    jackd = []
+    env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"), with_jackd=jackd)
+    rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(4)]
+    program = c.program(display, env)
+    wait_drawn(c, program, PANEL_DRAWN, "the panel")
+    rx.append(e2e.Receiver(c.procs, env, "zpanel"))  # 4: the panel port's
+    e2e.jack_connect(env, "ZORVE_BUTTON:panel", "zpanel:input")
+    program.click(*A)
+    expect(rx, [1, 2, 3, 4], on_off(0x90, 89), "click on A before the stall")
+
+    keys = [(A, 0x90, 89), (PAD1, 0xB0, 16), (PLAY, 0x90, 2), (NEXT_SQ, 0x90, 87)]
+    sent = []
+    jackd[0].send_signal(signal.SIGSTOP)
+    try:
+        wait_for(lambda: stopped(jackd[0].pid), 5, "the JACK server to stop")
+        time.sleep(0.1)  # a cycle the server started before it stopped ends among its clients
+        for r in rx:
+            r.seen = r.count()
+        start = time.monotonic()
+        for n in range(STALL_CLICKS):
+            point, status, number = keys[n % len(keys)]
+            point_at(c, program, point)
+            c.x.fake_button(1, True)
+            c.x.fake_button(1, False)
+            sent += on_off(status, number)
+        c.x.lib.XSync(c.x.dpy, 0)
+        # Drawn held and released after every click before it was handled.
+        press_and_release_a(c, program, "with the JACK server stopped")
+        sent += on_off(0x90, 89)
+        log(f"{STALL_CLICKS} clicks handled and drawn in {time.monotonic() - start:.2f} s with the server stopped")
+        check(program.proc.poll() is None, "the program ended while the JACK server was stopped")
+        early = [d for d in (1, 2, 3, 4) if rx[d].count() != rx[d].seen]
+        check(not early, f"devices {early} got messages while the server was stopped")
+    finally:
+        jackd[0].send_signal(signal.SIGCONT)
+
+    kept = {}
+    arrived = lambda: {d: rx[d].count() - rx[d].seen for d in (1, 2, 3, 4)}
+    try:
+        wait_for(lambda: min(arrived().values()) >= RING, 10, "the kept messages")
+    except Failure:
+        raise Failure(f"after the stall, messages that arrived by device: {arrived()}, want at least {RING} each")
+    time.sleep(0.5)  # all that was kept went out in the first cycles
+    for d in (1, 2, 3, 4):
+        got = [m for _, m in rx[d].messages[rx[d].seen:]]
+        rx[d].seen += len(got)
+        check(got == sent[:len(got)], f"device {d} got {len(got)} messages after the stall that are not the first "
+              f"{len(got)} sent, in order")
+        check(len(got) == RING, f"device {d} got {len(got)} of the {len(sent)} messages sent during the stall, "
+              f"want the {RING} its port's ring holds")
+        kept[d] = len(got)
+    program.click(*PAD1)
+    expect(rx, [1, 2, 3, 4], on_off(0xB0, 16), "click on pad 1 after the server resumed")
+    expect_silent(rx, [0, 1, 2, 3, 4])
+    close_and_expect_zero(c, program)
+    dropped = sum(len(sent) - k for k in kept.values())
+    report = f"zorve-button: {dropped} MIDI messages were dropped while the JACK server took none"
+    check(report in program.output(), f"no line {report!r} in the program's output:\n{program.output()}")
 
 
 FLOOD_PORTS = 5  # one more than the program opens
@@ -211,14 +300,11 @@ def case_input_flood(c):
     rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(2)]
     program = c.program(display, env)
     wait_drawn(c, program, PANEL_DRAWN, "the panel under the flood", timeout=10)
-    ports, ours = program_clients(env)
-    for k in range(4):
-        check(re.search(rf"^ZORVE_BUTTON[^:\n]*:in {k}\n\s+zflood:out {k}$", ports, re.M),
-              f"input {k} is not connected to zflood:out {k}:\n{ports}")
-    check(not re.search(r":in 4$", ports, re.M), f"a fifth input was opened:\n{ports}")
-    log(f"JACK clients of the program: {len(ours)} (4 inputs, 2 outputs)")
+    want = {f"in {k}": [f"zflood:out {k}"] for k in range(4)}
+    want.update({"out 0": ["zr0:input"], "out 1": ["zr1:input"], "panel": []})
+    e2e.wait_program_ports(env, want, "one client with four inputs, two outputs and the panel port")
 
-    time.sleep(2)  # warm-up: RtMidi's and JACK's buffers reach their working size
+    time.sleep(2)  # warm-up: JACK's buffers reach their working size
     stat_before = cpu_ticks(program.proc.pid)
     rss = [rss_kib(program.proc.pid)]
     delays = []
@@ -261,6 +347,7 @@ def case_input_flood(c):
 
 CASES = {
     "jack_killed": case_jack_killed,
+    "jack_stalled": case_jack_stalled,
     "jack_killed_many_messages": case_jack_killed_many_messages,
     "jack_without_midi": case_jack_without_midi,
     "seven_destinations": case_seven_destinations,
@@ -271,7 +358,7 @@ CASES = {
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", required=True)
-    parser.add_argument("--flood", help="the zorve-midi-flood client (input_flood only)")
+    parser.add_argument("--flood", help="the zorve-midi-flood client (input_flood, seven_destinations)")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
@@ -280,7 +367,7 @@ def main():
     def body():
         e2e.require_tools(list(e2e.REQUIRED_TOOLS))
         check(os.access(args.program, os.X_OK), "--program must name the built program")
-        check(args.case != "input_flood" or (args.flood and os.access(args.flood, os.X_OK)),
+        check(args.case not in ("input_flood", "seven_destinations") or (args.flood and os.access(args.flood, os.X_OK)),
               "--flood must name the built flood client")
         e2e.with_case(args, CASES[args.case])
 

@@ -8,6 +8,7 @@
 #include "app/platform.h"
 #include "app/shell.h"
 #include "fakes.h"
+#include "midi/device_table.h"
 #include "midi/midi_ports.h"
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
@@ -41,6 +42,7 @@ void reset() {
     new (&g_app) AppState();
     log().clear();
     world() = World{};
+    set_monitor(false);
 }
 
 void record(const char* fmt, ...) {
@@ -131,3 +133,4 @@ MidiHandle midi_out_open(int d, void*) {
 void midi_out_send(MidiHandle out, uint32_t message) {
     if (out) fake::world().sent.push_back({device_of(out), message});
 }
+void midi_panel_send(uint32_t message) { fake::world().panel.push_back(message); }

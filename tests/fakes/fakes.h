@@ -27,8 +27,9 @@ struct Sent {
 struct World {
     std::vector<Device> inputs;
     std::vector<Device> outputs;
-    std::vector<Sent> sent;  // MIDI short messages in send order
-    uint32_t time_ms = 0;    // what platform_time_ms returns
+    std::vector<Sent> sent;       // MIDI short messages in send order
+    std::vector<uint32_t> panel;  // what went to the panel port, in send order
+    uint32_t time_ms = 0;         // what platform_time_ms returns
     bool other_instance = false;
     bool register_ok = true;
     bool window_ok = true;

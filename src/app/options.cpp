@@ -1,0 +1,200 @@
+#include "app/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/platform.h"
+#include "base/program.h"
+#include "midi/device_name.h"
+
+#ifndef ZORVE_VERSION
+#error "ZORVE_VERSION must come from the build (the project's version)"
+#endif
+
+namespace {
+
+std::string quoted(const std::string& word) { return "'" + word + "'"; }
+
+// Rows of the program's table; the parser reports the row index.
+enum ProgramOption { OPT_HELP, OPT_VERSION, OPT_LIST_DEVICES, OPT_MIDI, OPT_MONITOR, OPT_SCALE };
+
+struct MidiChoice {
+    const char* word;
+    MidiSystem system;
+    bool needs_alsa_jack;  // offered only where the platform has ALSA and JACK
+};
+
+constexpr MidiChoice MIDI_CHOICES[] = {
+    {"alsa", MIDI_SYSTEM_ALSA, true},
+    {"jack", MIDI_SYSTEM_JACK, true},
+    {"none", MIDI_SYSTEM_NONE, false},
+};
+
+constexpr int MAX_SCALE = 4;
+
+std::vector<OptionSpec> program_table(const OptionPlatform& p) {
+    // The --midi value list is the one place the platforms' tables differ.
+    const char* midi_values = p.alsa_jack ? "alsa|jack|none" : "none";
+    const char* midi_help = p.alsa_jack ? "use this MIDI system; default: the ALSA sequencer\n"
+                                          "when there is one, else a running JACK server;\n"
+                                          "none: no devices"
+                                        : "open no MIDI devices (default: every WinMM device)";
+    const char* scale_help = p.max_scale > 1 ? "show each panel pixel as N x N screen pixels,\n"
+                                               "N from 1 to 4 (default 1)"
+                                             : "only 1 here: the window keeps its fixed size";
+    return {
+        {"--help", "-h", nullptr, "print this text and exit"},
+        {"--version", "-V", nullptr, "print the version and exit"},
+        {"--list-devices", nullptr, nullptr,
+         "print the MIDI devices numbered as the panel numbers\n"
+         "them and mark the ones switches 1-3 drive; opens no\n"
+         "device, shows no window"},
+        {"--midi", nullptr, midi_values, midi_help},
+        {"--monitor", nullptr, nullptr,
+         "print every message sent, one line each with the\n"
+         "device it went to: \"dev 1  90 24 7F\"; \"dev -\" when no\n"
+         "device got it (none open, or its switches off)"},
+        {"--scale", nullptr, "N", scale_help},
+    };
+}
+
+// A whole number from 1 to MAX_SCALE, digits only; 0 otherwise.
+int scale_value(const std::string& text) {
+    if (text.empty() || text.size() > 3) return 0;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
+    }
+    return n >= 1 && n <= MAX_SCALE ? n : 0;
+}
+
+// Help, version and the device list: to standard output; where a Windows
+// program has no console to show it, in a box.
+int emit(const std::string& text) {
+    if (write_output(text.c_str())) return 0;
+    if (!reports_visible()) {
+        platform_message_box(PROGRAM_NAME, text.c_str());
+        return 0;
+    }
+    report_error("could not write to standard output");
+    return 1;
+}
+
+}  // namespace
+
+// ----------------------------------------------------------- the program
+
+ProgramOptions parse_program_options(int argc, const char* const argv[], const OptionPlatform& platform) {
+    ProgramOptions o;
+    const std::vector<OptionSpec> table = program_table(platform);
+    const ParsedArgs args = parse_args(argc, argv, table);
+    const auto fail = [&](const std::string& what) {
+        ProgramOptions bad;
+        bad.action = ACTION_USAGE_ERROR;
+        bad.error = what + " (usage: " + program_synopsis(platform) + ")";
+        return bad;
+    };
+    if (!args.error.empty()) return fail(args.error);
+    bool help = false, version = false, list = false;
+    for (const ParsedOption& item : args.items) {
+        switch (item.option) {
+            case -1: return fail("unexpected argument " + quoted(item.value));
+            case OPT_HELP: help = true; break;
+            case OPT_VERSION: version = true; break;
+            case OPT_LIST_DEVICES: list = true; break;
+            case OPT_MONITOR: o.monitor = true; break;
+            case OPT_MIDI: {
+                const MidiChoice* choice = nullptr;
+                for (const MidiChoice& c : MIDI_CHOICES)
+                    if (item.value == c.word) choice = &c;
+                if (!choice) return fail("--midi: " + quoted(item.value) + " is not one of alsa, jack, none");
+                if (choice->needs_alsa_jack && !platform.alsa_jack)
+                    return fail("--midi " + item.value + " is not available on " + platform.name +
+                                ": WinMM is its only MIDI system ('--midi none' turns it off)");
+                o.midi = choice->system;
+                break;
+            }
+            case OPT_SCALE: {
+                const int n = scale_value(item.value);
+                if (n == 0) return fail("--scale: " + quoted(item.value) + " is not a whole number from 1 to 4");
+                if (n > platform.max_scale)
+                    return fail("--scale " + item.value + " is not available on " + platform.name +
+                                ": the window keeps its fixed size (only --scale 1)");
+                o.scale = n;
+                break;
+            }
+            default: break;
+        }
+    }
+    o.action = help ? ACTION_HELP : version ? ACTION_VERSION : list ? ACTION_LIST_DEVICES : ACTION_RUN;
+    return o;
+}
+
+std::string program_synopsis(const OptionPlatform& platform) {
+    return std::string(PROGRAM_NAME) + " " + option_synopsis(program_table(platform));
+}
+
+std::string program_usage(const OptionPlatform& platform) {
+    const std::string midi = platform.alsa_jack ? "[--midi alsa|jack|none]" : "[--midi none]";
+    const std::string name = PROGRAM_NAME;
+    const std::string indent(7, ' ');  // under the name after "usage: "
+    return "usage: " + name + " " + midi + " [--monitor]" + (platform.max_scale > 1 ? " [--scale N]" : "") + "\n" +
+           indent + name + " --list-devices " + midi + "\n" + indent + name + " --help | --version\n" +
+           "An on-screen MIDI control surface: 90 keys that send MIDI notes and\n"
+           "controllers to output devices 1-3. No option changes what the panel does.\n\n" +
+           option_lines(program_table(platform)) +
+           "\nExit status: 0 window closed, or text printed; 1 another copy is running;\n"
+           "2 the window could not be made; 3 no display; 64 a wrong option.\n";
+}
+
+std::string program_version() { return std::string(PROGRAM_NAME) + " " + ZORVE_VERSION + "\n"; }
+
+std::string device_list_text(const DeviceTable& devices, int inputs_found, int outputs_found) {
+    std::string out;
+    const auto heading = [&](const char* what, int count, int found) {
+        char line[96];
+        if (found > count)
+            std::snprintf(line, sizeof line, "%s: %d of %d (the panel uses the first %d)\n", what, count, found, count);
+        else
+            std::snprintf(line, sizeof line, "%s: %d\n", what, count);
+        out += line;
+    };
+    // Names as the panel draws them (Windows-1252), written as UTF-8.
+    const auto device = [&](const char* kind, int d, const char* name, const char* mark) {
+        out += std::string(kind) + " " + std::to_string(d) + (*name ? "  " + cp1252_to_utf8(name) : "") + mark + "\n";
+    };
+    heading("outputs", devices.output_count, outputs_found);
+    for (int d = 0; d < devices.output_count; ++d) {
+        char mark[24] = "";
+        if (d >= 1 && d <= PORT_COUNT) std::snprintf(mark, sizeof mark, "  (switch %d)", d);
+        device("out", d, devices.output_name[d], mark);
+    }
+    heading("inputs", devices.input_count, inputs_found);
+    for (int d = 0; d < devices.input_count; ++d) device("in", d, devices.input_name[d], "");
+    return out;
+}
+
+int handle_command_line(int argc, const char* const argv[], const OptionPlatform& platform, ProgramOptions& options) {
+    options = parse_program_options(argc, argv, platform);
+    switch (options.action) {
+        case ACTION_USAGE_ERROR:
+            report_error("%s", options.error.c_str());
+            // Started without a console, the line would reach no one.
+            if (!reports_visible()) platform_message_box(PROGRAM_NAME, options.error.c_str());
+            return EXIT_USAGE;
+        case ACTION_HELP: return emit(program_usage(platform));
+        case ACTION_VERSION: return emit(program_version());
+        case ACTION_LIST_DEVICES: {
+            midi_choose_system(options.midi);
+            DeviceTable devices;
+            int inputs_found = 0, outputs_found = 0;
+            name_devices(devices, &inputs_found, &outputs_found);
+            return emit(device_list_text(devices, inputs_found, outputs_found));
+        }
+        case ACTION_RUN: break;
+    }
+    midi_choose_system(options.midi);
+    set_monitor(options.monitor);
+    return -1;
+}

@@ -1,0 +1,49 @@
+// The program's command-line options. No option changes what the
+// panel does; each only adds something (a listing, a monitor, a scale) or
+// chooses the MIDI system the platform would otherwise pick itself.
+#pragma once
+#include <string>
+
+#include "app/args.h"
+#include "midi/device_table.h"
+#include "midi/midi_ports.h"
+
+// ------------------------------------------------------------ the program
+
+enum ProgramAction { ACTION_RUN, ACTION_HELP, ACTION_VERSION, ACTION_LIST_DEVICES, ACTION_USAGE_ERROR };
+
+struct ProgramOptions {
+    ProgramAction action = ACTION_RUN;
+    MidiSystem midi = MIDI_SYSTEM_AUTO;
+    bool monitor = false;
+    int scale = 1;      // window pixels per panel pixel, each way
+    std::string error;  // ACTION_USAGE_ERROR: the line to report, without the program's name
+};
+
+// What a platform layer offers beyond the common options.
+struct OptionPlatform {
+    const char* name;  // in error lines: "not available on Windows"
+    bool alsa_jack;    // --midi alsa and --midi jack
+    int max_scale;     // --scale 1..max_scale; 1: the window keeps its fixed size
+};
+constexpr OptionPlatform OPTIONS_LINUX{"Linux", true, 4};
+constexpr OptionPlatform OPTIONS_WINDOWS{"Windows", false, 1};
+
+// Later words override earlier ones of the same option; --help wins over
+// --version, which wins over --list-devices. Any wrong word makes the whole
+// line ACTION_USAGE_ERROR.
+ProgramOptions parse_program_options(int argc, const char* const argv[], const OptionPlatform& platform);
+std::string program_usage(const OptionPlatform& platform);
+std::string program_synopsis(const OptionPlatform& platform);  // one line, for errors
+std::string program_version();                                 // "zorve-button 1.0.0\n"
+
+// What --list-devices prints: outputs, then inputs, each numbered as the
+// panel numbers them, the outputs that switches 1-3 drive marked; the names
+// as the panel keeps them, in UTF-8.
+std::string device_list_text(const DeviceTable& devices, int inputs_found, int outputs_found);
+
+// Does what the command line asks before anything else of the program runs:
+// prints help, version or a usage error, or chooses the MIDI system and then
+// lists the devices or sets the monitor. Returns the exit status when the
+// program ends here, or -1 to go on and show the panel with `options`.
+int handle_command_line(int argc, const char* const argv[], const OptionPlatform& platform, ProgramOptions& options);

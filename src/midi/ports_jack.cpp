@@ -1,0 +1,421 @@
+// The JACK backend of the Linux MIDI layer (ports_linux.h) over libjack: one
+// client "ZORVE_BUTTON" (or the name the server gives when that one is taken)
+// with an output port "out d" per open output device, an input port "in d"
+// per open input device, and the output port "panel", connected to nothing,
+// that carries everything the panel sends. The server is never started here.
+//
+// Threads. The window thread lists, opens and sends. Sends go into one
+// single-producer ring per output port, so the window thread never waits for
+// the server; JACK's process thread moves them into the port buffers at the
+// start of each cycle, and ignores what the input ports receive. The
+// registration callback, on JACK's notification thread, notes devices whose
+// port went away; a reconnect thread of our own connects them again when a
+// port of the same full name appears. Connections made by others are never
+// touched. A server that goes away ends all sending, not the program.
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+#include <semaphore.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/program.h"
+#include "midi/device_name.h"
+#include "midi/device_table.h"
+#include "midi/ports_linux.h"
+
+namespace {
+
+constexpr const char* CLIENT_NAME = "ZORVE_BUTTON";
+
+// Each queued message is 4 bytes (three message bytes and its length); the
+// ring keeps one byte free, so 255 fit: far more than piles up in one cycle
+// of the longest period, and no long stale backlog after a stall.
+constexpr size_t RING_BYTES = 1024;
+constexpr size_t QUEUED = 4;
+
+// Messages written to one port in one cycle. A backlog (the server stalled a
+// while) goes out over several cycles, in order, rather than all at once
+// into receivers' buffers; at 256 frames and 48 kHz that is 6000 a second.
+constexpr int PER_CYCLE = 32;
+
+// A process call this long after the previous one, and more than
+// STALL_PERIODS periods, means the server stalled (stopped, or far behind);
+// the cycles after such a stall run late for a while and data written into
+// them may never be read, so the queued messages wait until the cycles have
+// run on time for HOLD_US.
+constexpr jack_time_t STALL_US = 100000;
+constexpr jack_time_t STALL_PERIODS = 4;
+constexpr jack_time_t HOLD_US = 100000;
+
+// How long a connect that the server refused is tried again after a port of
+// the device's name appeared, and how often.
+constexpr int RETRY_MS = 100;
+constexpr int RETRIES = 20;
+
+struct Output {
+    jack_port_t* port = nullptr;
+    jack_ringbuffer_t* ring = nullptr;
+};
+
+struct Input {
+    jack_port_t* port = nullptr;
+};
+
+// The connection between one of our ports and a device's port, kept by the
+// device port's full name.
+struct Link {
+    std::string own;      // our port's full name
+    std::string device;   // the device port's full name
+    bool from_us = true;  // our output to the device, else the device to our input
+    // The device port we were last connected to. Set by the window thread
+    // before the link is published, then by the reconnect thread; read by
+    // the registration callback.
+    std::atomic<jack_port_t*> device_port{nullptr};
+    // Its port went away: the next port of that name is connected again.
+    std::atomic<bool> lost{false};
+};
+
+struct Jack {
+    jack_client_t* client = nullptr;
+    std::string own_prefix;  // "<client name>:", whose ports are never devices
+
+    // Slot 0 is the panel port. A slot is filled by the window thread and
+    // then published to the process thread through `outputs_live`.
+    Output outputs[1 + MAX_OUTPUTS];
+    int outputs_used = 0;
+    std::atomic<int> outputs_live{0};
+    Input inputs[MAX_INPUTS];
+    int inputs_used = 0;
+
+    Link links[MAX_INPUTS + MAX_OUTPUTS];
+    int links_used = 0;
+    std::atomic<int> links_live{0};
+
+    std::vector<std::string> in_names;  // device listings at count time
+    std::vector<std::string> out_names;
+
+    std::atomic<bool> gone{false};    // the server ended; set on libjack's thread
+    std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at exit
+    jack_nframes_t sample_rate = 48000;
+    jack_time_t last_process_us = 0;  // process thread only
+    jack_time_t hold_until_us = 0;    // process thread only
+    unsigned dropped = 0;             // messages a full ring refused; window thread
+
+    // libjack's requests to the server share one socket per client and must
+    // not overlap: the window thread and the reconnect thread take turns.
+    // Never taken on JACK's threads.
+    std::mutex requests;
+
+    sem_t wake;  // posted by the callbacks and at exit; waited on by the reconnect thread
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> reconnect_ended{false};
+};
+
+// Allocated once and never destroyed: the JACK threads may still run while
+// the process ends.
+Jack& g = *new Jack;
+
+// ----------------------------------------------------------- JACK's threads
+
+// Real-time thread: no allocation, no lock, no system call (jack_get_time
+// reads the monotonic clock through the vDSO). Queued messages go out at the
+// cycle's first frame, in order; what the port buffer cannot take, what is
+// beyond PER_CYCLE, and everything during the hold after a stall, waits in
+// the ring for a later cycle.
+int process(jack_nframes_t frames, void*) {
+    const jack_time_t now = jack_get_time();
+    const jack_time_t period_us = jack_time_t(frames) * 1000000 / g.sample_rate;
+    const jack_time_t stall_us = std::max(STALL_US, STALL_PERIODS * period_us);
+    if (g.last_process_us != 0 && now - g.last_process_us > stall_us) g.hold_until_us = now + HOLD_US;
+    g.last_process_us = now;
+    const bool hold = now < g.hold_until_us;
+    const int live = g.outputs_live.load(std::memory_order_acquire);
+    for (int i = 0; i < live; ++i) {
+        Output& out = g.outputs[i];
+        void* buffer = jack_port_get_buffer(out.port, frames);
+        jack_midi_clear_buffer(buffer);
+        if (hold) continue;
+        unsigned char queued[QUEUED];
+        for (int n = 0;
+             n < PER_CYCLE && jack_ringbuffer_peek(out.ring, reinterpret_cast<char*>(queued), QUEUED) == QUEUED; ++n) {
+            if (jack_midi_event_write(buffer, 0, queued, queued[3]) != 0) break;
+            jack_ringbuffer_read_advance(out.ring, QUEUED);
+        }
+    }
+    g.cycles.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
+// Notification thread. A port that goes away may be a device's: its link is
+// marked lost by identity here, and by name in the reconnect thread, which
+// is woken for every port that comes or goes.
+void on_registration(jack_port_id_t id, int registered, void*) {
+    const jack_port_t* port = registered ? nullptr : jack_port_by_id(g.client, id);
+    if (port) {
+        const int live = g.links_live.load(std::memory_order_acquire);
+        for (int i = 0; i < live; ++i)
+            if (g.links[i].device_port.load() == port) g.links[i].lost.store(true);
+    }
+    sem_post(&g.wake);
+}
+
+void on_shutdown(jack_status_t, const char*, void*) {
+    g.gone.store(true);
+    sem_post(&g.wake);
+}
+
+void jack_message(const char* text) { report_error("JACK: %s", text); }
+void jack_quiet(const char*) {}
+
+// ------------------------------------------------------- reconnect thread
+
+bool connect(const Link& link) {
+    const char* from = link.from_us ? link.own.c_str() : link.device.c_str();
+    const char* to = link.from_us ? link.device.c_str() : link.own.c_str();
+    const int result = jack_connect(g.client, from, to);
+    return result == 0 || result == EEXIST;
+}
+
+// One pass over the links: true when a connect failed and should be tried
+// again.
+bool reconnect_pass() {
+    bool again = false;
+    const int live = g.links_live.load(std::memory_order_acquire);
+    for (int i = 0; i < live && !g.stopping.load() && !g.gone.load(); ++i) {
+        Link& link = g.links[i];
+        const std::lock_guard<std::mutex> turn(g.requests);
+        jack_port_t* port = jack_port_by_name(g.client, link.device.c_str());
+        if (!port) {
+            link.lost.store(true);
+            continue;
+        }
+        // The same port as before, not lost: its connection is as the user left it.
+        if (!link.lost.load() && port == link.device_port.load()) continue;
+        if (connect(link)) {
+            link.device_port.store(port);
+            link.lost.store(false);
+        } else {
+            again = true;
+        }
+    }
+    return again;
+}
+
+void reconnect_thread() {
+    int retries = 0;
+    while (!g.stopping.load() && !g.gone.load()) {
+        if (retries > 0) {
+            timespec until;
+            clock_gettime(CLOCK_MONOTONIC, &until);
+            until.tv_nsec += RETRY_MS * 1000000L;
+            if (until.tv_nsec >= 1000000000L) until.tv_sec += 1, until.tv_nsec -= 1000000000L;
+            if (sem_clockwait(&g.wake, CLOCK_MONOTONIC, &until) == 0)
+                retries = RETRIES;  // a new event: a fresh round of tries
+            else
+                --retries;
+        } else {
+            if (sem_wait(&g.wake) != 0) continue;  // interrupted
+            retries = RETRIES;
+        }
+        while (sem_trywait(&g.wake) == 0) {  // events that came together are one pass
+        }
+        if (g.stopping.load() || g.gone.load()) break;
+        if (!reconnect_pass()) retries = 0;
+    }
+    g.reconnect_ended.store(true);
+}
+
+// ------------------------------------------------------------ window thread
+
+jack_port_t* register_port(const std::string& name, unsigned long flags) {
+    return jack_port_register(g.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
+}
+
+// Fills the next output slot with `port` and a ring; false when no ring.
+bool fill_output(jack_port_t* port) {
+    Output& out = g.outputs[g.outputs_used];
+    out.ring = jack_ringbuffer_create(RING_BYTES);
+    if (!out.ring) return false;
+    jack_ringbuffer_mlock(out.ring);  // best effort: no page faults on the real-time thread
+    out.port = port;
+    return true;
+}
+
+void publish_output() { g.outputs_live.store(++g.outputs_used, std::memory_order_release); }
+
+std::vector<std::string> list(unsigned long flags) {
+    std::vector<std::string> names;
+    if (g.gone.load()) return names;
+    const std::lock_guard<std::mutex> turn(g.requests);
+    const char** ports = jack_get_ports(g.client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+    if (!ports) return names;
+    for (const char** p = ports; *p; ++p)
+        if (std::strncmp(*p, g.own_prefix.c_str(), g.own_prefix.size()) != 0) names.emplace_back(*p);
+    jack_free(ports);
+    return names;
+}
+
+void name_of(const std::vector<std::string>& names, int device, char (&name)[MIDI_NAME_FIELD]) {
+    const bool known = device >= 0 && size_t(device) < names.size();
+    utf8_name_to_cp1252(known ? names[size_t(device)].c_str() : "", name);
+}
+
+// Registers our port for device `device` and connects it to the device's
+// port; the link is kept from then on. A device port that exists but refuses
+// the connection belongs to a client not yet active (its ports are listed
+// before): the link then waits for it, as after a restart. Null when the
+// device's port is gone or ours cannot be made, with nothing left registered.
+jack_port_t* open_port(const std::vector<std::string>& names, int device, bool output) {
+    if (device < 0 || size_t(device) >= names.size() || g.gone.load()) return nullptr;
+    if (output && g.outputs_used == 1 + MAX_OUTPUTS) return nullptr;
+    if (!output && g.inputs_used == MAX_INPUTS) return nullptr;
+    const std::lock_guard<std::mutex> turn(g.requests);
+    const std::string own = (output ? "out " : "in ") + std::to_string(device);
+    jack_port_t* port = register_port(own, output ? JackPortIsOutput : JackPortIsInput);
+    if (!port) return nullptr;
+    Link& link = g.links[g.links_used];
+    link.own = jack_port_name(port);
+    link.device = names[size_t(device)];
+    link.from_us = output;
+    const bool filled = !output || fill_output(port);
+    const bool connected = filled && connect(link);
+    jack_port_t* device_port = jack_port_by_name(g.client, link.device.c_str());
+    if (!filled || (!connected && !device_port)) {
+        if (output && filled) jack_ringbuffer_free(g.outputs[g.outputs_used].ring);
+        jack_port_unregister(g.client, port);
+        return nullptr;
+    }
+    link.device_port.store(connected ? device_port : nullptr);
+    link.lost.store(!connected);
+    g.links_live.store(++g.links_used, std::memory_order_release);
+    if (!connected) sem_post(&g.wake);
+    return port;
+}
+
+void queue(Output& out, uint32_t message) {
+    const unsigned char length = static_cast<unsigned char>(short_message_length(message & 0xFF));
+    if (length == 0 || g.gone.load(std::memory_order_relaxed)) return;
+    const unsigned char queued[QUEUED] = {static_cast<unsigned char>(message & 0xFF),
+                                          static_cast<unsigned char>((message >> 8) & 0xFF),
+                                          static_cast<unsigned char>((message >> 16) & 0xFF), length};
+    if (jack_ringbuffer_write_space(out.ring) < QUEUED) {
+        ++g.dropped;  // the server takes nothing (stalled): the newest message goes
+        return;
+    }
+    jack_ringbuffer_write(out.ring, reinterpret_cast<const char*>(queued), QUEUED);
+}
+
+uint64_t monotonic_ms() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
+}
+
+bool rings_empty() {
+    for (int i = 0; i < g.outputs_used; ++i)
+        if (jack_ringbuffer_read_space(g.outputs[i].ring) != 0) return false;
+    return true;
+}
+
+// At exit: a message sent just before (the release of a key held while the
+// window closed) is still in its ring until the next cycle, so the client
+// stays until the rings are empty and one more cycle has run, at most a
+// second. Then it closes, unless the server has gone or stalled, or the
+// reconnect thread is inside a call to it: the process end then ends it.
+struct ClosedAtExit {
+    ~ClosedAtExit() {
+        if (!g.client) return;
+        if (g.dropped > 0) report_error("%u MIDI messages were dropped while the JACK server took none", g.dropped);
+        g.stopping.store(true);
+        sem_post(&g.wake);
+        const uint64_t deadline = monotonic_ms() + 1000;
+        const timespec pause{0, 1000000};
+        while (!g.reconnect_ended.load() && monotonic_ms() < deadline) nanosleep(&pause, nullptr);
+        if (!g.reconnect_ended.load() || g.gone.load()) return;
+        while (!rings_empty() && !g.gone.load() && monotonic_ms() < deadline) nanosleep(&pause, nullptr);
+        const uint32_t emptied = g.cycles.load(std::memory_order_acquire);
+        while (g.cycles.load(std::memory_order_acquire) == emptied && !g.gone.load() && monotonic_ms() < deadline)
+            nanosleep(&pause, nullptr);
+        if (g.cycles.load(std::memory_order_acquire) == emptied || g.gone.load()) return;
+        jack_client_close(g.client);
+    }
+} g_closed_at_exit;
+
+}  // namespace
+
+// libjack prints several lines when no server runs; asking quietly leaves the
+// one line of ports_linux.cpp instead. The panel port and the process
+// callback are in place before the client is activated; device ports join
+// the running client as they are opened.
+bool jack_start() {
+    jack_set_error_function(jack_quiet);
+    jack_set_info_function(jack_quiet);
+    jack_status_t status;
+    g.client = jack_client_open(CLIENT_NAME, JackNoStartServer, &status);
+    jack_set_error_function(jack_message);
+    if (!g.client) return false;
+    g.own_prefix = std::string(jack_get_client_name(g.client)) + ":";
+    if (jack_get_sample_rate(g.client) > 0) g.sample_rate = jack_get_sample_rate(g.client);
+    sem_init(&g.wake, 0, 0);
+    jack_set_process_callback(g.client, process, nullptr);
+    jack_on_info_shutdown(g.client, on_shutdown, nullptr);
+    jack_set_port_registration_callback(g.client, on_registration, nullptr);
+    jack_port_t* panel = register_port("panel", JackPortIsOutput);
+    if (!panel || !fill_output(panel) || jack_activate(g.client) != 0) {
+        jack_client_close(g.client);
+        g.client = nullptr;
+        return false;
+    }
+    publish_output();
+    try {
+        std::thread(reconnect_thread).detach();
+    } catch (...) {
+        g.reconnect_ended.store(true);  // no thread: connections are not kept, all else works
+    }
+    return true;
+}
+
+int jack_in_count() {
+    g.in_names = list(JackPortIsOutput);
+    return int(g.in_names.size());
+}
+
+void jack_in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g.in_names, device, name); }
+
+MidiHandle jack_in_open(int device) {
+    jack_port_t* port = open_port(g.in_names, device, false);
+    if (!port) return nullptr;
+    Input& in = g.inputs[g.inputs_used++];
+    in.port = port;
+    return &in;
+}
+
+int jack_out_count() {
+    g.out_names = list(JackPortIsInput);
+    return int(g.out_names.size());
+}
+
+void jack_out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g.out_names, device, name); }
+
+MidiHandle jack_out_open(int device) {
+    if (!open_port(g.out_names, device, true)) return nullptr;
+    Output& out = g.outputs[g.outputs_used];
+    publish_output();
+    return &out;
+}
+
+void jack_out_send(MidiHandle out, uint32_t message) { queue(*static_cast<Output*>(out), message); }
+
+void jack_panel_send(uint32_t message) {
+    if (g.outputs_used > 0) queue(g.outputs[0], message);
+}

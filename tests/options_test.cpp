@@ -1,0 +1,312 @@
+// The command line: every accepted and rejected word with its exit status and
+// what reaches stdout and stderr, the MIDI system chosen, the device list
+// against the MIDI double, and the monitor lines of send_to_ports.
+#include <cstring>
+
+#include "app/options.h"
+#include "test_util.h"
+
+#ifndef ZORVE_VERSION
+#error "the build passes the project's version"
+#endif
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+const std::string LINUX_SYNOPSIS =
+    "zorve-button [--help] [--version] [--list-devices] [--midi alsa|jack|none] [--monitor] [--scale N]";
+const std::string WINDOWS_SYNOPSIS =
+    "zorve-button [--help] [--version] [--list-devices] [--midi none] [--monitor] [--scale N]";
+
+constexpr int RUN = -1;  // handle_command_line: go on to the panel
+
+struct Row {
+    std::vector<const char*> words;  // after the program's name
+    const OptionPlatform* platform;
+    int status;
+    // Exactly what reaches stdout, or (starts_with) what it begins with.
+    std::string out;
+    bool starts_with;
+    // The error's own words: stderr must be "zorve-button: " + err +
+    // " (usage: SYNOPSIS)\n"; empty: stderr stays empty.
+    std::string err;
+    // For RUN: the options the panel starts with.
+    MidiSystem midi = MIDI_SYSTEM_AUTO;
+    bool monitor = false;
+    int scale = 1;
+};
+
+const OptionPlatform* const LX = &OPTIONS_LINUX;
+const OptionPlatform* const WIN = &OPTIONS_WINDOWS;
+const std::string VERSION_LINE = std::string("zorve-button ") + ZORVE_VERSION + "\n";
+const std::string LINUX_HELP = "usage: zorve-button [--midi alsa|jack|none] [--monitor] [--scale N]\n";
+const std::string WINDOWS_HELP = "usage: zorve-button [--midi none] [--monitor]\n";
+
+const Row ROWS[] = {
+    // Accepted: the panel runs with these options.
+    {{}, LX, RUN, "", false, ""},
+    {{"--monitor"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, true},
+    {{"--midi", "jack"}, LX, RUN, "", false, "", MIDI_SYSTEM_JACK},
+    {{"--midi=alsa"}, LX, RUN, "", false, "", MIDI_SYSTEM_ALSA},
+    {{"--midi", "none", "--monitor", "--scale", "3"}, LX, RUN, "", false, "", MIDI_SYSTEM_NONE, true, 3},
+    {{"--scale=4"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, 4},
+    {{"--scale", "2", "--scale", "1"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, 1},  // the last counts
+    {{"--midi", "jack", "--midi", "none"}, LX, RUN, "", false, "", MIDI_SYSTEM_NONE},
+    {{"--midi", "none"}, WIN, RUN, "", false, "", MIDI_SYSTEM_NONE},
+    {{"--scale", "1", "--monitor"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, true, 1},
+    // Text asked for, status 0.
+    {{"--help"}, LX, 0, LINUX_HELP, true, ""},
+    {{"-h"}, LX, 0, LINUX_HELP, true, ""},
+    {{"--help"}, WIN, 0, WINDOWS_HELP, true, ""},
+    {{"--version"}, LX, 0, VERSION_LINE, false, ""},
+    {{"-V"}, WIN, 0, VERSION_LINE, false, ""},
+    {{"-V", "--help"}, LX, 0, LINUX_HELP, true, ""},  // help wins
+    {{"--list-devices", "--help"}, LX, 0, LINUX_HELP, true, ""},
+    {{"--version", "--list-devices", "--scale", "2"}, LX, 0, VERSION_LINE, false, ""},
+    // Wrong words: one line naming the word, status 64, nothing on stdout.
+    {{"--bogus"}, LX, 64, "", false, "unknown option '--bogus'"},
+    {{"-x"}, WIN, 64, "", false, "unknown option '-x'"},
+    {{"-hV"}, LX, 64, "", false, "unknown option '-hV'"},
+    {{"--help=yes"}, LX, 64, "", false, "option '--help' takes no value"},
+    {{"--help", "--bogus"}, LX, 64, "", false, "unknown option '--bogus'"},  // an error wins over help
+    {{"--scale"}, LX, 64, "", false, "option '--scale' needs a value (N)"},
+    {{"--midi"}, LX, 64, "", false, "option '--midi' needs a value (alsa|jack|none)"},
+    {{"--scale", "0"}, LX, 64, "", false, "--scale: '0' is not a whole number from 1 to 4"},
+    {{"--scale", "5"}, LX, 64, "", false, "--scale: '5' is not a whole number from 1 to 4"},
+    {{"--scale", "-1"}, LX, 64, "", false, "--scale: '-1' is not a whole number from 1 to 4"},
+    {{"--scale", "two"}, LX, 64, "", false, "--scale: 'two' is not a whole number from 1 to 4"},
+    {{"--scale="}, LX, 64, "", false, "--scale: '' is not a whole number from 1 to 4"},
+    {{"--scale", " 2"}, LX, 64, "", false, "--scale: ' 2' is not a whole number from 1 to 4"},
+    {{"--midi", "oss"}, LX, 64, "", false, "--midi: 'oss' is not one of alsa, jack, none"},
+    {{"--midi", "ALSA"}, LX, 64, "", false, "--midi: 'ALSA' is not one of alsa, jack, none"},
+    {{"play"}, LX, 64, "", false, "unexpected argument 'play'"},
+    {{"--monitor", "--", "--help"}, LX, 64, "", false, "unexpected argument '--help'"},
+    {{"--midi", "alsa"},
+     WIN,
+     64,
+     "",
+     false,
+     "--midi alsa is not available on Windows: WinMM is its only MIDI system ('--midi none' turns it off)"},
+    {{"--midi=jack"},
+     WIN,
+     64,
+     "",
+     false,
+     "--midi jack is not available on Windows: WinMM is its only MIDI system ('--midi none' turns it off)"},
+    {{"--scale", "2"},
+     WIN,
+     64,
+     "",
+     false,
+     "--scale 2 is not available on Windows: the window keeps its fixed size (only --scale 1)"},
+};
+
+using CommandLine = CoreTest;
+
+TEST_F(CommandLine, EveryRowOfTheTable) {
+    for (const Row& row : ROWS) {
+        fake::reset();
+        std::vector<const char*> argv{"zorve-button"};
+        argv.insert(argv.end(), row.words.begin(), row.words.end());
+        std::string line;
+        for (const char* w : row.words) line += std::string(" [") + w + "]";
+        SCOPED_TRACE(std::string(row.platform->name) + ":" + line);
+
+        ProgramOptions options;
+        CaptureStdout();
+        CaptureStderr();
+        const int status = handle_command_line(int(argv.size()), argv.data(), *row.platform, options);
+        const std::string err = GetCapturedStderr();
+        const std::string out = GetCapturedStdout();
+
+        EXPECT_EQ(status, row.status);
+        if (row.starts_with) {
+            EXPECT_EQ(out.substr(0, row.out.size()), row.out) << out;
+        } else {
+            EXPECT_EQ(out, row.out);
+        }
+        const std::string& synopsis = row.platform == WIN ? WINDOWS_SYNOPSIS : LINUX_SYNOPSIS;
+        EXPECT_EQ(err, row.err.empty() ? "" : "zorve-button: " + row.err + " (usage: " + synopsis + ")\n");
+
+        // The MIDI system is chosen only for a run, and exactly once; no
+        // box appears where the reports reach a console.
+        std::vector<std::string> want_log;
+        if (status == RUN) want_log.push_back("midi_choose_system " + std::to_string(int(row.midi)));
+        EXPECT_EQ(fake::log(), want_log);
+        if (status == RUN) {
+            EXPECT_EQ(options.action, ACTION_RUN);
+            EXPECT_EQ(options.midi, row.midi);
+            EXPECT_EQ(options.monitor, row.monitor);
+            EXPECT_EQ(options.scale, row.scale);
+        }
+    }
+}
+
+TEST_F(CommandLine, HelpNamesEveryOptionAndFitsATerminal) {
+    for (const OptionPlatform* platform : {LX, WIN}) {
+        const std::string usage = program_usage(*platform);
+        for (const char* name : {"--help", "--version", "--list-devices", "--midi", "--monitor", "--scale"})
+            EXPECT_NE(usage.find(name), std::string::npos) << platform->name << " " << name;
+        size_t start = 0, end;
+        while ((end = usage.find('\n', start)) != std::string::npos) {
+            EXPECT_LE(end - start, 80u) << usage.substr(start, end - start);
+            start = end + 1;
+        }
+        EXPECT_EQ(start, usage.size()) << "ends with a line break";
+    }
+    EXPECT_EQ(program_usage(OPTIONS_WINDOWS).find("jack"), std::string::npos);
+}
+
+// ------------------------------------------------------------ --list-devices
+
+std::string list_devices() {
+    const char* argv[] = {"zorve-button", "--midi", "jack", "--list-devices"};
+    ProgramOptions options;
+    CaptureStdout();
+    const int status = handle_command_line(4, argv, OPTIONS_LINUX, options);
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(status, 0);
+    return out;
+}
+
+TEST_F(CommandLine, ListDevicesNumbersAsThePanelAndOpensNothing) {
+    const std::string long_name(40, 'L');
+    fake::world().outputs = {{"Midi Through:0"}, {long_name}, {"synth", false}, {"monitor"},
+                             {"four"},           {"five"},    {"six"}};
+    for (int d = 0; d < 6; ++d) fake::world().inputs.push_back({"in " + std::to_string(d)});
+    EXPECT_EQ(list_devices(),
+              "outputs: 5 of 7 (the panel uses the first 5)\n"
+              "out 0  Midi Through:0\n"
+              "out 1  " +
+                  long_name.substr(0, 32) +
+                  "  (switch 1)\n"
+                  "out 2  synth  (switch 2)\n"  // would fail to open: still numbered, and named
+                  "out 3  monitor  (switch 3)\n"
+                  "out 4  four\n"
+                  "inputs: 4 of 6 (the panel uses the first 4)\n"
+                  "in 0  in 0\nin 1  in 1\nin 2  in 2\nin 3  in 3\n");
+    // No device opened, nothing sent: the choice of system is the only call.
+    EXPECT_EQ(fake::log(), std::vector<std::string>{"midi_choose_system 2"});
+    EXPECT_TRUE(fake::world().sent.empty());
+}
+
+TEST_F(CommandLine, ListDevicesMarksOnlySwitchesThatExist) {
+    fake::world().outputs = {{"a"}, {"b"}};
+    EXPECT_EQ(list_devices(), "outputs: 2\nout 0  a\nout 1  b  (switch 1)\ninputs: 0\n");
+    fake::reset();
+    EXPECT_EQ(list_devices(), "outputs: 0\ninputs: 0\n");
+    fake::reset();
+    fake::world().outputs = {{"a"}, {""}};
+    fake::world().inputs = {{""}};
+    EXPECT_EQ(list_devices(), "outputs: 2\nout 0  a\nout 1  (switch 1)\ninputs: 1\nin 0\n");
+    fake::reset();
+    // The table keeps Windows-1252 as the panel draws it; the list is UTF-8.
+    fake::world().outputs = {{"a"}, {"synth \x80\xe9\x9f"}};
+    EXPECT_EQ(list_devices(), "outputs: 2\nout 0  a\nout 1  synth \u20ac\u00e9\u0178  (switch 1)\ninputs: 0\n");
+}
+
+// ----------------------------------------------------------------- --monitor
+
+std::string monitored(int status, int data1, int data2) {
+    set_monitor(true);
+    CaptureStdout();
+    send_to_ports(status, data1, data2);
+    return GetCapturedStdout();
+}
+
+TEST_F(CommandLine, MonitorPrintsEachDeviceThatGotTheMessage) {
+    open_outputs(5);
+    EXPECT_EQ(monitored(0x90, 36, 127), "dev 1  90 24 7F\ndev 2  90 24 7F\ndev 3  90 24 7F\n");
+    EXPECT_EQ(fake::sent_to(1), std::vector<uint32_t>{note(36, 127)});  // still sent
+    g_panel.port_enable[1] = 0;
+    EXPECT_EQ(monitored(0xB0, 16, 0), "dev 1  B0 10 00\ndev 3  B0 10 00\n");
+    EXPECT_EQ(monitored(0x190, 0x13C, 127), "dev 1  90 3C 7F\ndev 3  90 3C 7F\n");  // bytes as sent
+    for (int16_t& e : g_panel.port_enable) e = 0;
+    EXPECT_EQ(monitored(0x90, 2, 127), "dev -  90 02 7F\n");  // every switch off
+    set_monitor(false);
+    CaptureStdout();
+    for (int16_t& e : g_panel.port_enable) e = 1;
+    send_to_ports(0x90, 2, 0);
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(fake::sent_to(2).size(), 2u);
+}
+
+TEST_F(CommandLine, MonitorWithoutDevicesSaysNoneGotIt) {
+    open_outputs(0);
+    EXPECT_EQ(monitored(0x90, 114, 127), "dev -  90 72 7F\n");
+    fake::reset();
+    // Device 2 counted but not open: only 1 and 3 got the message.
+    fake::world().outputs = {{"0"}, {"1"}, {"2", false}, {"3"}};
+    open_devices(g_app.devices, nullptr);
+    for (int16_t& e : g_panel.port_enable) e = 1;
+    EXPECT_EQ(monitored(0x90, 89, 0), "dev 1  90 59 00\ndev 3  90 59 00\n");
+    fake::reset();
+    fake::world().outputs = {{"0"}, {"1"}};  // only switch 1 exists; ports 2 and 3 are on but empty
+    open_devices(g_app.devices, nullptr);
+    for (int16_t& e : g_panel.port_enable) e = 1;
+    EXPECT_EQ(monitored(0x90, 89, 127), "dev 1  90 59 7F\n");
+}
+
+TEST_F(CommandLine, MonitorFollowsAClickOnAKey) {
+    open_outputs(4);
+    set_monitor(true);
+    CaptureStdout();
+    at(570, 25, EV_LEFT_DOWN);  // key "A": note 89
+    at(570, 25, EV_LEFT_UP);
+    EXPECT_EQ(GetCapturedStdout(),
+              "dev 1  90 59 7F\ndev 2  90 59 7F\ndev 3  90 59 7F\n"
+              "dev 1  90 59 00\ndev 2  90 59 00\ndev 3  90 59 00\n");
+}
+
+// ------------------------------------------------------------ the tools' parser
+
+TEST(ToolCommandLine, HelpOperandsAndErrors) {
+    const std::vector<OptionSpec> table = {{"--help", "-h", nullptr, "print this text and exit"},
+                                           {"--size", nullptr, "N", "size"}};
+    struct ToolRow {
+        std::vector<const char*> words;
+        int status;
+        std::string out_start;
+        std::string err;
+        size_t operands;
+    };
+    const ToolRow rows[] = {
+        {{"x.png"}, -1, "", "", 1},
+        {{"--size", "48", "x.png"}, -1, "", "", 1},
+        {{"--", "-x.png"}, -1, "", "", 1},
+        {{"--help"}, 0, "usage: tool [--help] [--size N] OUT\nAbout.\n\n  -h, --help", "", 0},
+        {{"x", "y"}, 64, "", "tool: unexpected argument 'y' (usage: tool [--help] [--size N] OUT)\n", 0},
+        {{"--help", "y", "z"}, 64, "", "tool: unexpected argument 'z' (usage: tool [--help] [--size N] OUT)\n", 0},
+        {{"--bogus"}, 64, "", "tool: unknown option '--bogus' (usage: tool [--help] [--size N] OUT)\n", 0},
+        {{"--size"}, 64, "", "tool: option '--size' needs a value (N) (usage: tool [--help] [--size N] OUT)\n", 0},
+    };
+    for (const ToolRow& row : rows) {
+        std::vector<const char*> argv{"tool"};
+        argv.insert(argv.end(), row.words.begin(), row.words.end());
+        SCOPED_TRACE(row.words.empty() ? "" : row.words[0]);
+        ParsedArgs args;
+        CaptureStdout();
+        CaptureStderr();
+        const int status = tool_command_line("tool", "OUT", "About.\n", int(argv.size()), argv.data(), table, 1, args);
+        const std::string err = GetCapturedStderr();
+        const std::string out = GetCapturedStdout();
+        EXPECT_EQ(status, row.status);
+        if (row.out_start.empty()) {
+            EXPECT_EQ(out, "");
+        } else {
+            EXPECT_EQ(out.substr(0, row.out_start.size()), row.out_start);
+        }
+        EXPECT_EQ(err, row.err);
+        if (status == -1) {
+            size_t operands = 0;
+            for (const ParsedOption& item : args.items) operands += item.option < 0;
+            EXPECT_EQ(operands, row.operands);
+        }
+    }
+}
+
+}  // namespace
