@@ -90,15 +90,22 @@ def close_and_expect_zero(c, program, timeout=5.0):
 # ------------------------------------------------------------------- cases
 
 
-def kill_jack_under_program(c):
-    """A running program with four outputs whose JACK server is then killed:
-    no goodbye to the clients, the server process just ends."""
+def drawn_with_four_receivers(c):
+    """A JACK server of the case's own with four receivers, and the program
+    started on the case's display with its panel drawn."""
     display = c.display()
     jackd = []
     env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"), with_jackd=jackd)
     rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(4)]
     program = c.program(display, env)
     wait_drawn(c, program, PANEL_DRAWN, "the panel")
+    return env, jackd, rx, program
+
+
+def kill_jack_under_program(c):
+    """A running program with four outputs whose JACK server is then killed:
+    no goodbye to the clients, the server process just ends."""
+    env, jackd, rx, program = drawn_with_four_receivers(c)
     program.click(*A)
     expect(rx, [1, 2, 3], on_off(0x90, 89), "click on A while JACK runs")
     jackd[0].send_signal(signal.SIGKILL)
@@ -224,12 +231,7 @@ def case_jack_stalled(c):
     keeps drawing and answering; each port's ring keeps the oldest messages
     and drops the newest; after SIGCONT what was kept arrives in order, then
     messages flow again, and the program names the number dropped at exit."""
-    display = c.display()
-    jackd = []
-    env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"), with_jackd=jackd)
-    rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(4)]
-    program = c.program(display, env)
-    wait_drawn(c, program, PANEL_DRAWN, "the panel")
+    env, jackd, rx, program = drawn_with_four_receivers(c)
     rx.append(e2e.Receiver(c.procs, env, "zpanel"))  # 4: the panel port's
     e2e.jack_connect(env, "ZORVE_BUTTON:panel", "zpanel:input")
     program.click(*A)
