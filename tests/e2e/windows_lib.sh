@@ -197,6 +197,15 @@ expect_drawn_panel() {
 }
 
 # wait_exit PID SECONDS: waits for the process to end; returns its status.
+# Closes the main window through the probe; PID must then end with status 0.
+close_and_expect_success() {
+    local pid=$1 who=${2:-program}
+    probe close || fail "no main window to close"
+    local status=0
+    wait_exit "$pid" 20 || status=$?
+    [ "$status" -eq 0 ] || fail "$who ended with status $status"
+}
+
 wait_exit() {
     local pid=$1 seconds=$2
     local deadline=$(($(date +%s%N) + seconds * 1000000000))

@@ -51,10 +51,7 @@ start_case() {
 }
 
 end_case() {
-    probe close || fail "$CASE: no main window to close"
-    wait_exit "$PROGRAM_PID" 20
-    local status=$?
-    [ "$status" -eq 0 ] || fail "$CASE: program ended with status $status"
+    close_and_expect_success "$PROGRAM_PID" "$CASE: program"
     log "$CASE: PASS"
 }
 

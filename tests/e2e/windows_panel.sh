@@ -58,10 +58,7 @@ xdotool mouseup 1
 wait_for 5 "released key A" pixels_are 543,13=BBBBBB 541,11=777777 598,38=444444
 log "key A released"
 
-probe close || fail "no main window to close"
-wait_exit "$PROGRAM_PID" 20
-status=$?
-[ "$status" -eq 0 ] || fail "program ended with status $status"
+close_and_expect_success "$PROGRAM_PID"
 log "closed, status 0"
 probe main && fail "main window still there"
 log "PASS"

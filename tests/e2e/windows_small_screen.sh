@@ -22,8 +22,5 @@ wait_for 10 "drawn panel" pixels_are 5,5=444444
 # Key "A" at (540, 10) sits where it does on a large screen.
 expect_pixels 541,11=777777 543,13=BBBBBB 598,38=444444
 
-probe close || fail "no main window to close"
-wait_exit "$PROGRAM_PID" 20
-status=$?
-[ "$status" -eq 0 ] || fail "program ended with status $status"
+close_and_expect_success "$PROGRAM_PID"
 log "PASS"

@@ -68,8 +68,5 @@ wait_for 5 "the release in the monitor lines" grep -q '90 59 00' "$UNPACKED/moni
 lines=$(tr -d '\r' <"$UNPACKED/monitor.txt")
 [ "$lines" = $'dev -  90 59 7F\ndev -  90 59 00' ] || fail "monitor printed '$lines'"
 log "monitor: $(echo $lines)"
-probe close || fail "no main window to close"
-wait_exit "$PROGRAM_PID" 20
-status=$?
-[ "$status" -eq 0 ] || fail "program ended with status $status"
+close_and_expect_success "$PROGRAM_PID"
 log "PASS"
