@@ -479,6 +479,9 @@ int main(int argc, char** argv) {
     // find no input method. The panel takes no text. Set before any thread
     // starts: setenv races with getenv elsewhere.
     if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
+    // For the same reason, Xlib's input method need not read a compose table
+    // (thousands of lines, a character at a time, ~20 ms here) at SDL_Init.
+    setenv("XCOMPOSEFILE", "/dev/null", 0);
     // Fontconfig loads its configuration while SDL connects to the display.
     text_begin_font_lookup();
     // A control surface should not keep the screen awake.
