@@ -46,7 +46,11 @@ struct SdlLayer {
     SDL_Surface* frame = nullptr;  // a view of g_render.pixels, no copy of its own
     SDL_Cursor* arrow = nullptr;
     bool repaint = false;  // exposed or resized since the last present
-    int capture = -1;      // capture change the shell asked for: 1 take, 0 give up, -1 none
+    // The shell's mouse capture, from a press to the last release. SDL's
+    // capture is taken only if the pointer leaves the window meanwhile (see
+    // apply_capture).
+    bool capture_wanted = false;
+    bool captured = false;  // SDL's capture is on
     bool quit = false;
     int quit_code = 0;
     // Window pixels per panel pixel, each way (--scale). Only the window's
@@ -192,12 +196,23 @@ KeyCode key_code(SDL_Scancode code) {
     }
 }
 
-// Takes or gives up the mouse capture the shell last asked for; after each
-// event, before the next one is read.
+// A press already holds the pointer for the window until the release (the
+// window system's implicit grab: motion and the release arrive wherever the
+// pointer goes). SDL itself passes on only the first move outside the
+// window unless its capture is on, so the capture is taken when the pointer
+// leaves with a button held, and given up after the release. Taking it at
+// every press cost two X round trips each way, and the grab's own crossing
+// events, for nothing the shell would see.
+void take_capture_on_leave() {
+    if (!g_sdl.capture_wanted || g_sdl.captured) return;
+    g_sdl.captured = SDL_CaptureMouse(SDL_TRUE) == 0;
+}
+
+// After each event, before the next one is read.
 void apply_capture() {
-    if (g_sdl.capture < 0) return;
-    SDL_CaptureMouse(g_sdl.capture ? SDL_TRUE : SDL_FALSE);
-    g_sdl.capture = -1;
+    if (!g_sdl.captured || g_sdl.capture_wanted) return;
+    SDL_CaptureMouse(SDL_FALSE);
+    g_sdl.captured = false;
 }
 
 void close_main_window() {
@@ -219,6 +234,7 @@ void handle_window_event(const SDL_WindowEvent& e) {
         case SDL_WINDOWEVENT_SIZE_CHANGED: present_now(); break;
         // No release reaches a window that lost the focus while a button was held.
         case SDL_WINDOWEVENT_FOCUS_LOST: shell_capture_lost(); break;
+        case SDL_WINDOWEVENT_LEAVE: take_capture_on_leave(); break;
         default: break;
     }
 }
@@ -277,9 +293,6 @@ void run_clock_thread() {
 // the clock thread is parked: the ticks left out would have found nothing
 // to do.
 bool ticks_wanted() { return g_sdl.timer_on && (tick_wanted() || g_sdl.repaint); }
-
-// Longer than any wait for the clock thread's catch-up should take.
-constexpr std::chrono::milliseconds CATCH_UP_LIMIT{20};
 
 }  // namespace
 
@@ -364,7 +377,7 @@ int platform_message_loop() {
     while (!g_sdl.quit) {
         const bool wanted = ticks_wanted();
         if (wanted && !running && g_sdl.clock_thread.joinable()) {
-            catch_up_clock(g_sdl.clock_gate, CATCH_UP_LIMIT);
+            catch_up_clock(g_sdl.clock_gate, clock_callback);
             g_sdl.timer_due_ns = monotonic_ns();
         } else {
             set_clock_running(g_sdl.clock_gate, wanted);
@@ -378,7 +391,16 @@ int platform_message_loop() {
                 if (g_sdl.timer_due_ns <= now) g_sdl.timer_due_ns = now + g_sdl.timer_period_ns;
                 shell_timer();
                 if (g_sdl.repaint) present_now();
-                wait_ms = 0;  // input first, whatever the next deadline
+                // Input first, whatever the next deadline. A tick that left
+                // nothing to do parks the clock now: the wait for input then
+                // asks the X connection once instead of twice.
+                if (!ticks_wanted()) {
+                    set_clock_running(g_sdl.clock_gate, false);
+                    running = false;
+                    wait_ms = -1;
+                } else {
+                    wait_ms = 0;
+                }
             } else {
                 wait_ms = int((g_sdl.timer_due_ns - now + 999999) / 1000000);
             }
@@ -417,13 +439,11 @@ void platform_present(void*, bool frame_changed) {
         present_damage();
 }
 
-// The shell asks for the capture before it handles a press; it is taken once
-// the press has been handled (see apply_capture), so the press's MIDI does not
-// wait for the X server's round trips. The press already holds the pointer
-// to the window until its release (an implicit grab), so nothing is missed.
-void platform_capture_mouse(void*) { g_sdl.capture = 1; }
+// See take_capture_on_leave: no X request on the way from a press to its
+// MIDI, or at all while the pointer stays in the window.
+void platform_capture_mouse(void*) { g_sdl.capture_wanted = true; }
 
-void platform_release_capture() { g_sdl.capture = 0; }
+void platform_release_capture() { g_sdl.capture_wanted = false; }
 
 void platform_start_window_timer(void*, int, int interval_ms) {
     g_sdl.timer_period_ns = uint64_t(std::max(interval_ms, 1)) * 1000000;

@@ -99,6 +99,26 @@ def case_midi_fanout(c):
     expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "drag from A into the gap")
     program.xdo("mouseup", 1)
     expect_marker(program, rx, [1, 2, 3], "a release in the gap after a drag")
+    # Out of the window and back: the press is released at the first move
+    # outside, the moves outside and back still reach the program, and the
+    # release is tested where the pointer came back to (B); a release
+    # outside the window sends nothing.
+    program.move(570, 25)
+    program.xdo("mousedown", 1)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], "press on A before leaving the window")
+    program.move(990, 25)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "drag from A out of the window")
+    program.move(990, 300)
+    program.move(650, 25)
+    program.xdo("mouseup", 1)
+    expect(rx, [1, 2, 3], [bytes([0x90, 90, 0])], "release on B after a drag out of the window and back")
+    program.move(570, 25)
+    program.xdo("mousedown", 1)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], "press on A, released outside")
+    program.move(990, 300)
+    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "drag from A far out of the window")
+    program.xdo("mouseup", 1)
+    expect_marker(program, rx, [1, 2, 3], "a release outside the window")
 
     program.move(300, 380)  # over the window but on no key
     program.xdo("click", 5)  # toward the user
