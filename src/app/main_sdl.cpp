@@ -31,6 +31,7 @@
 #include "app/shell.h"
 #include "app/window_sdl.h"
 #include "base/program.h"
+#include "midi/ports_linux.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
 #include "render/text_freetype.h"
@@ -65,6 +66,8 @@ struct SdlLayer {
     // First copy: the bound socket, kept until the process ends. Second copy:
     // the probe that failed to bind, closed after the message box.
     int instance_socket = -1;
+    bool instance_asked = false;
+    bool other_instance = false;
 
     std::thread clock_thread;
     ClockGate clock_gate;
@@ -308,7 +311,10 @@ void set_program_icon(SDL_Window* window) {
     SDL_FreeSurface(icon);
 }
 
+// Asked once, early in main; later calls give the same answer.
 bool platform_other_instance_running() {
+    if (g_sdl.instance_asked) return g_sdl.other_instance;
+    g_sdl.instance_asked = true;
     // Abstract namespace: nothing on disk, and the name goes when the process
     // does, however it ends. One marker per user.
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -319,7 +325,8 @@ bool platform_other_instance_running() {
     const socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(n));
     g_sdl.instance_socket = fd;
     if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0) return false;
-    return errno == EADDRINUSE;
+    g_sdl.other_instance = errno == EADDRINUSE;
+    return g_sdl.other_instance;
 }
 
 void platform_release_instance_probe() {
@@ -352,6 +359,12 @@ void* platform_create_window(int width, int height) {
                                     SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!g_sdl.window) return nullptr;
     set_program_icon(g_sdl.window);
+    // The window's image in shared memory is made, and its pages touched,
+    // now rather than at the first present: the MIDI system may still be
+    // starting, and the shell waits for it next.
+    if (SDL_Surface* surface = SDL_GetWindowSurface(g_sdl.window)) {
+        if (SDL_MUSTLOCK(surface) == 0) std::memset(surface->pixels, 0, size_t(surface->h) * size_t(surface->pitch));
+    }
     if (!shell_create(g_sdl.window)) {
         SDL_DestroyWindow(g_sdl.window);
         g_sdl.window = nullptr;
@@ -502,8 +515,11 @@ int main(int argc, char** argv) {
     // For the same reason, Xlib's input method need not read a compose table
     // (thousands of lines, a character at a time, ~20 ms here) at SDL_Init.
     setenv("XCOMPOSEFILE", "/dev/null", 0);
-    // Fontconfig loads its configuration while SDL connects to the display.
+    // Fontconfig loads its configuration, and the MIDI system its client,
+    // while SDL connects to the display. A second copy, which only says so
+    // and ends, leaves no client of its own in the patchbay.
     text_begin_font_lookup();
+    if (!platform_other_instance_running()) midi_begin_choice();
     // A control surface should not keep the screen awake.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
@@ -514,6 +530,7 @@ int main(int argc, char** argv) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_error("no display available: %s", SDL_GetError());
         text_end_font_lookup();
+        midi_end_choice();
         return 3;
     }
     // With no X11 or Wayland display SDL falls back to drivers that show
@@ -524,6 +541,7 @@ int main(int argc, char** argv) {
         report_error("no display available (neither DISPLAY nor WAYLAND_DISPLAY works)");
         SDL_Quit();
         text_end_font_lookup();
+        midi_end_choice();
         return 3;
     }
     // On X11, SDL would back the window surface with an OpenGL texture; where
@@ -532,6 +550,7 @@ int main(int argc, char** argv) {
     if (driver && std::strcmp(driver, "x11") == 0)
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
     const int status = run_program();
+    midi_end_choice();  // a second copy, or a window that failed, asked for no device
     if (g_sdl.arrow) SDL_FreeCursor(g_sdl.arrow);
     SDL_Quit();
     return status;

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <thread>
+
 #include "base/program.h"
 
 namespace {
@@ -41,7 +43,11 @@ Backend choose() {
     return BACKEND_NONE;
 }
 
+// The choice begun early, until it is waited for.
+std::thread* g_chooser = nullptr;
+
 Backend backend() {
+    midi_end_choice();
     if (g_backend == BACKEND_UNCHOSEN) g_backend = choose();
     return g_backend;
 }
@@ -53,6 +59,22 @@ void clear(char (&name)[MIDI_NAME_FIELD]) {
 }  // namespace
 
 void midi_choose_system(MidiSystem system) { g_requested = system; }
+
+void midi_begin_choice() {
+    if (g_backend != BACKEND_UNCHOSEN || g_chooser) return;
+    try {
+        g_chooser = new std::thread([] { g_backend = choose(); });
+    } catch (...) {
+        g_chooser = nullptr;  // no thread: the first call chooses, as before
+    }
+}
+
+void midi_end_choice() {
+    if (!g_chooser) return;
+    g_chooser->join();
+    delete g_chooser;
+    g_chooser = nullptr;
+}
 
 int midi_in_count() {
     switch (backend()) {

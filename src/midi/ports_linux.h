@@ -9,6 +9,14 @@
 
 #include "midi/midi_ports.h"
 
+// Start-up, before the window exists: chooses the system (midi_choose_system
+// first) and starts its client on a thread of its own, so that connecting to
+// the server overlaps the window system's start. The first contract call
+// that needs the system waits for it; an exit that never gets that far calls
+// midi_end_choice.
+void midi_begin_choice();
+void midi_end_choice();
+
 // Makes the backend's client and its "panel" port; false, with nothing
 // printed and nothing left behind, when the system is not there. Called at
 // most once, before the backend's other functions.

@@ -413,16 +413,20 @@ MESSAGE = re.compile(r"^\s*-?\d+:\s+((?:[0-9a-f]{2} )*[0-9a-f]{2})\b")
 
 
 class Receiver:
-    """A jack_midi_dump client; `messages` holds (arrival time, bytes) in order."""
+    """A jack_midi_dump client; `messages` holds (arrival time, bytes) in order.
+    A receiver not `listened` to only sinks what arrives, with no reader
+    thread of ours competing with the one a measurement times."""
 
-    def __init__(self, procs, env, name):
+    def __init__(self, procs, env, name, listened=True):
         self.name = name
         self.messages = []
         self.seen = 0  # messages already accounted for by the case
         self.lock = threading.Lock()
-        self.proc = procs.start(["stdbuf", "-oL", "jack_midi_dump", name], env=env, stdout=subprocess.PIPE,
+        self.proc = procs.start(["stdbuf", "-oL", "jack_midi_dump", name], env=env,
+                                stdout=subprocess.PIPE if listened else subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, text=True)
-        threading.Thread(target=self._read, daemon=True).start()
+        if listened:
+            threading.Thread(target=self._read, daemon=True).start()
         wait_for(lambda: f"{name}:input" in (jack_ports(env) or ""), 15, f"receiver {name}")
 
     def _read(self):
