@@ -373,6 +373,7 @@ def second_instance(c, font_path, dismissals):
         box = wait_for(lambda: c.x.find("PC_ZORVE"), 15, "the PC_ZORVE message box")[0]
         check(second.poll() is None, "the second copy ended before its box was dismissed")
         check(len(c.x.find("ZORVE_BUTTON")) == 1, "the second copy opened a main window")
+        check("ZORVE_BUTTON-" not in (jack_ports(env) or ""), "the second copy made a JACK client of its own")
         with_box = screen.shot(f"box{n + 2}")
         bx, by, bw, bh = c.x.geometry(box)
         log(f"message box screenshot: {with_box.path}; box at {(bx, by, bw, bh)}")
