@@ -8,6 +8,7 @@
 // Contents: module state; presenting; event translation; clock; entry
 // services; window services; main.
 #include <SDL.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -66,6 +67,7 @@ struct SdlLayer {
     // First copy: the bound socket, kept until the process ends. Second copy:
     // the probe that failed to bind, closed after the message box.
     int instance_socket = -1;
+    int x11_fd = -1;  // the X connection, when SDL runs on X11
     bool instance_asked = false;
     bool other_instance = false;
 
@@ -291,6 +293,22 @@ void run_clock_thread() {
     run_clock(g_sdl.clock_gate, clock_callback);
 }
 
+// Waits for the next event, at most `wait_ms` (-1: no limit). On X11 the
+// unlimited wait is a poll on the connection between two pumps; SDL's own
+// asks the connection dry four times around its wait, each time a few system
+// calls, and this wait comes twice a click. A pump leaves Xlib's queue empty
+// and its requests sent, so the poll misses nothing; a signal ends the poll,
+// and the next pump turns it into SDL_QUIT.
+bool wait_event(SDL_Event* e, int wait_ms) {
+    if (wait_ms >= 0 || g_sdl.x11_fd < 0) return SDL_WaitEventTimeout(e, wait_ms) != 0;
+    for (;;) {
+        SDL_PumpEvents();
+        if (SDL_PeepEvents(e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) return true;
+        pollfd x{g_sdl.x11_fd, POLLIN, 0};
+        poll(&x, 1, -1);
+    }
+}
+
 // Ticks are wanted while the shell has work for them or the window still
 // needs repainting. Otherwise the loop waits for input with no timeout and
 // the clock thread is parked: the ticks left out would have found nothing
@@ -359,6 +377,7 @@ void* platform_create_window(int width, int height) {
                                     SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!g_sdl.window) return nullptr;
     set_program_icon(g_sdl.window);
+    g_sdl.x11_fd = x11_connection_fd(g_sdl.window);
     // The window's image in shared memory is made, and its pages touched,
     // now rather than at the first present: the MIDI system may still be
     // starting, and the shell waits for it next.
@@ -422,7 +441,7 @@ int platform_message_loop() {
         // without asking the connection again for each event (a system call
         // or more each, costly on a virtual machine).
         SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, wait_ms)) {
+        if (wait_event(&e, wait_ms)) {
             translate_event(e);
             apply_capture();
             while (!g_sdl.quit && SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
