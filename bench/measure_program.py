@@ -257,22 +257,31 @@ def clicks(c, window, point, seconds, rate=20, hold=0.4):
 
 
 def press_latency(c, window, point, rx, presses):
-    """Delays in ms from an XTest press to its Note On at `rx`."""
+    """Delays in ms from an XTest press to its Note On at `rx`, and how many
+    presses' messages never arrived (the dummy server here has xruns of its
+    own, in which a receiver can miss a cycle's events)."""
     x0, y0 = c.x.geometry(window)[:2]
     c.x.fake_motion(x0 + point[0], y0 + point[1])
     time.sleep(0.2)
     rx.seen = rx.count()
     delays = []
+    lost = 0
     for n in range(presses):
         time.sleep(0.03 + 0.0037 * (n % 7))  # presses spread over the JACK cycle
         start = time.monotonic()
         c.x.fake_button(1, True)
-        arrived, message = rx.take(1, timeout=2.0)[0]
-        check(message[0] & 0xF0 == 0x90 and message[2] > 0, f"got {message.hex(' ')} for a press")
-        delays.append((arrived - start) * 1000)
-        c.x.fake_button(1, False)
-        rx.take(1, timeout=2.0)
-    return delays
+        try:
+            arrived, message = rx.take(1, timeout=2.0)[0]
+            check(message[0] & 0xF0 == 0x90 and message[2] > 0, f"got {message.hex(' ')} for a press")
+            delays.append((arrived - start) * 1000)
+            c.x.fake_button(1, False)
+            rx.take(1, timeout=2.0)
+        except Failure:
+            lost += 1
+            c.x.fake_button(1, False)
+            time.sleep(0.5)
+            rx.seen = rx.count()
+    return delays, lost
 
 
 def one_program(c, kind, env, args, rx=None, extra=()):
@@ -311,7 +320,7 @@ def one_program(c, kind, env, args, rx=None, extra=()):
     result["busy_wakeups"] = busy["wakeups"]
     if rx is not None:
         time.sleep(0.5)
-        result["latency"] = press_latency(c, window, kind.click, rx, args.clicks)
+        result["latency"], result["lost"] = press_latency(c, window, kind.click, rx, args.clicks)
     close(c, proc, window)
     return result
 
@@ -406,7 +415,7 @@ def main():
                 d = r["latency"]
                 lat[name] = statistics.median(d)
                 log(f"  {name:14s} median {lat[name]:.2f}, 95th {percentile(d, 95):.2f}, "
-                    f"min {min(d):.2f}, max {max(d):.2f} over {len(d)} presses")
+                    f"min {min(d):.2f}, max {max(d):.2f} over {len(d)} presses; {r['lost']} lost")
         log("  resident memory after start (VmRSS; without JACK's shared segment):")
         for (name, midi), r in runs.items():
             m = r["mem"]
