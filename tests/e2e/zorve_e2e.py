@@ -82,43 +82,27 @@ def case_midi_fanout(c):
     program.click(200, 460)  # the gap between track-select keys 1 and 2
     expect_marker(program, rx, [1, 2, 3], "a click in the gap at (200, 460)")
 
-    # A press dragged off its key releases it at the first move outside. The
-    # key it slides onto is not pressed, but a release over it sends its 0;
-    # a release over no key sends nothing.
-    program.move(570, 25)
-    program.xdo("mousedown", 1)
-    expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], "press on A")
-    program.move(650, 25)
-    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "drag from A onto B")
-    program.xdo("mouseup", 1)
-    expect(rx, [1, 2, 3], [bytes([0x90, 90, 0])], "release on B after a drag from A")
-    program.move(570, 25)
-    program.xdo("mousedown", 1)
-    expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], "second press on A")
-    program.move(610, 25)  # between A and B
-    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "drag from A into the gap")
-    program.xdo("mouseup", 1)
-    expect_marker(program, rx, [1, 2, 3], "a release in the gap after a drag")
-    # Out of the window and back: the press is released at the first move
-    # outside, the moves outside and back still reach the program, and the
-    # release is tested where the pointer came back to (B); a release
-    # outside the window sends nothing.
-    program.move(570, 25)
-    program.xdo("mousedown", 1)
-    expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], "press on A before leaving the window")
-    program.move(990, 25)
-    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "drag from A out of the window")
-    program.move(990, 300)
-    program.move(650, 25)
-    program.xdo("mouseup", 1)
-    expect(rx, [1, 2, 3], [bytes([0x90, 90, 0])], "release on B after a drag out of the window and back")
-    program.move(570, 25)
-    program.xdo("mousedown", 1)
-    expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], "press on A, released outside")
-    program.move(990, 300)
-    expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], "drag from A far out of the window")
-    program.xdo("mouseup", 1)
-    expect_marker(program, rx, [1, 2, 3], "a release outside the window")
+    # A press dragged off its key releases it at the first move outside, also
+    # out of the window; the moves after it still reach the program. The key
+    # the pointer ends on is not pressed, but a release over it sends its 0;
+    # a release over no key, or outside the window, sends nothing.
+    b_off = [bytes([0x90, 90, 0])]
+    for label, moves, at_release in (("onto B", [(650, 25)], b_off),
+                                     ("into the gap", [(610, 25)], None),
+                                     ("out of the window and back onto B", [(990, 25), (990, 300), (650, 25)], b_off),
+                                     ("out of the window", [(990, 300)], None)):
+        program.move(570, 25)
+        program.xdo("mousedown", 1)
+        expect(rx, [1, 2, 3], [bytes([0x90, 89, 127])], f"press on A before a drag {label}")
+        for n, point in enumerate(moves):
+            program.move(*point)
+            if n == 0:
+                expect(rx, [1, 2, 3], [bytes([0x90, 89, 0])], f"drag from A {label}")
+        program.xdo("mouseup", 1)
+        if at_release:
+            expect(rx, [1, 2, 3], at_release, f"release after a drag {label}")
+        else:
+            expect_marker(program, rx, [1, 2, 3], f"a release after a drag {label}")
 
     program.move(300, 380)  # over the window but on no key
     program.xdo("click", 5)  # toward the user
