@@ -18,7 +18,8 @@ void clock_callback() {
     if (delta == 0) return;
     g_app.clock_last_time = now;
     // A longer gap (the first call, a stalled machine) is skipped, so the
-    // clock never jumps. This thread is the clock's only writer.
+    // clock never jumps. Calls never overlap, and this is the clock's only
+    // writer.
     if (delta <= 100)
         g_app.clock_ms.store(g_app.clock_ms.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
 }

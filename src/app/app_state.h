@@ -15,13 +15,14 @@ struct AppState {
     int32_t left_held = 0;
     int32_t right_held = 0;
     int wheel_step = 1;  // 10 while the middle button is held
-    // Written only by clock_callback on the clock thread; read by the window
-    // thread. Nothing else is published with it, so relaxed order suffices.
+    // Written only by clock_callback, whose calls never overlap; read by the
+    // window thread. Nothing else is published with it, so relaxed order
+    // suffices.
     std::atomic<uint32_t> clock_ms{0};
     uint32_t redraw_flags = 0;  // window thread only
     DeviceTable devices;
 
-    uint32_t clock_last_time = 0;     // clock thread only: last platform time seen
+    uint32_t clock_last_time = 0;     // clock_callback only: last platform time seen
     int32_t last_tick = 0;            // window thread only: clock value of the last tick
     bool own_capture_change = false;  // window thread: our own capture call is in progress
 };
@@ -29,7 +30,9 @@ struct AppState {
 extern AppState g_app;
 
 void mark_dirty(uint32_t bits);
-// Runs on the clock thread about every millisecond.
+// Runs about every millisecond on the clock's thread. A window layer that
+// parks that thread may run it on another to catch up, never while a call
+// is in progress.
 void clock_callback();
 // Runs on the window thread for every window-timer message.
 void on_tick();
