@@ -22,17 +22,6 @@ const std::vector<OptionSpec> OPTIONS = {
     {"--size", nullptr, "N", "width and height in pixels, 16 to 512"},
 };
 
-// 16..512, digits only; 0 otherwise.
-int size_value(const std::string& text) {
-    if (text.empty() || text.size() > 3) return 0;
-    int n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return 0;
-        n = n * 10 + (c - '0');
-    }
-    return n >= 16 && n <= 512 ? n : 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,7 +39,7 @@ int main(int argc, char** argv) {
     for (const ParsedOption& item : args.items) {
         if (item.option < 0) {
             output = item.value;
-        } else if ((size = size_value(item.value)) == 0) {
+        } else if ((size = number_in_range(item.value, 16, 512)) == 0) {
             return wrong("--size: '" + item.value + "' is not a whole number from 16 to 512");
         }
     }

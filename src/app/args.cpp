@@ -113,3 +113,13 @@ int tool_command_line(const char* tool, const char* operands, const char* about,
     }
     return -1;
 }
+
+int number_in_range(const std::string& text, int low, int high) {
+    if (text.empty() || text.size() > 3) return 0;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        n = n * 10 + (c - '0');
+    }
+    return n >= low && n <= high ? n : 0;
+}

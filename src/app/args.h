@@ -29,6 +29,10 @@ struct ParsedArgs {
 // Words from argv[1] on. "--" ends the options: every later word is an operand.
 ParsedArgs parse_args(int argc, const char* const argv[], const std::vector<OptionSpec>& table);
 
+// An option value that must be a whole number from `low` to `high` (at most
+// three digits, digits only); 0 when it is anything else.
+int number_in_range(const std::string& text, int low, int high);
+
 // "  -h, --help          print this text and exit\n" for every row.
 std::string option_lines(const std::vector<OptionSpec>& table);
 

@@ -58,17 +58,6 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
     };
 }
 
-// A whole number from 1 to MAX_SCALE, digits only; 0 otherwise.
-int scale_value(const std::string& text) {
-    if (text.empty() || text.size() > 3) return 0;
-    int n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return 0;
-        n = n * 10 + (c - '0');
-    }
-    return n >= 1 && n <= MAX_SCALE ? n : 0;
-}
-
 // Help, version and the device list: to standard output; where a Windows
 // program has no console to show it, in a box.
 int emit(const std::string& text) {
@@ -116,7 +105,7 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
                 break;
             }
             case OPT_SCALE: {
-                const int n = scale_value(item.value);
+                const int n = number_in_range(item.value, 1, MAX_SCALE);
                 if (n == 0) return fail("--scale: " + quoted(item.value) + " is not a whole number from 1 to 4");
                 if (n > platform.max_scale)
                     return fail("--scale " + item.value + " is not available on " + platform.name +

@@ -43,7 +43,8 @@ Backend choose() {
     return BACKEND_NONE;
 }
 
-// The choice begun early, until it is waited for.
+// The choice begun early, until it is waited for. A pointer, so that no
+// destructor at exit can meet a thread not yet joined.
 std::thread* g_chooser = nullptr;
 
 Backend backend() {
