@@ -364,7 +364,7 @@ def main():
     c = Bench(args)
     try:
         no_midi = jack_env("zorve-e2e-absent")  # no server of that name runs
-        env = e2e.start_jack(c.procs, os.path.join(c.out, "measure-jackd.log"))
+        env = e2e.start_jack(c.procs, os.path.join(c.out, "measure-jackd.log"), e2e.LATENCY_PERIOD)
         receivers = [e2e.Receiver(c.procs, env, name, listened=name == "zr1") for name in RECEIVERS]
 
         log("\n== start-up: process start to the drawn window, median (min-max) of "

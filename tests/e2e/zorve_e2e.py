@@ -27,10 +27,10 @@ import time
 # The harness sits beside this script, so it is found without a path entry;
 # no bytecode cache is written into the source tree.
 sys.dont_write_bytecode = True
-from e2e_lib import (PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check, expect,  # noqa: E402
-                     expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports, key_table, log,
-                     on_off, panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack, start_source,
-                     thread_runs, wait_for, wait_program_ports, with_case)
+from e2e_lib import (LATENCY_PERIOD, PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check,  # noqa: E402
+                     expect, expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports, key_table,
+                     log, on_off, panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack,
+                     start_source, thread_runs, wait_for, wait_program_ports, with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -515,7 +515,7 @@ def case_window_resize(c):
 
 def case_click_latency(c):
     display = c.display()
-    env, rx = c.midi(receivers=2)
+    env, rx = c.midi(receivers=2, period=LATENCY_PERIOD)
     program = c.program(display, env)
     panel_ready(program, Screen(display, c.out, c.name))
     program.move(570, 25)

@@ -294,7 +294,7 @@ FLOOD_SECONDS = 10
 
 def case_input_flood(c):
     display = c.display()
-    env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"), e2e.LATENCY_PERIOD)
     flood = c.procs.start([c.args.flood, "zflood", str(FLOOD_PORTS), str(FLOOD_RATE)], env=env,
                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     check(flood.stdout.readline().strip() == "ready", "the flood client did not start")
