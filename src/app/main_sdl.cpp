@@ -421,7 +421,7 @@ void platform_show_window(void* window) {
 // nothing after more than 100 ms, as after any stall), then fires the timer
 // at once; only when that tick leaves something to do do the clock and the
 // timer keep running. Between deadlines, and with no timeout while idle, the
-// loop sleeps in SDL_WaitEventTimeout.
+// loop sleeps in wait_event.
 int platform_message_loop() {
     bool running = true;  // the timer's first deadline was set when it started
     while (!g_sdl.quit) {
@@ -442,15 +442,11 @@ int platform_message_loop() {
                 shell_timer();
                 if (g_sdl.repaint) present_now();
                 // Input first, whatever the next deadline. A tick that left
-                // nothing to do parks the clock now: the wait for input then
-                // asks the X connection once instead of twice.
-                if (!ticks_wanted()) {
-                    set_clock_running(g_sdl.clock_gate, false);
-                    running = false;
-                    wait_ms = -1;
-                } else {
-                    wait_ms = 0;
-                }
+                // nothing to do goes back to the top, which parks the clock:
+                // the wait for input then asks the X connection once, not
+                // twice.
+                if (!ticks_wanted()) continue;
+                wait_ms = 0;
             } else {
                 wait_ms = int((g_sdl.timer_due_ns - now + 999999) / 1000000);
             }

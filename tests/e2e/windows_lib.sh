@@ -196,8 +196,8 @@ expect_drawn_panel() {
     expect_pixels 540,10=444444 541,11=777777 542,12=777777 598,38=444444 543,13=BBBBBB 596,36=BBBBBB
 }
 
-# wait_exit PID SECONDS: waits for the process to end; returns its status.
-# Closes the main window through the probe; PID must then end with status 0.
+# close_and_expect_success PID [WHO]: closes the main window through the
+# probe; PID must then end with status 0.
 close_and_expect_success() {
     local pid=$1 who=${2:-program}
     probe close || fail "no main window to close"
@@ -206,6 +206,7 @@ close_and_expect_success() {
     [ "$status" -eq 0 ] || fail "$who ended with status $status"
 }
 
+# wait_exit PID SECONDS: waits for the process to end; returns its status.
 wait_exit() {
     local pid=$1 seconds=$2
     local deadline=$(($(date +%s%N) + seconds * 1000000000))
