@@ -148,7 +148,9 @@ TEST(DeviceName, CharactersOfWindows1252BecomeTheirByteOthersAQuestionMark) {
         {"\xC3x", "?x"},                         // lead byte without its continuation
         {"\xC0\x80", "??"},                      // overlong NUL, one ? per byte
         {"\xED\xA0\x80", "???"},                 // surrogate
+        {"\xED\xBF\xBF", "???"},                 // the last surrogate
         {"\xF4\x90\x80\x80", "????"},            // beyond U+10FFFF
+        {"\xF9\x80\x80\x80", "????"},            // a five-byte lead, never in UTF-8
         {"\xFF\xFE", "??"},                      // never in UTF-8
     };
     for (const auto& c : cases) EXPECT_EQ(converted(c.utf8), c.cp1252) << c.utf8;

@@ -322,8 +322,18 @@ TEST_F(Shell, CaptureFollowsTheButtons) {
 }
 
 TEST_F(Shell, LostCaptureReleasesTheHeldKeyOnce) {
+    const uint32_t& face = g_render.pixels[400 * FB_WIDTH + 722];  // inside PLAY's frame
+    advance(10);
+    shell_timer();
+    const uint32_t released = face;
     shell_left_down(word(720, 400));  // PLAY
+    advance(10);
+    shell_timer();
+    EXPECT_NE(face, released);
     shell_capture_lost();
+    advance(10);
+    shell_timer();  // drawn released by the next tick, with no input after the loss
+    EXPECT_EQ(face, released);
     shell_capture_lost();  // focus loss after the capture loss: nothing more
     shell_left_up();       // a late release still sends PLAY's 0, as any release over a key does
     EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0), note(2, 0)}));

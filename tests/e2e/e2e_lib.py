@@ -648,7 +648,10 @@ class Case:
         self.x = X(display)
         return display
 
-    def midi(self, receivers=4, period=PERIOD):
+    def midi(self, receivers=4, period=None):
+        """A JACK server at `period` frames (else the run's --period, else
+        PERIOD) with `receivers` receivers zr0, zr1, ..."""
+        period = period or getattr(self.args, "period", None) or PERIOD
         env = start_jack(self.procs, os.path.join(self.out, f"{self.name}-jackd.log"), period)
         return env, [Receiver(self.procs, env, f"zr{k}") for k in range(receivers)]
 

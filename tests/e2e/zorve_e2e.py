@@ -3,7 +3,7 @@
 harness in e2e_lib.py: each case starts its own Xvfb and, where it needs MIDI,
 its own JACK server with jack_midi_dump receivers.
 
-Usage: zorve_e2e.py --program PATH [--out DIR] CASE
+Usage: zorve_e2e.py --program PATH [--period FRAMES] [--out DIR] CASE
        zorve_e2e.py --icons DIR icon_png
        zorve_e2e.py --key-table PATH key_table_tool
        zorve_e2e.py --key-table PATH --render-panel PATH --make-icon PATH tools_command_line
@@ -1066,6 +1066,7 @@ def main():
     parser.add_argument("--key-table")
     parser.add_argument("--render-panel")
     parser.add_argument("--make-icon")
+    parser.add_argument("--period", type=int, help="frames per JACK period where the case does not set its own")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
     parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool",
                                                          "tools_command_line"])
