@@ -2,7 +2,8 @@
 # than the project's, when appstreamcli finds an error in the metainfo, or
 # when groff warns about the manual page. The tools are Debian's appstream
 # and groff-base; a missing one fails the check rather than skipping it.
-set(man ${ROOT}/data/zorve-button.1)
+# MAN: the manual page as the build wrote it, with the key table.
+set(man ${MAN})
 set(meta ${ROOT}/data/io.github.zorve_button.ZorveButton.metainfo.xml)
 set(bad "")
 
@@ -31,7 +32,7 @@ find_program(GROFF groff)
 if(NOT GROFF)
   list(APPEND bad "groff not found (Debian package groff-base)")
 else()
-  execute_process(COMMAND ${GROFF} -ww -man -z -Tutf8 ${man}
+  execute_process(COMMAND ${GROFF} -t -ww -man -z -Tutf8 ${man}
     RESULT_VARIABLE status ERROR_VARIABLE warnings)
   if(NOT status EQUAL 0 OR warnings)
     list(APPEND bad "groff on the manual page: ${warnings}")

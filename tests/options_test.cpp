@@ -1,8 +1,11 @@
 // The command line: every accepted and rejected word with its exit status and
 // what reaches stdout and stderr, the MIDI system chosen, the device list
 // against the MIDI double, and the monitor lines of send_to_ports.
+#include <cstdio>
 #include <cstring>
+#include <map>
 
+#include "app/key_list.h"
 #include "app/options.h"
 #include "test_util.h"
 
@@ -17,11 +20,6 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
-const std::string LINUX_SYNOPSIS =
-    "zorve-button [--help] [--version] [--list-devices] [--midi alsa|jack|none] [--monitor] [--scale N]";
-const std::string WINDOWS_SYNOPSIS =
-    "zorve-button [--help] [--version] [--list-devices] [--midi none] [--monitor] [--scale N]";
-
 constexpr int RUN = -1;  // handle_command_line: go on to the panel
 
 struct Row {
@@ -32,7 +30,7 @@ struct Row {
     std::string out;
     bool starts_with;
     // The error's own words: stderr must be "zorve-button: " + err +
-    // " (usage: SYNOPSIS)\n"; empty: stderr stays empty.
+    // ". Try 'zorve-button --help'.\n"; empty: stderr stays empty.
     std::string err;
     // For RUN: the options the panel starts with.
     MidiSystem midi = MIDI_SYSTEM_AUTO;
@@ -45,6 +43,8 @@ const OptionPlatform* const WIN = &OPTIONS_WINDOWS;
 const std::string VERSION_LINE = std::string("zorve-button ") + ZORVE_VERSION + "\n";
 const std::string LINUX_HELP = "usage: zorve-button [--midi alsa|jack|none] [--monitor] [--scale N]\n";
 const std::string WINDOWS_HELP = "usage: zorve-button [--midi none] [--monitor]\n";
+const std::string KEYS_HEADING = "key          group         message         number  channel\n";
+const std::string KEY_A = "A            pad bank      Note On             89        1\n";
 
 const Row ROWS[] = {
     // Accepted: the panel runs with these options.
@@ -67,11 +67,22 @@ const Row ROWS[] = {
     {{"-V", "--help"}, LX, 0, LINUX_HELP, true, ""},  // help wins
     {{"--list-devices", "--help"}, LX, 0, LINUX_HELP, true, ""},
     {{"--version", "--list-devices", "--scale", "2"}, LX, 0, VERSION_LINE, false, ""},
+    {{"--list-keys"}, LX, 0, KEYS_HEADING + KEY_A, true, ""},
+    {{"--list-keys", "--midi", "jack"},
+     WIN,
+     64,
+     "",
+     false,
+     "--midi jack is not available on Windows: WinMM is its only MIDI system ('--midi none' turns it off)"},
+    {{"--scale", "3", "--list-keys", "--monitor"}, LX, 0, KEYS_HEADING + KEY_A, true, ""},
+    {{"--list-keys"}, WIN, 0, KEYS_HEADING + KEY_A, true, ""},
+    {{"--list-keys", "--version"}, LX, 0, VERSION_LINE, false, ""},
     // Wrong words: one line naming the word, status 64, nothing on stdout.
     {{"--bogus"}, LX, 64, "", false, "unknown option '--bogus'"},
     {{"-x"}, WIN, 64, "", false, "unknown option '-x'"},
     {{"-hV"}, LX, 64, "", false, "unknown option '-hV'"},
     {{"--help=yes"}, LX, 64, "", false, "option '--help' takes no value"},
+    {{"--list-keys=all"}, LX, 64, "", false, "option '--list-keys' takes no value"},
     {{"--help", "--bogus"}, LX, 64, "", false, "unknown option '--bogus'"},  // an error wins over help
     {{"--scale"}, LX, 64, "", false, "option '--scale' needs a value (N)"},
     {{"--midi"}, LX, 64, "", false, "option '--midi' needs a value (alsa|jack|none)"},
@@ -129,8 +140,7 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
         } else {
             EXPECT_EQ(out, row.out);
         }
-        const std::string& synopsis = row.platform == WIN ? WINDOWS_SYNOPSIS : LINUX_SYNOPSIS;
-        EXPECT_EQ(err, row.err.empty() ? "" : "zorve-button: " + row.err + " (usage: " + synopsis + ")\n");
+        EXPECT_EQ(err, row.err.empty() ? "" : "zorve-button: " + row.err + ". Try 'zorve-button --help'.\n");
 
         // The MIDI system is chosen only for a run, and exactly once; no
         // box appears where the reports reach a console.
@@ -149,7 +159,8 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
 TEST_F(CommandLine, HelpNamesEveryOptionAndFitsATerminal) {
     for (const OptionPlatform* platform : {LX, WIN}) {
         const std::string usage = program_usage(*platform);
-        for (const char* name : {"--help", "--version", "--list-devices", "--midi", "--monitor", "--scale"})
+        for (const char* name :
+             {"--help", "--version", "--list-devices", "--list-keys", "--midi", "--monitor", "--scale"})
             EXPECT_NE(usage.find(name), std::string::npos) << platform->name << " " << name;
         size_t start = 0, end;
         while ((end = usage.find('\n', start)) != std::string::npos) {
@@ -207,6 +218,94 @@ TEST_F(CommandLine, ListDevicesMarksOnlySwitchesThatExist) {
     // The table keeps Windows-1252 as the panel draws it; the list is UTF-8.
     fake::world().outputs = {{"a"}, {"synth \x80\xe9\x9f"}};
     EXPECT_EQ(list_devices(), "outputs: 2\nout 0  a\nout 1  synth \u20ac\u00e9\u0178  (switch 1)\ninputs: 0\n");
+}
+
+// --------------------------------------------------------------- --list-keys
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0, end;
+    while ((end = text.find('\n', start)) != std::string::npos) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    EXPECT_EQ(start, text.size()) << "ends with a line break";
+    return lines;
+}
+
+TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
+    const std::vector<std::string> text = lines_of(key_list_text(KEY_LIST_TEXT));
+    const std::vector<std::string> md = lines_of(key_list_text(KEY_LIST_MARKDOWN));
+    const std::vector<std::string> roff = lines_of(key_list_text(KEY_LIST_ROFF));
+    ASSERT_EQ(text.size(), size_t(1 + KEY_COUNT));
+    ASSERT_EQ(md.size(), size_t(2 + KEY_COUNT));
+    ASSERT_EQ(roff.size(), size_t(5 + KEY_COUNT + 1));
+    EXPECT_EQ(text[0] + "\n", KEYS_HEADING);
+    EXPECT_EQ(md[0], "| Key | Group | Message | Number | Channel |");
+    EXPECT_EQ(roff[3], "Key@Group@Message@Number@Channel");
+    EXPECT_EQ(roff.back(), ".TE");
+    // Rows of every group and style, exactly.
+    const std::map<int, std::vector<std::string>> rows = {
+        {0,
+         {"A            pad bank      Note On             89        1", "| `A` | pad bank | Note On | 89 | 1 |",
+          "A@pad bank@Note On@89@1"}},
+        {6,
+         {"NEXT SQ      pad function  Note On             87        1",
+          "| `NEXT SQ` | pad function | Note On | 87 | 1 |", "NEXT SQ@pad function@Note On@87@1"}},
+        {8,
+         {"left arrow   cursor        Note On             13        1", "| left arrow | cursor | Note On | 13 | 1 |",
+          "left arrow@cursor@Note On@13@1"}},
+        {17,
+         {"<<BAR        transport     Note On              7        1", "| `<<BAR` | transport | Note On | 7 | 1 |",
+          "<<BAR@transport@Note On@7@1"}},
+        {22,
+         {"MAIN         screen        Note On             77        1", "| `MAIN` | screen | Note On | 77 | 1 |",
+          "MAIN@screen@Note On@77@1"}},
+        {28,
+         {"F6           soft          Note On             98        1", "| `F6` | soft | Note On | 98 | 1 |",
+          "F6@soft@Note On@98@1"}},
+        {29,
+         {"SEQ EDIT     mode          Note On             25        1", "| `SEQ EDIT` | mode | Note On | 25 | 1 |",
+          "SEQ EDIT@mode@Note On@25@1"}},
+        {56,
+         {"minus        keypad        Note On            112        1", "| minus | keypad | Note On | 112 | 1 |",
+          "minus@keypad@Note On@112@1"}},
+        {73,
+         {"16           track select  Note On             44        1", "| `16` | track select | Note On | 44 | 1 |",
+          "16@track select@Note On@44@1"}},
+        {74,
+         {"1            pad           Control Change      16        1", "| `1` | pad | Control Change | 16 | 1 |",
+          "1@pad@Control Change@16@1"}},
+    };
+    for (const auto& [k, want] : rows) {
+        EXPECT_EQ(text[size_t(1 + k)], want[0]) << k;
+        EXPECT_EQ(md[size_t(2 + k)], want[1]) << k;
+        EXPECT_EQ(roff[size_t(5 + k)], want[2]) << k;
+    }
+    // Every row's message and number are its key's.
+    for (int k = 0; k < KEY_COUNT; ++k) {
+        const PanelKey& key = KeyTable[k];
+        const std::string message = key.status == STATUS_NOTE_ON ? "Note On" : "Control Change";
+        char tail[48];
+        std::snprintf(tail, sizeof tail, "%-16s%6d        1", message.c_str(), key.number);
+        const std::string& line = text[size_t(1 + k)];
+        EXPECT_EQ(line.substr(line.size() - std::strlen(tail)), tail) << k;
+        EXPECT_EQ(line.rfind(key_name(key) + " ", 0), 0u) << k;
+    }
+}
+
+TEST(KeyList, GroupsCoverTheTableInOrder) {
+    int next = 0;
+    for (const KeyGroup& g : KeyGroups) {
+        EXPECT_EQ(g.first, next) << g.name;
+        EXPECT_GT(g.count, 0) << g.name;
+        next = g.first + g.count;
+    }
+    EXPECT_EQ(next, KEY_COUNT);
+    EXPECT_STREQ(key_group(12), "transport");  // REC
+    EXPECT_STREQ(key_group(57), "keypad");     // ENTER
+    EXPECT_STREQ(key_group(89), "pad");
+    EXPECT_STREQ(key_group(KEY_COUNT), "");
 }
 
 // ----------------------------------------------------------------- --monitor

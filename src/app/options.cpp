@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/key_list.h"
 #include "app/platform.h"
 #include "base/program.h"
 #include "midi/device_name.h"
@@ -16,7 +17,7 @@ namespace {
 std::string quoted(const std::string& word) { return "'" + word + "'"; }
 
 // Rows of the program's table; the parser reports the row index.
-enum ProgramOption { OPT_HELP, OPT_VERSION, OPT_LIST_DEVICES, OPT_MIDI, OPT_MONITOR, OPT_SCALE };
+enum ProgramOption { OPT_HELP, OPT_VERSION, OPT_LIST_DEVICES, OPT_LIST_KEYS, OPT_MIDI, OPT_MONITOR, OPT_SCALE };
 
 struct MidiChoice {
     const char* word;
@@ -49,6 +50,9 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
          "print the MIDI devices numbered as the panel numbers\n"
          "them and mark the ones switches 1-3 drive; opens no\n"
          "device, shows no window"},
+        {"--list-keys", nullptr, nullptr,
+         "print every key: its name, group, message (Note On\n"
+         "or Control Change), number and channel"},
         {"--midi", nullptr, midi_values, midi_help},
         {"--monitor", nullptr, nullptr,
          "print every message sent, one line each with the\n"
@@ -81,17 +85,18 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
     const auto fail = [&](const std::string& what) {
         ProgramOptions bad;
         bad.action = ACTION_USAGE_ERROR;
-        bad.error = what + " (usage: " + program_synopsis(platform) + ")";
+        bad.error = what + ". Try '" + PROGRAM_NAME + " --help'.";
         return bad;
     };
     if (!args.error.empty()) return fail(args.error);
-    bool help = false, version = false, list = false;
+    bool help = false, version = false, list = false, keys = false;
     for (const ParsedOption& item : args.items) {
         switch (item.option) {
             case -1: return fail("unexpected argument " + quoted(item.value));
             case OPT_HELP: help = true; break;
             case OPT_VERSION: version = true; break;
             case OPT_LIST_DEVICES: list = true; break;
+            case OPT_LIST_KEYS: keys = true; break;
             case OPT_MONITOR: o.monitor = true; break;
             case OPT_MIDI: {
                 const MidiChoice* choice = nullptr;
@@ -116,12 +121,12 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
             default: break;
         }
     }
-    o.action = help ? ACTION_HELP : version ? ACTION_VERSION : list ? ACTION_LIST_DEVICES : ACTION_RUN;
+    o.action = help      ? ACTION_HELP
+               : version ? ACTION_VERSION
+               : list    ? ACTION_LIST_DEVICES
+               : keys    ? ACTION_LIST_KEYS
+                         : ACTION_RUN;
     return o;
-}
-
-std::string program_synopsis(const OptionPlatform& platform) {
-    return std::string(PROGRAM_NAME) + " " + option_synopsis(program_table(platform));
 }
 
 std::string program_usage(const OptionPlatform& platform) {
@@ -129,7 +134,7 @@ std::string program_usage(const OptionPlatform& platform) {
     const std::string name = PROGRAM_NAME;
     const std::string indent(7, ' ');  // under the name after "usage: "
     return "usage: " + name + " " + midi + " [--monitor]" + (platform.max_scale > 1 ? " [--scale N]" : "") + "\n" +
-           indent + name + " --list-devices " + midi + "\n" + indent + name + " --help | --version\n" +
+           indent + name + " --list-devices " + midi + "\n" + indent + name + " --list-keys | --help | --version\n" +
            "An on-screen MIDI control surface: 90 keys that send MIDI notes and\n"
            "controllers to output devices 1-3. No option changes what the panel does.\n\n" +
            option_lines(program_table(platform)) +
@@ -174,6 +179,7 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
             return EXIT_USAGE;
         case ACTION_HELP: return emit(program_usage(platform));
         case ACTION_VERSION: return emit(program_version());
+        case ACTION_LIST_KEYS: return emit(key_list_text(KEY_LIST_TEXT));
         case ACTION_LIST_DEVICES: {
             midi_choose_system(options.midi);
             DeviceTable devices;

@@ -10,7 +10,14 @@
 
 // ------------------------------------------------------------ the program
 
-enum ProgramAction { ACTION_RUN, ACTION_HELP, ACTION_VERSION, ACTION_LIST_DEVICES, ACTION_USAGE_ERROR };
+enum ProgramAction {
+    ACTION_RUN,
+    ACTION_HELP,
+    ACTION_VERSION,
+    ACTION_LIST_DEVICES,
+    ACTION_LIST_KEYS,
+    ACTION_USAGE_ERROR
+};
 
 struct ProgramOptions {
     ProgramAction action = ACTION_RUN;
@@ -30,12 +37,11 @@ constexpr OptionPlatform OPTIONS_LINUX{"Linux", true, 4};
 constexpr OptionPlatform OPTIONS_WINDOWS{"Windows", false, 1};
 
 // Later words override earlier ones of the same option; --help wins over
-// --version, which wins over --list-devices. Any wrong word makes the whole
-// line ACTION_USAGE_ERROR.
+// --version, which wins over --list-devices, which wins over --list-keys.
+// Any wrong word makes the whole line ACTION_USAGE_ERROR.
 ProgramOptions parse_program_options(int argc, const char* const argv[], const OptionPlatform& platform);
 std::string program_usage(const OptionPlatform& platform);
-std::string program_synopsis(const OptionPlatform& platform);  // one line, for errors
-std::string program_version();                                 // "zorve-button 1.0.0\n"
+std::string program_version();  // "zorve-button 1.0.0\n"
 
 // What --list-devices prints: outputs, then inputs, each numbered as the
 // panel numbers them, the outputs that switches 1-3 drive marked; the names
@@ -43,7 +49,7 @@ std::string program_version();                                 // "zorve-button 
 std::string device_list_text(const DeviceTable& devices, int inputs_found, int outputs_found);
 
 // Does what the command line asks before anything else of the program runs:
-// prints help, version or a usage error, or chooses the MIDI system and then
-// lists the devices or sets the monitor. Returns the exit status when the
+// prints help, version, the key table or a usage error, or chooses the MIDI
+// system and then lists the devices or sets the monitor. Returns the exit status when the
 // program ends here, or -1 to go on and show the panel with `options`.
 int handle_command_line(int argc, const char* const argv[], const OptionPlatform& platform, ProgramOptions& options);

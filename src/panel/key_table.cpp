@@ -136,3 +136,25 @@ const PanelKey KeyTable[KEY_COUNT] = {
     label({799, 480, 45, 30}, CC, 30, 10, FACE_STANDARD, "15", {809, 482}),
     label({845, 480, 45, 30}, CC, 31, 10, FACE_STANDARD, "16", {855, 482}),
 };
+
+const KeyGroup KeyGroups[KEY_GROUP_COUNT] = {
+    {"pad bank", 0, 4}, {"pad function", 4, 4}, {"cursor", 8, 4},   {"transport", 12, 9},     {"screen", 21, 2},
+    {"soft", 23, 6},    {"mode", 29, 16},       {"keypad", 45, 13}, {"track select", 58, 16}, {"pad", 74, 16},
+};
+
+const char* key_group(int index) {
+    for (const KeyGroup& g : KeyGroups)
+        if (index >= g.first && index < g.first + g.count) return g.name;
+    return "";
+}
+
+std::string key_name(const PanelKey& key) {
+    static const char* const ARROW_NAMES[] = {"arrow", "left arrow", "right arrow", "up arrow", "down arrow"};
+    switch (key.style) {
+        case STYLE_LABEL: return key.label[0];
+        case STYLE_TWO_LINE: return std::string(key.label[0]) + " " + key.label[1];
+        case STYLE_ARROW: return ARROW_NAMES[key.arrow];
+        case STYLE_BAR: break;
+    }
+    return "minus";
+}

@@ -1,6 +1,7 @@
 // The constant description of the 90 front-panel keys, in dispatch order.
 #pragma once
 #include <cstdint>
+#include <string>
 
 // Left x, top y, width, height in frame-buffer pixels; origin at the panel's
 // top-left corner.
@@ -46,3 +47,19 @@ struct PanelKey {
 
 constexpr int KEY_COUNT = 90;
 extern const PanelKey KeyTable[KEY_COUNT];
+
+// The panel's areas as a user names them; each is a run of consecutive rows
+// of KeyTable, and together they cover it in order.
+struct KeyGroup {
+    const char* name;  // "track select"
+    int first;         // index of its first key in KeyTable
+    int count;
+};
+constexpr int KEY_GROUP_COUNT = 10;
+extern const KeyGroup KeyGroups[KEY_GROUP_COUNT];
+
+// Key `index`'s group name.
+const char* key_group(int index);
+// What a user calls the key: its label, both lines of a two-line label
+// joined by a space, or what a glyph shows ("left arrow", "minus").
+std::string key_name(const PanelKey& key);

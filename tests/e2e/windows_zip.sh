@@ -45,7 +45,7 @@ for wrong in "--scale 2" "--midi jack" "--bogus"; do
     timeout 60 wine "$PROGRAM" $wrong >/dev/null 2>&1
     status=$?
     [ "$status" -eq 64 ] || fail "$wrong: exit status $status, want 64"
-    [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] && [[ "$err" == *"${wrong%% *}"*"usage: zorve-button"* ]] ||
+    [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] && [[ "$err" == *"${wrong%% *}"*". Try 'zorve-button --help'." ]] ||
         fail "$wrong: stderr '$err'"
     log "$wrong: status 64, $err"
 done

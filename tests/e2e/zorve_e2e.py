@@ -6,6 +6,7 @@ its own JACK server with jack_midi_dump receivers.
 Usage: zorve_e2e.py --program PATH [--period FRAMES] [--out DIR] CASE
        zorve_e2e.py --icons DIR icon_png
        zorve_e2e.py --key-table PATH key_table_tool
+       zorve_e2e.py --program PATH --key-table PATH --man-page PATH --build DIR --guide PATH key_table_docs
        zorve_e2e.py --key-table PATH --render-panel PATH --make-icon PATH tools_command_line
        zorve_e2e.py --build DIR install_layout
        zorve_e2e.py --build DIR --version V [--out DIR] package_deb
@@ -700,6 +701,8 @@ def check_installed_files(prefix, icon_dir=None):
     with open(os.path.join(share, "applications", "zorve-button.desktop")) as f:
         entry = f.read()
     check("Exec=zorve-button" in entry and "Icon=zorve-button" in entry, "desktop entry lacks Exec or Icon")
+    check("\nName=Zorve Button\n" in entry and "\nSingleMainWindow=true\n" in entry,
+          "desktop entry is not named 'Zorve Button' or lacks SingleMainWindow=true")
     for size in ICON_SIZES:
         icon = os.path.join(share, "icons", "hicolor", f"{size}x{size}", "apps", "zorve-button.png")
         check(os.path.isfile(icon), f"no {size} px icon at {icon}")
@@ -712,10 +715,15 @@ def check_installed_files(prefix, icon_dir=None):
         meta = f.read()
     check("<launchable type=\"desktop-id\">zorve-button.desktop</launchable>" in meta,
           "metainfo does not launch the desktop entry")
+    check("<name>Zorve Button</name>" in meta, "metainfo is not named 'Zorve Button'")
     with gzip.open(os.path.join(share, "man", "man1", "zorve-button.1.gz"), "rt") as f:
         man = f.read()
-    check(".TH ZORVE-BUTTON 1 " in man and "--list-devices" in man.replace("\\-", "-"),
+    check(".TH ZORVE-BUTTON 1 " in man and "--list-keys" in man.replace("\\-", "-"),
           "manual page lacks its title or the options")
+    rows = re.findall(r"^[^@\n]+@[^@\n]+@(?:Note On|Control Change)@\d+@1$", man, re.M)
+    check(len(rows) == 90 and "NEXT SQ@pad function@Note On@87@1" in rows, "manual page lacks the key table")
+    with open(os.path.join(share, "doc", "zorve-button", "using.md")) as f:
+        check("| `NEXT SQ` | pad function | Note On | 87 | 1 |" in f.read(), "installed user guide lacks the key table")
     with open(os.path.join(share, "doc", "zorve-button", "copyright")) as f:
         check(f.read().startswith("MIT License"), "copyright file is not the MIT licence")
 
@@ -767,6 +775,46 @@ def case_key_table_tool(args):
         check(got == want, f"printed key {index} is {got!r}, want {want!r}")
 
     check_tool_command_line(tool, "zorve-print-key-table [--help]\n", [["extra"]])
+
+
+LIST_KEYS_ROW = re.compile(r"^(.+?)  +(\S.*?)  +(Note On|Control Change) +(\d+) +(\d+)$")
+
+
+def case_key_table_docs(args):
+    """--list-keys prints a heading and the 90 keys of the tool's table in its
+    order, each with its group, message, number and channel 1, without a
+    display; the manual page renders the same rows (man -l), and the user
+    guide in the sources holds the table the build wrote."""
+    keys = key_table(args.key_table)
+    status, out, err = run_to_end(args.program, ["--list-keys"], os.environ)
+    lines = out.decode().splitlines()
+    check(status == 0 and not err and len(lines) == 91,
+          f"--list-keys: status {status}, {len(lines)} lines (want 91), stderr {err!r}")
+    check(lines[0] == "key          group         message         number  channel", f"heading {lines[0]!r}")
+    want_rows = []
+    for (index, _, status_byte, number, label), line in zip(keys, lines[1:]):
+        match = LIST_KEYS_ROW.match(line)
+        check(match, f"--list-keys row {index} {line!r} is not NAME  GROUP  MESSAGE NUMBER CHANNEL")
+        name, group, message, got_number, channel = match.groups()
+        want_name = {"[minus bar]": "minus"}.get(label, label.strip("[]"))
+        want_message = "Note On" if status_byte == 0x90 else "Control Change"
+        check((name, message, int(got_number), channel) == (want_name, want_message, number, "1"),
+              f"--list-keys row {index}: {line!r}, want {want_name} {want_message} {number} on channel 1")
+        want_rows.append((name, group, message, got_number))
+    groups = [r[1] for r in want_rows]
+    check(groups[0] == "pad bank" and groups[12] == "transport" and groups[89] == "pad"
+          and len(set(groups)) == 10, f"groups {sorted(set(groups))}")
+
+    env = dict(os.environ, MANWIDTH="100", MAN_KEEP_FORMATTING="0")
+    man = subprocess.run(["man", "-l", args.man_page], env=env, capture_output=True, text=True, timeout=30)
+    check(man.returncode == 0 and not man.stderr, f"man -l: status {man.returncode}, stderr {man.stderr!r}")
+    rendered = [re.split(r"\s{2,}", line.strip()) for line in man.stdout.splitlines()]
+    for name, group, message, number in want_rows:
+        check([name, group, message, number, "1"] in rendered, f"the manual page has no row {name} {group} "
+              f"{message} {number} 1")
+    with open(os.path.join(args.build, "docs", "using.md")) as built, open(args.guide) as source:
+        check(built.read() == source.read(), f"{args.guide} differs from the build's copy with the key table: "
+              "run cmake --build --preset linux --target zorve-update-guide")
 
 
 def check_tool_command_line(tool, usage_line, extra_operands):
@@ -994,6 +1042,8 @@ def case_package_deb(c):
     deb = fresh_deb(c.args.build, c.args.version)
     log(f"package {deb}: {os.path.getsize(deb)} bytes")
     log(subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True).stdout.strip())
+    suggests = subprocess.run(["dpkg-deb", "-f", deb, "Suggests"], capture_output=True, text=True).stdout.strip()
+    check(suggests == "jackd2 | pipewire-jack", f"package suggests {suggests!r}, want 'jackd2 | pipewire-jack'")
     result = subprocess.run(["dpkg", "-i", deb], capture_output=True, text=True, timeout=120)
     try:
         check(result.returncode == 0, f"dpkg -i failed ({result.returncode}): {result.stdout}{result.stderr}")
@@ -1067,9 +1117,11 @@ def main():
     parser.add_argument("--render-panel")
     parser.add_argument("--make-icon")
     parser.add_argument("--period", type=int, help="frames per JACK period where the case does not set its own")
+    parser.add_argument("--man-page")
+    parser.add_argument("--guide")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
     parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool",
-                                                         "tools_command_line"])
+                                                         "key_table_docs", "tools_command_line"])
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
 
@@ -1080,6 +1132,10 @@ def main():
         elif args.case == "key_table_tool":
             check(args.key_table and os.access(args.key_table, os.X_OK), "--key-table must name the built tool")
             case_key_table_tool(args)
+        elif args.case == "key_table_docs":
+            check(args.program and args.key_table and args.man_page and args.build and args.guide,
+                  "--program, --key-table, --man-page, --build and --guide must name the built files and the guide")
+            case_key_table_docs(args)
         elif args.case == "tools_command_line":
             case_tools_command_line(args)
         elif args.case == "package_deb":
