@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/app_state.h"
 #include "fakes.h"
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
@@ -31,7 +30,9 @@ void set_up_panel() {
         fake::world().outputs.push_back({name});
     create_fonts(g_render);
     if (!create_frame_buffer(g_render, nullptr)) std::abort();
-    open_devices(g_app.devices, nullptr);
+    static DeviceTable devices;
+    open_devices(devices, nullptr);
+    g_panel.devices = &devices;
     for (int16_t& e : g_panel.port_enable) e = 1;
     fake::world().sent.reserve(1 << 16);
     dispatch(EV_REDRAW, 0);  // fills the glyph caches
@@ -101,8 +102,7 @@ BENCHMARK(BM_RedrawOverFill);
 
 void BM_PressRelease(benchmark::State& state) {
     set_up_panel();
-    g_app.pointer_x = 725;  // "PLAY"
-    g_app.pointer_y = 400;
+    g_panel.pointer = {725, 400};  // "PLAY"
     const long before = g_allocations.load();
     for (auto _ : state) {
         dispatch(EV_LEFT_DOWN, 0);

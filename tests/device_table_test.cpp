@@ -9,6 +9,16 @@ namespace {
 
 using Devices = CoreTest;
 
+constexpr int16_t ALL_ON[PORT_COUNT] = {1, 1, 1};
+
+// n output devices of the fake world, opened.
+DeviceTable opened_outputs(int n) {
+    for (int d = 0; d < n; ++d) fake::world().outputs.push_back({"out " + std::to_string(d)});
+    DeviceTable t;
+    open_devices(t, nullptr);
+    return t;
+}
+
 TEST(ShortMessage, PacksStatusThenDataBytes) {
     const uint32_t m = pack_short_message(144, 60, 127);
     EXPECT_EQ(m & 0xFF, 144u);
@@ -21,8 +31,8 @@ TEST(ShortMessage, PacksStatusThenDataBytes) {
 TEST_F(Devices, CountsAreCappedAndOpenedInOrder) {
     for (int d = 0; d < 7; ++d) fake::world().inputs.push_back({"in " + std::to_string(d)});
     for (int d = 0; d < 6; ++d) fake::world().outputs.push_back({"out " + std::to_string(d)});
-    open_devices(g_app.devices, nullptr);
-    const DeviceTable& t = g_app.devices;
+    DeviceTable t;
+    open_devices(t, nullptr);
     EXPECT_EQ(t.input_count, 4);
     EXPECT_EQ(t.output_count, 5);
     const std::vector<std::string> expected = {
@@ -38,8 +48,8 @@ TEST_F(Devices, CountsAreCappedAndOpenedInOrder) {
 TEST_F(Devices, FailedDevicesStayNullAndNamelessButCount) {
     fake::world().inputs = {{"in0", false}, {"in1", true, false}, {"in2"}};
     fake::world().outputs = {{"out0"}, {"out1", false}, {"out2"}};
-    open_devices(g_app.devices, nullptr);
-    const DeviceTable& t = g_app.devices;
+    DeviceTable t;
+    open_devices(t, nullptr);
     EXPECT_EQ(t.input_count, 3);
     EXPECT_EQ(t.input[0], nullptr);
     EXPECT_EQ(t.input[1], nullptr);  // opened but did not start
@@ -51,8 +61,7 @@ TEST_F(Devices, FailedDevicesStayNullAndNamelessButCount) {
     EXPECT_EQ(t.output[1], nullptr);
     EXPECT_STREQ(t.output_name[1], "");
     // A send to the failed port vanishes; the others still go out.
-    for (int16_t& e : g_panel.port_enable) e = 1;
-    send_to_ports(144, 60, 127);
+    send_to_ports(t, ALL_ON, 144, 60, 127);
     ASSERT_EQ(fake::world().sent.size(), 1u);
     EXPECT_EQ(fake::world().sent[0].device, 2);
 }
@@ -60,34 +69,36 @@ TEST_F(Devices, FailedDevicesStayNullAndNamelessButCount) {
 TEST_F(Devices, LongNamesAreCutTo32BytesAndZeroFilled) {
     const std::string forty(40, 'N');
     fake::world().outputs = {{forty}, {std::string(32, 'x')}};
-    open_devices(g_app.devices, nullptr);
-    const char* slot = g_app.devices.output_name[0];
+    DeviceTable t;
+    open_devices(t, nullptr);
+    const char* slot = t.output_name[0];
     EXPECT_EQ(std::strlen(slot), 32u);
     EXPECT_EQ(std::string(slot), forty.substr(0, 32));
     for (int i = 32; i < NAME_SLOT; ++i) EXPECT_EQ(slot[i], 0) << i;
-    EXPECT_EQ(std::strlen(g_app.devices.output_name[1]), 32u);
+    EXPECT_EQ(std::strlen(t.output_name[1]), 32u);
 }
 
 TEST_F(Devices, ZeroDevicesSendNothing) {
-    open_devices(g_app.devices, nullptr);
-    for (int16_t& e : g_panel.port_enable) e = 1;
-    send_to_ports(144, 60, 127);
+    DeviceTable t;
+    open_devices(t, nullptr);
+    send_to_ports(t, ALL_ON, 144, 60, 127);
     EXPECT_TRUE(fake::world().sent.empty());
-    EXPECT_EQ(g_app.devices.input_count, 0);
-    EXPECT_EQ(g_app.devices.output_count, 0);
+    EXPECT_EQ(t.input_count, 0);
+    EXPECT_EQ(t.output_count, 0);
 }
 
 TEST_F(Devices, FanOutFollowsTheEnableFlagsInPortOrder) {
-    open_outputs(5);
-    send_to_ports(0x190, 0x13C, 127);  // bytes truncated before packing
+    const DeviceTable t = opened_outputs(5);
+    int16_t enable[PORT_COUNT] = {1, 1, 1};
+    send_to_ports(t, enable, 0x190, 0x13C, 127);  // bytes truncated before packing
     ASSERT_EQ(fake::world().sent.size(), 3u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(fake::world().sent[i].device, i + 1);
         EXPECT_EQ(fake::world().sent[i].message, pack_short_message(0x90, 0x3C, 127));
     }
     fake::world().sent.clear();
-    g_panel.port_enable[1] = 0;
-    send_to_ports(176, 16, 0);
+    enable[1] = 0;
+    send_to_ports(t, enable, 176, 16, 0);
     ASSERT_EQ(fake::world().sent.size(), 2u);
     EXPECT_EQ(fake::world().sent[0].device, 1);
     EXPECT_EQ(fake::world().sent[1].device, 3);
@@ -97,12 +108,13 @@ TEST_F(Devices, FanOutFollowsTheEnableFlagsInPortOrder) {
 }
 
 TEST_F(Devices, PanelPortGetsEveryMessageFirstWhateverTheSwitchesSay) {
-    open_outputs(4);
-    send_to_ports(0x190, 0x13C, 127);
-    g_panel.port_enable[0] = 0;
-    send_to_ports(176, 16, 0);
-    for (int16_t& e : g_panel.port_enable) e = 0;
-    send_to_ports(144, 89, 127);
+    const DeviceTable t = opened_outputs(4);
+    int16_t enable[PORT_COUNT] = {1, 1, 1};
+    send_to_ports(t, enable, 0x190, 0x13C, 127);
+    enable[0] = 0;
+    send_to_ports(t, enable, 176, 16, 0);
+    for (int16_t& e : enable) e = 0;
+    send_to_ports(t, enable, 144, 89, 127);
     const std::vector<uint32_t> want = {msg(0x90, 0x3C, 127), msg(176, 16, 0), msg(144, 89, 127)};
     EXPECT_EQ(fake::world().panel, want);
     EXPECT_EQ(fake::sent_to(1), std::vector<uint32_t>{msg(0x90, 0x3C, 127)});
@@ -111,9 +123,10 @@ TEST_F(Devices, PanelPortGetsEveryMessageFirstWhateverTheSwitchesSay) {
 }
 
 TEST_F(Devices, PanelPortGetsMessagesWithoutAnyDevice) {
-    open_devices(g_app.devices, nullptr);
-    send_to_ports(144, 60, 127);
-    send_to_ports(144, 60, 0);
+    DeviceTable t;
+    open_devices(t, nullptr);
+    send_to_ports(t, ALL_ON, 144, 60, 127);
+    send_to_ports(t, ALL_ON, 144, 60, 0);
     EXPECT_EQ(fake::world().panel, (std::vector<uint32_t>{note(60, 127), note(60, 0)}));
     EXPECT_TRUE(fake::world().sent.empty());
 }

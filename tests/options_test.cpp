@@ -313,7 +313,7 @@ TEST(KeyList, GroupsCoverTheTableInOrder) {
 std::string monitored(int status, int data1, int data2) {
     set_monitor(true);
     CaptureStdout();
-    send_to_ports(status, data1, data2);
+    send_to_ports(*g_panel.devices, g_panel.port_enable, status, data1, data2);
     return GetCapturedStdout();
 }
 
@@ -329,7 +329,7 @@ TEST_F(CommandLine, MonitorPrintsEachDeviceThatGotTheMessage) {
     set_monitor(false);
     CaptureStdout();
     for (int16_t& e : g_panel.port_enable) e = 1;
-    send_to_ports(0x90, 2, 0);
+    send_to_ports(*g_panel.devices, g_panel.port_enable, 0x90, 2, 0);
     EXPECT_EQ(GetCapturedStdout(), "");
     EXPECT_EQ(fake::sent_to(2).size(), 2u);
 }
@@ -340,12 +340,12 @@ TEST_F(CommandLine, MonitorWithoutDevicesSaysNoneGotIt) {
     fake::reset();
     // Device 2 counted but not open: only 1 and 3 got the message.
     fake::world().outputs = {{"0"}, {"1"}, {"2", false}, {"3"}};
-    open_devices(g_app.devices, nullptr);
+    open_panel_devices();
     for (int16_t& e : g_panel.port_enable) e = 1;
     EXPECT_EQ(monitored(0x90, 89, 0), "dev 1  90 59 00\ndev 3  90 59 00\n");
     fake::reset();
     fake::world().outputs = {{"0"}, {"1"}};  // only switch 1 exists; ports 2 and 3 are on but empty
-    open_devices(g_app.devices, nullptr);
+    open_panel_devices();
     for (int16_t& e : g_panel.port_enable) e = 1;
     EXPECT_EQ(monitored(0x90, 89, 127), "dev 1  90 59 7F\n");
 }

@@ -143,7 +143,7 @@ TEST_F(Drawing, MinusBarInBothStates) {
 struct Switches : Drawing {
     void with_outputs(int n) {
         for (int d = 0; d < n; ++d) fake::world().outputs.push_back({"Device " + std::to_string(d)});
-        open_devices(g_app.devices, nullptr);
+        open_panel_devices();
         for (int16_t& e : g_panel.port_enable) e = 1;
     }
     bool box_drawn(int k) const {
@@ -192,7 +192,7 @@ TEST_F(Switches, FourDevicesDrawAllThreeWithState) {
 
 TEST_F(Switches, FailedDeviceStillGetsItsSwitchWithAnEmptyName) {
     fake::world().outputs = {{"zero"}, {"one", false}};
-    open_devices(g_app.devices, nullptr);
+    open_panel_devices();
     for (int16_t& e : g_panel.port_enable) e = 1;
     redraw();
     EXPECT_TRUE(box_drawn(1));
@@ -201,7 +201,7 @@ TEST_F(Switches, FailedDeviceStillGetsItsSwitchWithAnEmptyName) {
 
 TEST_F(Drawing, TwoRedrawsWithoutInputAreIdentical) {
     fake::world().outputs = {{"a"}, {"b"}, {"c"}, {"d"}};
-    open_devices(g_app.devices, nullptr);
+    open_panel_devices();
     for (int16_t& e : g_panel.port_enable) e = 1;
     g_panel.pressed[3] = 1;
     redraw();
@@ -222,7 +222,7 @@ TEST_F(Drawing, TwoRedrawsWithoutInputAreIdentical) {
 // its own frame or box; the name beside a switch is not drawn twice.
 TEST_F(Drawing, RedrawAfterAChangeDrawsOnlyWhatChanged) {
     fake::world().outputs = {{"a"}, {"b"}, {"c"}, {"d"}};
-    open_devices(g_app.devices, nullptr);
+    open_panel_devices();
     for (int16_t& e : g_panel.port_enable) e = 1;
     redraw();
     clear_damage(g_render);

@@ -150,7 +150,7 @@ TEST_F(Keys, ClickSendsPressThenReleaseToPortsOneToThree) {
     open_outputs(4);
     at(720, 395, EV_LEFT_DOWN);  // PLAY
     at(0, 0, EV_MOVE);           // not pointer-tested: no effect
-    g_app.pointer_x = 730;
+    g_panel.pointer.x = 730;
     post_event(EV_LEFT_UP, 0);
     const std::vector<uint32_t> expected = {note(2, 127), note(2, 0)};
     EXPECT_TRUE(fake::sent_to(0).empty());
@@ -201,14 +201,13 @@ TEST_F(Keys, StateTableRowByRow) {
 TEST_F(Keys, ReturnValues) {
     open_outputs(2);
     const int a = find_label("A");
-    g_app.pointer_x = 545;
-    g_app.pointer_y = 15;
+    g_panel.pointer = {545, 15};
     EXPECT_EQ(handle_event(a, EV_LEFT_DOWN, 0), 0);
     EXPECT_EQ(handle_event(a, EV_RIGHT_DOWN, 0), EV_RIGHT_DOWN);
     EXPECT_EQ(handle_event(a, EV_TICK, 0), EV_TICK);
     EXPECT_EQ(handle_event(a, 77, 0), 77);
     EXPECT_EQ(handle_event(a, EV_LEFT_UP, 0), 0);
-    g_app.pointer_x = 700;
+    g_panel.pointer.x = 700;
     EXPECT_EQ(handle_event(a, EV_LEFT_DOWN, 0), EV_LEFT_DOWN);
     EXPECT_EQ(post_event(EV_SET_CURSOR, 0), EV_SET_CURSOR);
 }
@@ -298,8 +297,7 @@ TEST_F(Keys, WheelSendsOnePairBySignOnly) {
 TEST_F(Keys, WheelNeverReachesKeysOrSwitches) {
     open_outputs(4);
     at(545, 15, EV_LEFT_DOWN);
-    g_app.pointer_x = 20;  // over switch 1, outside "A"
-    g_app.pointer_y = 385;
+    g_panel.pointer = {20, 385};  // over switch 1, outside "A"
     post_event(EV_WHEEL, 1);
     EXPECT_EQ(g_panel.pressed[0], 1);
     EXPECT_EQ(g_panel.port_enable[0], 1);
@@ -307,7 +305,7 @@ TEST_F(Keys, WheelNeverReachesKeysOrSwitches) {
 
 TEST_F(Keys, SwitchesExistOnlyForCountedDevices) {
     fake::world().outputs = {{"a"}, {"b"}};
-    open_devices(g_app.devices, nullptr);
+    open_panel_devices();
     for (int16_t& e : g_panel.port_enable) e = 1;
     at(20, 385, EV_LEFT_DOWN);  // switch 1
     at(20, 403, EV_LEFT_DOWN);  // where switch 2 would be
@@ -316,7 +314,7 @@ TEST_F(Keys, SwitchesExistOnlyForCountedDevices) {
     // Five devices, two failing to open: all three switches exist.
     fake::reset();
     fake::world().outputs = {{"a"}, {"b", false}, {"c"}, {"d", false}, {"e"}};
-    open_devices(g_app.devices, nullptr);
+    open_panel_devices();
     for (int k = 1; k <= 3; ++k) EXPECT_TRUE(port_switch_exists(k));
 }
 

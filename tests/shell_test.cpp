@@ -253,11 +253,11 @@ TEST_F(Shell, SignedTickGateSurvivesTheClockWrap) {
 TEST_F(Shell, DragLeftOfTheWindowStoresZero) {
     shell_left_down(word(100, 100));
     shell_mouse_move(word(0xFFFB, 120));  // x = -5 under capture
-    EXPECT_EQ(g_app.pointer_x, 0);
-    EXPECT_EQ(g_app.pointer_y, 120);
+    EXPECT_EQ(g_panel.pointer.x, 0);
+    EXPECT_EQ(g_panel.pointer.y, 120);
     shell_mouse_move(pack_pointer(-70000, 40000));
-    EXPECT_EQ(g_app.pointer_x, 0);
-    EXPECT_EQ(g_app.pointer_y, 32767);
+    EXPECT_EQ(g_panel.pointer.x, 0);
+    EXPECT_EQ(g_panel.pointer.y, 32767);
 }
 
 TEST_F(Shell, ReleaseUsesTheLastStoredPosition) {

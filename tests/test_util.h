@@ -10,9 +10,16 @@
 #include "midi/device_table.h"
 #include "panel/panel.h"
 
+// Opens the fake world's devices and hands them to the panel, as the shell
+// does at window creation.
+inline void open_panel_devices() {
+    open_devices(g_app.devices, nullptr);
+    g_panel.devices = &g_app.devices;
+}
+
 inline void open_outputs(int n) {
     for (int d = 0; d < n; ++d) fake::world().outputs.push_back({"out " + std::to_string(d)});
-    open_devices(g_app.devices, nullptr);
+    open_panel_devices();
     for (int16_t& e : g_panel.port_enable) e = 1;
 }
 
@@ -21,8 +28,7 @@ inline uint32_t note(int number, int value) { return msg(144, number, value); }
 
 // Posts a pointer-tested event at (x, y), as the shell would after storing it.
 inline void at(int x, int y, int event) {
-    g_app.pointer_x = x;
-    g_app.pointer_y = y;
+    g_panel.pointer = {x, y};
     post_event(event, 0);
 }
 

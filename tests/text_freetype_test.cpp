@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "fakes.h"
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
@@ -511,7 +510,9 @@ TEST(PanelRedraw, PartsEqualTheWholeWithRealLabels) {
         fake::world().outputs.push_back({name});
     create_fonts(g_render);
     ASSERT_TRUE(create_frame_buffer(g_render, nullptr));
-    open_devices(g_app.devices, nullptr);
+    static DeviceTable devices;
+    open_devices(devices, nullptr);
+    g_panel.devices = &devices;
     for (int16_t& e : g_panel.port_enable) e = 1;
     dispatch(EV_REDRAW, 0);
     std::vector<uint32_t> whole(FB_PIXELS), before(FB_PIXELS);
@@ -531,14 +532,11 @@ TEST(PanelRedraw, PartsEqualTheWholeWithRealLabels) {
         const int events = step < 2 * KEY_COUNT ? 0 : 1 + pick(3);
         if (step < 2 * KEY_COUNT) {
             const Rect& r = KeyTable[step / 2].rect;
-            g_app.pointer_x = r.x + r.w / 2;
-            g_app.pointer_y = r.y + r.h / 2;
+            g_panel.pointer = {r.x + r.w / 2, r.y + r.h / 2};
             post_event(step % 2 ? EV_LEFT_UP : EV_LEFT_DOWN, 0);
         }
         for (int e = 0; e < events; ++e) {
-            const Point p = point();
-            g_app.pointer_x = p.x;
-            g_app.pointer_y = p.y;
+            g_panel.pointer = point();
             switch (pick(4)) {
                 case 0: post_event(EV_LEFT_DOWN, 0); break;
                 case 1: post_event(EV_LEFT_DRAG, 0); break;

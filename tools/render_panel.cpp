@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/args.h"
 #include "panel/events.h"
 #include "panel/key_table.h"
@@ -91,7 +90,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (int16_t& on : g_panel.port_enable) on = 1;
-    DeviceTable& devices = g_app.devices;
+    static DeviceTable devices;
+    g_panel.devices = &devices;
     devices.output_count = int(sizeof DEVICE_NAMES / sizeof DEVICE_NAMES[0]);
     for (int d = 0; d < devices.output_count; ++d)
         std::snprintf(devices.output_name[d], NAME_SLOT, "%s", DEVICE_NAMES[d]);

@@ -6,10 +6,6 @@
 
 AppState g_app;
 
-const DeviceTable& run_devices() { return g_app.devices; }
-
-Point pointer_position() { return {g_app.pointer_x, g_app.pointer_y}; }
-
 void mark_dirty(uint32_t bits) { g_app.redraw_flags |= bits; }
 
 void clock_callback() {

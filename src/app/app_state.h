@@ -10,8 +10,6 @@ constexpr uint32_t REDRAW_FULL = 2;
 
 struct AppState {
     void* window = nullptr;
-    int pointer_x = 0;  // last stored pointer position, 0..32767
-    int pointer_y = 0;
     int32_t left_held = 0;
     int32_t right_held = 0;
     int wheel_step = 1;  // 10 while the middle button is held

@@ -21,8 +21,7 @@ bool g_window_ready = false;  // start-up completed; tear-down undoes only then
 int pointer_coord(uint32_t v) { return v > 32767 ? 0 : int(v); }
 
 void store_pointer(uint32_t position) {
-    g_app.pointer_x = pointer_coord(position & 0xFFFF);
-    g_app.pointer_y = pointer_coord(position >> 16);
+    g_panel.pointer = {pointer_coord(position & 0xFFFF), pointer_coord(position >> 16)};
 }
 
 bool middle_held() { return g_app.wheel_step != 1; }
@@ -78,6 +77,7 @@ bool shell_create(void* window) {
     platform_start_window_timer(window, WINDOW_TIMER_ID, WINDOW_TIMER_MS);
     platform_load_arrow_cursor();
     open_devices(g_app.devices, window);
+    g_panel.devices = &g_app.devices;
     platform_accept_drops(window);
     platform_begin_timer_resolution();
     platform_start_clock();

@@ -71,15 +71,15 @@ void midi_out_short(const DeviceTable& t, int device, int status, int data1, int
     midi_out_send(t.output[device], pack_short_message(status, data1, data2));
 }
 
-void send_to_ports(int status, int data1, int data2) {
+void send_to_ports(const DeviceTable& devices, const int16_t (&port_enable)[PORT_COUNT], int status, int data1,
+                   int data2) {
     midi_panel_send(pack_short_message(status, data1, data2));
-    const DeviceTable& devices = run_devices();
     bool delivered = false;
-    for (int k = 1; k <= PORT_COUNT; ++k) {
-        if (!port_enabled(k)) continue;
-        midi_out_short(devices, k, status, data1, data2);
-        if (g_monitor && devices.output[k]) {
-            monitor_line(k, pack_short_message(status, data1, data2));
+    for (int port = 1; port <= PORT_COUNT; ++port) {
+        if (!port_enable[port - 1]) continue;
+        midi_out_short(devices, port, status, data1, data2);
+        if (g_monitor && devices.output[port]) {
+            monitor_line(port, pack_short_message(status, data1, data2));
             delivered = true;
         }
     }

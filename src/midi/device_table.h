@@ -37,18 +37,16 @@ constexpr uint32_t pack_short_message(int status, int data1, int data2) {
 
 void midi_out_short(const DeviceTable& table, int device, int status, int data1, int data2);
 
-// Sends to the panel port first, then to output devices 1, 2, 3 in that
-// order where the port is enabled; device 0 never receives.
-void send_to_ports(int status, int data1, int data2);
+// No devices: what a table holds before open_devices fills it.
+inline constexpr DeviceTable NO_DEVICES{};
+
+// Sends to the panel port first, then to output devices 1, 2, 3 of `devices`
+// in that order where port_enable[k-1] is non-zero; device 0 never receives.
+void send_to_ports(const DeviceTable& devices, const int16_t (&port_enable)[PORT_COUNT], int status, int data1,
+                   int data2);
 
 // With the monitor on, send_to_ports also writes one line per message and
 // device that got it, "dev 1  90 24 7F", after the send; a message that no
 // device got (none open, or its switches off) is written once as
 // "dev -  90 24 7F". Off at start.
 void set_monitor(bool on);
-
-// Owned by the layers above and defined there, resolved at link time: the
-// devices of this run (application) and whether port k = 1..3 is switched on
-// (panel).
-const DeviceTable& run_devices();
-bool port_enabled(int k);

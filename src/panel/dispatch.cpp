@@ -11,12 +11,16 @@ namespace {
 constexpr int WHEEL_UP_NOTE = 114;    // positive step: rolled toward the user, Up arrow
 constexpr int WHEEL_DOWN_NOTE = 115;  // negative step: rolled away, Down arrow
 
+void send(int status, int data1, int data2) {
+    send_to_ports(*g_panel.devices, g_panel.port_enable, status, data1, data2);
+}
+
 // One event gives one on/off pair whatever the size of the step.
 void wheel_event(int arg) {
     if (arg == 0) return;
     const int note = arg > 0 ? WHEEL_UP_NOTE : WHEEL_DOWN_NOTE;
-    send_to_ports(STATUS_NOTE_ON, note, 127);
-    send_to_ports(STATUS_NOTE_ON, note, 0);
+    send(STATUS_NOTE_ON, note, 127);
+    send(STATUS_NOTE_ON, note, 0);
 }
 
 }  // namespace
@@ -44,7 +48,7 @@ void dispatch(int event, int arg) {
 
 bool hit_test(int event, const Rect& r) {
     if (!is_pointer_event(event)) return true;
-    const auto [px, py] = pointer_position();
+    const auto [px, py] = g_panel.pointer;
     return px >= r.x && px < r.x + r.w && py >= r.y && py < r.y + r.h;
 }
 
@@ -55,20 +59,20 @@ int handle_event(int key, int event, int /*arg*/) {
     if (!hit_test(event, k.rect)) {
         if (pressed == 1) {
             pressed = 0;
-            send_to_ports(k.status, k.number, 0);
+            send(k.status, k.number, 0);
         }
         return event;
     }
     switch (event) {
         case EV_LEFT_DOWN:
             pressed = 1;
-            send_to_ports(k.status, k.number, 127);
+            send(k.status, k.number, 127);
             return 0;
         case EV_LEFT_UP:
             // Sent even when not pressed: a press outside, a slide on and a
             // release here still ends with this key's value 0.
             pressed = 0;
-            send_to_ports(k.status, k.number, 0);
+            send(k.status, k.number, 0);
             return 0;
         case EV_REDRAW:
             if (g_panel.shown_pressed[key] != pressed) {

@@ -10,6 +10,12 @@
 struct Panel {
     int16_t pressed[KEY_COUNT] = {};       // 0 released, 1 pressed
     int16_t port_enable[PORT_COUNT] = {};  // index k-1 for output port k; set on at window creation
+    // Stored by the shell: the last pointer position in frame-buffer pixels,
+    // 0..32767 each, that hit_test tests against.
+    Point pointer{0, 0};
+    // The devices of this run, handed over by the shell once it has opened
+    // them: the switches show their names, the keys send through them.
+    const DeviceTable* devices = &NO_DEVICES;
     // What the frame buffer shows, so that EV_REDRAW repaints only the keys
     // and switches whose look changed: each one's flag as last drawn, -1 for
     // not drawn. Valid only while `shown` is set; until then EV_REDRAW draws
@@ -32,7 +38,7 @@ int post_event(int event, int arg);
 void dispatch(int event, int arg);
 
 // Pointer-tested events: inside when x <= px < x+w and y <= py < y+h at the
-// last stored pointer position. Every other event is inside every rectangle.
+// pointer position stored in the Panel. Every other event is inside every rectangle.
 bool hit_test(int event, const Rect& r);
 
 // Receivers, each (event, arg) -> 0 when handled, else the event code.
@@ -42,10 +48,6 @@ int port_switch_event(int k, int event, int arg);  // k = 1..3
 
 // Switch k exists when more than k output devices were counted.
 bool port_switch_exists(int k);
-
-// Owned by the application and defined there: the last stored pointer
-// position, in frame-buffer pixels.
-Point pointer_position();
 
 // Hit rectangle of switch k (k = 1..3); the drawn box sits 2 px higher.
 Rect port_switch_hit_rect(int k);

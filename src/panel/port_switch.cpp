@@ -19,9 +19,7 @@ int box_top(int k) { return BOX_TOP + SWITCH_PITCH * (k - 1); }
 
 }  // namespace
 
-bool port_switch_exists(int k) { return run_devices().output_count > k; }
-
-bool port_enabled(int k) { return g_panel.port_enable[k - 1] != 0; }
+bool port_switch_exists(int k) { return g_panel.devices->output_count > k; }
 
 Rect port_switch_hit_rect(int k) { return {SWITCH_X, box_top(k) + HIT_OFFSET, SWITCH_W, SWITCH_H}; }
 
@@ -47,7 +45,7 @@ int port_switch_event(int k, int event, int /*arg*/) {
             add_damage(rc, SWITCH_X, top, SWITCH_W, SWITCH_H);
             if (shown < 0) {
                 select_font(rc, NAME_FONT);
-                draw_text(rc, NAME_X, top + 1, run_devices().output_name[k], 0);
+                draw_text(rc, NAME_X, top + 1, g_panel.devices->output_name[k], 0);
                 add_damage(rc, NAME_X, top, FB_WIDTH - NAME_X, NAME_ROWS);
             }
             shown = enabled;

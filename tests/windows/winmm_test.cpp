@@ -75,16 +75,17 @@ TEST(WinmmPorts, AbsentDevicesOpenToNullAndHaveNoName) {
 // every handle null. Sends go nowhere and leave the table as it was.
 TEST(WinmmPorts, SendsWithoutDevicesLeaveEverythingAsItWas) {
     if (midiOutGetNumDevs() != 0) GTEST_SKIP() << "this machine has MIDI outputs";
-    open_devices(g_app.devices, nullptr);
-    for (int16_t& on : g_panel.port_enable) on = 1;
-    const DeviceTable before = g_app.devices;
+    DeviceTable devices;
+    open_devices(devices, nullptr);
+    const int16_t all_on[PORT_COUNT] = {1, 1, 1};
+    const DeviceTable before = devices;
     for (int note = 0; note < 128; ++note) {
-        send_to_ports(144, note, 127);
-        send_to_ports(176, note, 0);
+        send_to_ports(devices, all_on, 144, note, 127);
+        send_to_ports(devices, all_on, 176, note, 0);
     }
     midi_out_send(nullptr, pack_short_message(144, 60, 127));
-    EXPECT_EQ(std::memcmp(&before, &g_app.devices, sizeof before), 0);
-    EXPECT_EQ(g_app.devices.output_count, 0);
+    EXPECT_EQ(std::memcmp(&before, &devices, sizeof before), 0);
+    EXPECT_EQ(devices.output_count, 0);
 }
 
 class MultimediaClock : public ::testing::Test {
