@@ -1,8 +1,62 @@
-// What the SDL layer's files share: the window icon, the X connection, and
-// the message box that stands in where SDL's own cannot appear. SDL layer
-// only.
+// What the SDL layer's files share: the layer's state, the calls between its
+// files, the window icon, the X connection, and the message box that stands
+// in where SDL's own cannot appear. SDL layer only.
 #pragma once
 #include <SDL.h>
+
+#include <cstdint>
+#include <thread>
+
+#include "app/clock_linux.h"
+
+// Everything the layer keeps between calls; window thread only, apart from
+// the clock thread's own members.
+struct SdlLayer {
+    SDL_Window* window = nullptr;  // the main window; null before creation and after close
+    SDL_Surface* frame = nullptr;  // a view of g_render.pixels, no copy of its own
+    SDL_Cursor* arrow = nullptr;
+    bool repaint = false;  // exposed or resized since the last present
+    // The shell's mouse capture, from a press to the last release. SDL's
+    // capture is taken only if the pointer leaves the window meanwhile (see
+    // apply_capture).
+    bool capture_wanted = false;
+    bool captured = false;  // SDL's capture is on
+    bool quit = false;
+    int quit_code = 0;
+    // Window pixels per panel pixel, each way (--scale). Only the window's
+    // size, the present and the pointer translation see it; the frame buffer
+    // and every hit rectangle stay in panel pixels.
+    int scale = 1;
+
+    bool timer_on = false;  // the window timer
+    uint64_t timer_period_ns = 0;
+    uint64_t timer_due_ns = 0;  // CLOCK_MONOTONIC
+
+    // First copy: the bound socket, kept until the process ends. Second copy:
+    // the probe that failed to bind, closed after the message box.
+    int instance_socket = -1;
+    int x11_fd = -1;  // the X connection, when SDL runs on X11
+    bool instance_asked = false;
+    bool other_instance = false;
+
+    std::thread clock_thread;
+    ClockGate clock_gate;
+};
+
+extern SdlLayer g_sdl;
+
+// Start-up, exposure and resizing: shows the whole frame buffer now, as a
+// window that has nothing of it needs (present_sdl.cpp).
+void present_now();
+
+// Makes the image of `window` in shared memory and puts its pages in place
+// now rather than at the first present (present_sdl.cpp).
+void prefault_window_image(SDL_Window* window);
+
+// Hands one SDL event to the shell (input_sdl.cpp); apply_capture after each
+// event, before the next one is read.
+void translate_event(const SDL_Event& e);
+void apply_capture();
 
 // Gives `window` the program's icon; leaves it as it is when that fails.
 void set_program_icon(SDL_Window* window);
