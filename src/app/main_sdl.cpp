@@ -115,7 +115,10 @@ void platform_end_timer_resolution() {}
 int main(int argc, char** argv) {
     // Help, version, the device list and wrong options need no display.
     ProgramOptions options;
-    if (const int status = handle_command_line(argc, argv, OPTIONS_LINUX, options); status >= 0) return status;
+    if (const int status = handle_command_line(argc, argv, OPTIONS_LINUX, options); status >= 0) {
+        midi_end_system();  // the device list's client
+        return status;
+    }
     g_sdl.scale = options.scale;
     // SDL's input-method probe asks the session bus; where none is set up,
     // libdbus would start one through dbus-launch (a fork and a wait) only to
@@ -140,7 +143,7 @@ int main(int argc, char** argv) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_error("no display available: %s", SDL_GetError());
         text_end_font_lookup();
-        midi_end_choice();
+        midi_end_system();
         return 3;
     }
     // With no X11 or Wayland display SDL falls back to drivers that show
@@ -151,7 +154,7 @@ int main(int argc, char** argv) {
         report_error("no display available (neither DISPLAY nor WAYLAND_DISPLAY works)");
         SDL_Quit();
         text_end_font_lookup();
-        midi_end_choice();
+        midi_end_system();
         return 3;
     }
     // On X11, SDL would back the window surface with an OpenGL texture; where
@@ -160,7 +163,7 @@ int main(int argc, char** argv) {
     if (driver && std::strcmp(driver, "x11") == 0)
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
     const int status = run_program();
-    midi_end_choice();  // a second copy, or a window that failed, asked for no device
+    midi_end_system();  // a second copy, or a window that failed, asked for no device
     if (g_sdl.arrow) SDL_FreeCursor(g_sdl.arrow);
     SDL_Quit();
     return status;

@@ -12,8 +12,9 @@
 // port went away; a reconnect thread of our own connects them again when a
 // port of the same full name appears. Connections made by others are never
 // touched. A server that goes away ends all sending, not the program.
-#include <jack/jack.h>
-#include <jack/midiport.h>
+//
+// The server is reached only through server_jack.h, so that tests can put a
+// fake one in its place.
 #include <jack/ringbuffer.h>
 #include <semaphore.h>
 #include <time.h>
@@ -23,6 +24,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,6 +34,7 @@
 #include "midi/device_name.h"
 #include "midi/device_table.h"
 #include "midi/ports_linux.h"
+#include "midi/server_jack.h"
 
 namespace {
 
@@ -116,14 +119,15 @@ struct Jack {
     // Never taken on JACK's threads.
     std::mutex requests;
 
-    sem_t wake;  // posted by the callbacks and at exit; waited on by the reconnect thread
+    sem_t wake;  // posted by the callbacks and at stop; waited on by the reconnect thread
     std::atomic<bool> stopping{false};
     std::atomic<bool> reconnect_ended{false};
 };
 
-// Allocated once and never destroyed: the JACK threads may still run while
-// the process ends.
-Jack& g = *new Jack;
+// The client of this run, made by jack_start. JACK's threads and the
+// reconnect thread get it as their argument; jack_stop frees it only when
+// none of them can run any more, else it stays until the process ends.
+Jack* g_jack = nullptr;
 
 // ----------------------------------------------------------- JACK's threads
 
@@ -132,46 +136,49 @@ Jack& g = *new Jack;
 // cycle's first frame, in order; what the port buffer cannot take, what is
 // beyond PER_CYCLE, and everything during the hold after a stall, waits in
 // the ring for a later cycle.
-int process(jack_nframes_t frames, void*) {
-    const jack_time_t now = jack_get_time();
-    const jack_time_t period_us = jack_time_t(frames) * 1000000 / g.sample_rate;
+int process(jack_nframes_t frames, void* arg) {
+    Jack& jack = *static_cast<Jack*>(arg);
+    const jack_time_t now = jack_server_get_time();
+    const jack_time_t period_us = jack_time_t(frames) * 1000000 / jack.sample_rate;
     const jack_time_t stall_us = std::max(STALL_US, STALL_PERIODS * period_us);
-    if (g.last_process_us != 0 && now - g.last_process_us > stall_us) g.hold_until_us = now + HOLD_US;
-    g.last_process_us = now;
-    const bool hold = now < g.hold_until_us;
-    const int live = g.outputs_live.load(std::memory_order_acquire);
+    if (jack.last_process_us != 0 && now - jack.last_process_us > stall_us) jack.hold_until_us = now + HOLD_US;
+    jack.last_process_us = now;
+    const bool hold = now < jack.hold_until_us;
+    const int live = jack.outputs_live.load(std::memory_order_acquire);
     for (int i = 0; i < live; ++i) {
-        Output& out = g.outputs[i];
-        void* buffer = jack_port_get_buffer(out.port, frames);
-        jack_midi_clear_buffer(buffer);
+        Output& out = jack.outputs[i];
+        void* buffer = jack_server_port_get_buffer(out.port, frames);
+        jack_server_midi_clear_buffer(buffer);
         if (hold) continue;
         unsigned char queued[QUEUED];
         for (int n = 0;
              n < PER_CYCLE && jack_ringbuffer_peek(out.ring, reinterpret_cast<char*>(queued), QUEUED) == QUEUED; ++n) {
-            if (jack_midi_event_write(buffer, 0, queued, queued[3]) != 0) break;
+            if (jack_server_midi_event_write(buffer, 0, queued, queued[3]) != 0) break;
             jack_ringbuffer_read_advance(out.ring, QUEUED);
         }
     }
-    g.cycles.fetch_add(1, std::memory_order_release);
+    jack.cycles.fetch_add(1, std::memory_order_release);
     return 0;
 }
 
 // Notification thread. A port that goes away may be a device's: its link is
 // marked lost by identity here, and by name in the reconnect thread, which
 // is woken for every port that comes or goes.
-void on_registration(jack_port_id_t id, int registered, void*) {
-    const jack_port_t* port = registered ? nullptr : jack_port_by_id(g.client, id);
+void on_registration(jack_port_id_t id, int registered, void* arg) {
+    Jack& jack = *static_cast<Jack*>(arg);
+    const jack_port_t* port = registered ? nullptr : jack_server_port_by_id(jack.client, id);
     if (port) {
-        const int live = g.links_live.load(std::memory_order_acquire);
+        const int live = jack.links_live.load(std::memory_order_acquire);
         for (int i = 0; i < live; ++i)
-            if (g.links[i].device_port.load() == port) g.links[i].lost.store(true);
+            if (jack.links[i].device_port.load() == port) jack.links[i].lost.store(true);
     }
-    sem_post(&g.wake);
+    sem_post(&jack.wake);
 }
 
-void on_shutdown(jack_status_t, const char*, void*) {
-    g.gone.store(true);
-    sem_post(&g.wake);
+void on_shutdown(jack_status_t, const char*, void* arg) {
+    Jack& jack = *static_cast<Jack*>(arg);
+    jack.gone.store(true);
+    sem_post(&jack.wake);
 }
 
 void jack_message(const char* text) { report_error("JACK: %s", text); }
@@ -179,29 +186,29 @@ void jack_quiet(const char*) {}
 
 // ------------------------------------------------------- reconnect thread
 
-bool connect(const Link& link) {
+bool connect(Jack& jack, const Link& link) {
     const char* from = link.from_us ? link.own.c_str() : link.device.c_str();
     const char* to = link.from_us ? link.device.c_str() : link.own.c_str();
-    const int result = jack_connect(g.client, from, to);
+    const int result = jack_server_connect(jack.client, from, to);
     return result == 0 || result == EEXIST;
 }
 
 // One pass over the links: true when a connect failed and should be tried
 // again.
-bool reconnect_pass() {
+bool reconnect_pass(Jack& jack) {
     bool again = false;
-    const int live = g.links_live.load(std::memory_order_acquire);
-    for (int i = 0; i < live && !g.stopping.load() && !g.gone.load(); ++i) {
-        Link& link = g.links[i];
-        const std::lock_guard<std::mutex> turn(g.requests);
-        jack_port_t* port = jack_port_by_name(g.client, link.device.c_str());
+    const int live = jack.links_live.load(std::memory_order_acquire);
+    for (int i = 0; i < live && !jack.stopping.load() && !jack.gone.load(); ++i) {
+        Link& link = jack.links[i];
+        const std::lock_guard<std::mutex> turn(jack.requests);
+        jack_port_t* port = jack_server_port_by_name(jack.client, link.device.c_str());
         if (!port) {
             link.lost.store(true);
             continue;
         }
         // The same port as before, not lost: its connection is as the user left it.
         if (!link.lost.load() && port == link.device_port.load()) continue;
-        if (connect(link)) {
+        if (connect(jack, link)) {
             link.device_port.store(port);
             link.lost.store(false);
         } else {
@@ -211,39 +218,39 @@ bool reconnect_pass() {
     return again;
 }
 
-void reconnect_thread() {
+void reconnect_thread(Jack& jack) {
     int retries = 0;
-    while (!g.stopping.load() && !g.gone.load()) {
+    while (!jack.stopping.load() && !jack.gone.load()) {
         if (retries > 0) {
             timespec until;
             clock_gettime(CLOCK_MONOTONIC, &until);
             until.tv_nsec += RETRY_MS * 1000000L;
             if (until.tv_nsec >= 1000000000L) until.tv_sec += 1, until.tv_nsec -= 1000000000L;
-            if (sem_clockwait(&g.wake, CLOCK_MONOTONIC, &until) == 0)
+            if (sem_clockwait(&jack.wake, CLOCK_MONOTONIC, &until) == 0)
                 retries = RETRIES;  // a new event: a fresh round of tries
             else
                 --retries;
         } else {
-            if (sem_wait(&g.wake) != 0) continue;  // interrupted
+            if (sem_wait(&jack.wake) != 0) continue;  // interrupted
             retries = RETRIES;
         }
-        while (sem_trywait(&g.wake) == 0) {  // events that came together are one pass
+        while (sem_trywait(&jack.wake) == 0) {  // events that came together are one pass
         }
-        if (g.stopping.load() || g.gone.load()) break;
-        if (!reconnect_pass()) retries = 0;
+        if (jack.stopping.load() || jack.gone.load()) break;
+        if (!reconnect_pass(jack)) retries = 0;
     }
-    g.reconnect_ended.store(true);
+    jack.reconnect_ended.store(true);
 }
 
 // ------------------------------------------------------------ window thread
 
-jack_port_t* register_port(const std::string& name, unsigned long flags) {
-    return jack_port_register(g.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
+jack_port_t* register_port(Jack& jack, const std::string& name, unsigned long flags) {
+    return jack_server_port_register(jack.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
 }
 
 // Fills the next output slot with `port` and a ring; false when no ring.
-bool fill_output(jack_port_t* port) {
-    Output& out = g.outputs[g.outputs_used];
+bool fill_output(Jack& jack, jack_port_t* port) {
+    Output& out = jack.outputs[jack.outputs_used];
     out.ring = jack_ringbuffer_create(RING_BYTES);
     if (!out.ring) return false;
     jack_ringbuffer_mlock(out.ring);  // best effort: no page faults on the real-time thread
@@ -251,17 +258,17 @@ bool fill_output(jack_port_t* port) {
     return true;
 }
 
-void publish_output() { g.outputs_live.store(++g.outputs_used, std::memory_order_release); }
+void publish_output(Jack& jack) { jack.outputs_live.store(++jack.outputs_used, std::memory_order_release); }
 
-std::vector<std::string> list(unsigned long flags) {
+std::vector<std::string> list(Jack& jack, unsigned long flags) {
     std::vector<std::string> names;
-    if (g.gone.load()) return names;
-    const std::lock_guard<std::mutex> turn(g.requests);
-    const char** ports = jack_get_ports(g.client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+    if (jack.gone.load()) return names;
+    const std::lock_guard<std::mutex> turn(jack.requests);
+    const char** ports = jack_server_get_ports(jack.client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
     if (!ports) return names;
     for (const char** p = ports; *p; ++p)
-        if (std::strncmp(*p, g.own_prefix.c_str(), g.own_prefix.size()) != 0) names.emplace_back(*p);
-    jack_free(ports);
+        if (std::strncmp(*p, jack.own_prefix.c_str(), jack.own_prefix.size()) != 0) names.emplace_back(*p);
+    jack_server_free(ports);
     return names;
 }
 
@@ -275,41 +282,41 @@ void name_of(const std::vector<std::string>& names, int device, char (&name)[MID
 // the connection belongs to a client not yet active (its ports are listed
 // before): the link then waits for it, as after a restart. Null when the
 // device's port is gone or ours cannot be made, with nothing left registered.
-jack_port_t* open_port(const std::vector<std::string>& names, int device, bool output) {
-    if (device < 0 || size_t(device) >= names.size() || g.gone.load()) return nullptr;
-    if (output && g.outputs_used == 1 + MAX_OUTPUTS) return nullptr;
-    if (!output && g.inputs_used == MAX_INPUTS) return nullptr;
-    const std::lock_guard<std::mutex> turn(g.requests);
+jack_port_t* open_port(Jack& jack, const std::vector<std::string>& names, int device, bool output) {
+    if (device < 0 || size_t(device) >= names.size() || jack.gone.load()) return nullptr;
+    if (output && jack.outputs_used == 1 + MAX_OUTPUTS) return nullptr;
+    if (!output && jack.inputs_used == MAX_INPUTS) return nullptr;
+    const std::lock_guard<std::mutex> turn(jack.requests);
     const std::string own = (output ? "out " : "in ") + std::to_string(device);
-    jack_port_t* port = register_port(own, output ? JackPortIsOutput : JackPortIsInput);
+    jack_port_t* port = register_port(jack, own, output ? JackPortIsOutput : JackPortIsInput);
     if (!port) return nullptr;
-    Link& link = g.links[g.links_used];
-    link.own = jack_port_name(port);
+    Link& link = jack.links[jack.links_used];
+    link.own = jack_server_port_name(port);
     link.device = names[size_t(device)];
     link.from_us = output;
-    const bool filled = !output || fill_output(port);
-    const bool connected = filled && connect(link);
-    jack_port_t* device_port = jack_port_by_name(g.client, link.device.c_str());
+    const bool filled = !output || fill_output(jack, port);
+    const bool connected = filled && connect(jack, link);
+    jack_port_t* device_port = jack_server_port_by_name(jack.client, link.device.c_str());
     if (!filled || (!connected && !device_port)) {
-        if (output && filled) jack_ringbuffer_free(g.outputs[g.outputs_used].ring);
-        jack_port_unregister(g.client, port);
+        if (output && filled) jack_ringbuffer_free(jack.outputs[jack.outputs_used].ring);
+        jack_server_port_unregister(jack.client, port);
         return nullptr;
     }
     link.device_port.store(connected ? device_port : nullptr);
     link.lost.store(!connected);
-    g.links_live.store(++g.links_used, std::memory_order_release);
-    if (!connected) sem_post(&g.wake);
+    jack.links_live.store(++jack.links_used, std::memory_order_release);
+    if (!connected) sem_post(&jack.wake);
     return port;
 }
 
-void queue(Output& out, uint32_t message) {
+void queue(Jack& jack, Output& out, uint32_t message) {
     const unsigned char length = static_cast<unsigned char>(short_message_length(message & 0xFF));
-    if (length == 0 || g.gone.load(std::memory_order_relaxed)) return;
+    if (length == 0 || jack.gone.load(std::memory_order_relaxed)) return;
     const unsigned char queued[QUEUED] = {static_cast<unsigned char>(message & 0xFF),
                                           static_cast<unsigned char>((message >> 8) & 0xFF),
                                           static_cast<unsigned char>((message >> 16) & 0xFF), length};
     if (jack_ringbuffer_write_space(out.ring) < QUEUED) {
-        ++g.dropped;  // the server takes nothing (stalled): the newest message goes
+        ++jack.dropped;  // the server takes nothing (stalled): the newest message goes
         return;
     }
     jack_ringbuffer_write(out.ring, reinterpret_cast<const char*>(queued), QUEUED);
@@ -321,35 +328,36 @@ uint64_t monotonic_ms() {
     return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
 }
 
-bool rings_empty() {
-    for (int i = 0; i < g.outputs_used; ++i)
-        if (jack_ringbuffer_read_space(g.outputs[i].ring) != 0) return false;
+bool rings_empty(const Jack& jack) {
+    for (int i = 0; i < jack.outputs_used; ++i)
+        if (jack_ringbuffer_read_space(jack.outputs[i].ring) != 0) return false;
     return true;
 }
 
-// At exit: a message sent just before (the release of a key held while the
-// window closed) is still in its ring until the next cycle, so the client
-// stays until the rings are empty and one more cycle has run, at most a
-// second. Then it closes, unless the server has gone or stalled, or the
-// reconnect thread is inside a call to it: the process end then ends it.
-struct ClosedAtExit {
-    ~ClosedAtExit() {
-        if (!g.client) return;
-        if (g.dropped > 0) report_error("%u MIDI messages were dropped while the JACK server took none", g.dropped);
-        g.stopping.store(true);
-        sem_post(&g.wake);
-        const uint64_t deadline = monotonic_ms() + 1000;
-        const timespec pause{0, 1000000};
-        while (!g.reconnect_ended.load() && monotonic_ms() < deadline) nanosleep(&pause, nullptr);
-        if (!g.reconnect_ended.load() || g.gone.load()) return;
-        while (!rings_empty() && !g.gone.load() && monotonic_ms() < deadline) nanosleep(&pause, nullptr);
-        const uint32_t emptied = g.cycles.load(std::memory_order_acquire);
-        while (g.cycles.load(std::memory_order_acquire) == emptied && !g.gone.load() && monotonic_ms() < deadline)
-            nanosleep(&pause, nullptr);
-        if (g.cycles.load(std::memory_order_acquire) == emptied || g.gone.load()) return;
-        jack_client_close(g.client);
-    }
-} g_closed_at_exit;
+// A message sent just before (the release of a key held while the window
+// closed) is still in its ring until the next cycle, so the client stays
+// until the rings are empty and one more cycle has run, at most a second.
+// Then it closes, unless the server has gone or stalled, or the reconnect
+// thread is inside a call to it: the process end then ends it.
+void stop(Jack& jack) {
+    if (jack.dropped > 0) report_error("%u MIDI messages were dropped while the JACK server took none", jack.dropped);
+    jack.stopping.store(true);
+    sem_post(&jack.wake);
+    const uint64_t deadline = monotonic_ms() + 1000;
+    const timespec pause{0, 1000000};
+    while (!jack.reconnect_ended.load() && monotonic_ms() < deadline) nanosleep(&pause, nullptr);
+    if (!jack.reconnect_ended.load() || jack.gone.load()) return;
+    while (!rings_empty(jack) && !jack.gone.load() && monotonic_ms() < deadline) nanosleep(&pause, nullptr);
+    const uint32_t emptied = jack.cycles.load(std::memory_order_acquire);
+    while (jack.cycles.load(std::memory_order_acquire) == emptied && !jack.gone.load() && monotonic_ms() < deadline)
+        nanosleep(&pause, nullptr);
+    if (jack.cycles.load(std::memory_order_acquire) == emptied || jack.gone.load()) return;
+    jack_server_client_close(jack.client);
+    // No thread of ours or of libjack's reads the state any more.
+    for (int i = 0; i < jack.outputs_used; ++i) jack_ringbuffer_free(jack.outputs[i].ring);
+    sem_destroy(&jack.wake);
+    delete &jack;
+}
 
 }  // namespace
 
@@ -361,66 +369,77 @@ bool jack_start() {
     jack_set_error_function(jack_quiet);
     jack_set_info_function(jack_quiet);
     jack_status_t status;
-    g.client = jack_client_open(CLIENT_NAME, JackNoStartServer, &status);
+    jack_client_t* client = jack_server_client_open(CLIENT_NAME, JackNoStartServer, &status);
     jack_set_error_function(jack_message);
-    if (!g.client) return false;
-    g.own_prefix = std::string(jack_get_client_name(g.client)) + ":";
-    if (jack_get_sample_rate(g.client) > 0) g.sample_rate = jack_get_sample_rate(g.client);
-    sem_init(&g.wake, 0, 0);
-    jack_set_process_callback(g.client, process, nullptr);
-    jack_on_info_shutdown(g.client, on_shutdown, nullptr);
-    jack_set_port_registration_callback(g.client, on_registration, nullptr);
-    jack_port_t* panel = register_port("panel", JackPortIsOutput);
-    if (!panel || !fill_output(panel) || jack_activate(g.client) != 0) {
-        jack_client_close(g.client);
-        g.client = nullptr;
+    if (!client) return false;
+    Jack& jack = *new Jack;
+    jack.client = client;
+    jack.own_prefix = std::string(jack_server_get_client_name(client)) + ":";
+    if (jack_server_get_sample_rate(client) > 0) jack.sample_rate = jack_server_get_sample_rate(client);
+    sem_init(&jack.wake, 0, 0);
+    jack_server_set_process_callback(client, process, &jack);
+    jack_server_on_info_shutdown(client, on_shutdown, &jack);
+    jack_server_set_port_registration_callback(client, on_registration, &jack);
+    jack_port_t* panel = register_port(jack, "panel", JackPortIsOutput);
+    if (!panel || !fill_output(jack, panel) || jack_server_activate(client) != 0) {
+        jack_server_client_close(client);
+        if (panel && jack.outputs[0].ring) jack_ringbuffer_free(jack.outputs[0].ring);
+        sem_destroy(&jack.wake);
+        delete &jack;
         return false;
     }
-    publish_output();
+    publish_output(jack);
     // The first listing reads one page per slot of the server's port table,
-    // and a process's first touch of a page is slow on a virtual machine
-    // (~25 ms for the table here; later listings 0.05 ms). Started early (see
-    // midi_begin_choice), that happens while the window is being made.
-    if (const char** ports = jack_get_ports(g.client, nullptr, JACK_DEFAULT_MIDI_TYPE, 0)) jack_free(ports);
+    // and a process's first touch of a page is slow (docs/performance.md,
+    // start-up). Started early (see midi_begin_choice), that happens while
+    // the window is being made.
+    if (const char** ports = jack_server_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, 0)) jack_server_free(ports);
     try {
-        std::thread(reconnect_thread).detach();
+        std::thread(reconnect_thread, std::ref(jack)).detach();
     } catch (...) {
-        g.reconnect_ended.store(true);  // no thread: connections are not kept, all else works
+        jack.reconnect_ended.store(true);  // no thread: connections are not kept, all else works
     }
+    g_jack = &jack;
     return true;
 }
 
-int jack_in_count() {
-    g.in_names = list(JackPortIsOutput);
-    return int(g.in_names.size());
+void jack_stop() {
+    if (!g_jack) return;
+    stop(*g_jack);
+    g_jack = nullptr;
 }
 
-void jack_in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g.in_names, device, name); }
+int jack_in_count() {
+    g_jack->in_names = list(*g_jack, JackPortIsOutput);
+    return int(g_jack->in_names.size());
+}
+
+void jack_in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_jack->in_names, device, name); }
 
 MidiHandle jack_in_open(int device) {
-    jack_port_t* port = open_port(g.in_names, device, false);
+    jack_port_t* port = open_port(*g_jack, g_jack->in_names, device, false);
     if (!port) return nullptr;
-    Input& in = g.inputs[g.inputs_used++];
+    Input& in = g_jack->inputs[g_jack->inputs_used++];
     in.port = port;
     return &in;
 }
 
 int jack_out_count() {
-    g.out_names = list(JackPortIsInput);
-    return int(g.out_names.size());
+    g_jack->out_names = list(*g_jack, JackPortIsInput);
+    return int(g_jack->out_names.size());
 }
 
-void jack_out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g.out_names, device, name); }
+void jack_out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_jack->out_names, device, name); }
 
 MidiHandle jack_out_open(int device) {
-    if (!open_port(g.out_names, device, true)) return nullptr;
-    Output& out = g.outputs[g.outputs_used];
-    publish_output();
+    if (!open_port(*g_jack, g_jack->out_names, device, true)) return nullptr;
+    Output& out = g_jack->outputs[g_jack->outputs_used];
+    publish_output(*g_jack);
     return &out;
 }
 
-void jack_out_send(MidiHandle out, uint32_t message) { queue(*static_cast<Output*>(out), message); }
+void jack_out_send(MidiHandle out, uint32_t message) { queue(*g_jack, *static_cast<Output*>(out), message); }
 
 void jack_panel_send(uint32_t message) {
-    if (g.outputs_used > 0) queue(g.outputs[0], message);
+    if (g_jack->outputs_used > 0) queue(*g_jack, g_jack->outputs[0], message);
 }

@@ -77,6 +77,11 @@ void midi_end_choice() {
     g_chooser = nullptr;
 }
 
+void midi_end_system() {
+    midi_end_choice();
+    if (g_backend == BACKEND_JACK) jack_stop();
+}
+
 int midi_in_count() {
     switch (backend()) {
         case BACKEND_ALSA: return alsa_in_count();

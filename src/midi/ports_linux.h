@@ -16,6 +16,10 @@
 // midi_end_choice.
 void midi_begin_choice();
 void midi_end_choice();
+// At exit, after the last send: waits for the choice, then lets what was
+// sent reach the chosen system and closes its client (JACK: at most a
+// second). No contract call after it.
+void midi_end_system();
 
 // Makes the backend's client and its "panel" port; false, with nothing
 // printed and nothing left behind, when the system is not there. Called at
@@ -39,3 +43,6 @@ void jack_out_name(int device, char (&name)[MIDI_NAME_FIELD]);
 MidiHandle jack_out_open(int device);
 void jack_out_send(MidiHandle out, uint32_t message);
 void jack_panel_send(uint32_t message);
+// Ends what jack_start made, once every message sent has gone out (at most a
+// second); jack_start may then be called again.
+void jack_stop();

@@ -19,6 +19,7 @@
 
 #include "midi/device_table.h"
 #include "midi/midi_ports.h"
+#include "midi/ports_linux.h"
 
 namespace {
 
@@ -84,5 +85,6 @@ int main(int argc, char** argv) {
     // Stays until stdin closes so the harness can inspect the JACK graph.
     while (std::getchar() != EOF) {
     }
+    midi_end_system();
     return 0;
 }
