@@ -35,14 +35,14 @@ struct Row {
     // For RUN: the options the panel starts with.
     MidiSystem midi = MIDI_SYSTEM_AUTO;
     bool monitor = false;
-    int scale = 1;
+    int scale = SCALE_AUTO;
 };
 
 const OptionPlatform* const LX = &OPTIONS_LINUX;
 const OptionPlatform* const WIN = &OPTIONS_WINDOWS;
 const std::string VERSION_LINE = std::string("zorve-button ") + ZORVE_VERSION + "\n";
-const std::string LINUX_HELP = "usage: zorve-button [--midi alsa|jack|none] [--monitor] [--scale N]\n";
-const std::string WINDOWS_HELP = "usage: zorve-button [--midi none] [--monitor]\n";
+const std::string LINUX_HELP = "usage: zorve-button [--midi alsa|jack|none] [--monitor] [--scale auto|N]\n";
+const std::string WINDOWS_HELP = "usage: zorve-button [--midi none] [--monitor] [--scale auto|N]\n";
 const std::string KEYS_HEADING = "key          group         message         number  channel\n";
 const std::string KEY_A = "A            pad bank      Note On             89        1\n";
 
@@ -58,6 +58,9 @@ const Row ROWS[] = {
     {{"--midi", "jack", "--midi", "none"}, LX, RUN, "", false, "", MIDI_SYSTEM_NONE},
     {{"--midi", "none"}, WIN, RUN, "", false, "", MIDI_SYSTEM_NONE},
     {{"--scale", "1", "--monitor"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, true, 1},
+    {{"--scale", "3"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, 3},
+    {{"--scale=4", "--scale", "auto"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO},
+    {{"--scale", "auto"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO},
     // Text asked for, status 0.
     {{"--help"}, LX, 0, LINUX_HELP, true, ""},
     {{"-h"}, LX, 0, LINUX_HELP, true, ""},
@@ -84,14 +87,15 @@ const Row ROWS[] = {
     {{"--help=yes"}, LX, 64, "", false, "option '--help' takes no value"},
     {{"--list-keys=all"}, LX, 64, "", false, "option '--list-keys' takes no value"},
     {{"--help", "--bogus"}, LX, 64, "", false, "unknown option '--bogus'"},  // an error wins over help
-    {{"--scale"}, LX, 64, "", false, "option '--scale' needs a value (N)"},
+    {{"--scale"}, LX, 64, "", false, "option '--scale' needs a value (auto|N)"},
     {{"--midi"}, LX, 64, "", false, "option '--midi' needs a value (alsa|jack|none)"},
-    {{"--scale", "0"}, LX, 64, "", false, "--scale: '0' is not a whole number from 1 to 4"},
-    {{"--scale", "5"}, LX, 64, "", false, "--scale: '5' is not a whole number from 1 to 4"},
-    {{"--scale", "-1"}, LX, 64, "", false, "--scale: '-1' is not a whole number from 1 to 4"},
-    {{"--scale", "two"}, LX, 64, "", false, "--scale: 'two' is not a whole number from 1 to 4"},
-    {{"--scale="}, LX, 64, "", false, "--scale: '' is not a whole number from 1 to 4"},
-    {{"--scale", " 2"}, LX, 64, "", false, "--scale: ' 2' is not a whole number from 1 to 4"},
+    {{"--scale", "0"}, LX, 64, "", false, "--scale: '0' is not auto or a whole number from 1 to 4"},
+    {{"--scale", "5"}, LX, 64, "", false, "--scale: '5' is not auto or a whole number from 1 to 4"},
+    {{"--scale", "-1"}, LX, 64, "", false, "--scale: '-1' is not auto or a whole number from 1 to 4"},
+    {{"--scale", "two"}, LX, 64, "", false, "--scale: 'two' is not auto or a whole number from 1 to 4"},
+    {{"--scale="}, LX, 64, "", false, "--scale: '' is not auto or a whole number from 1 to 4"},
+    {{"--scale", " 2"}, LX, 64, "", false, "--scale: ' 2' is not auto or a whole number from 1 to 4"},
+    {{"--scale", "Auto"}, WIN, 64, "", false, "--scale: 'Auto' is not auto or a whole number from 1 to 4"},
     {{"--midi", "oss"}, LX, 64, "", false, "--midi: 'oss' is not one of alsa, jack, none"},
     {{"--midi", "ALSA"}, LX, 64, "", false, "--midi: 'ALSA' is not one of alsa, jack, none"},
     {{"play"}, LX, 64, "", false, "unexpected argument 'play'"},
@@ -108,12 +112,6 @@ const Row ROWS[] = {
      "",
      false,
      "--midi jack is not available on Windows: WinMM is its only MIDI system ('--midi none' turns it off)"},
-    {{"--scale", "2"},
-     WIN,
-     64,
-     "",
-     false,
-     "--scale 2 is not available on Windows: the window keeps its fixed size (only --scale 1)"},
 };
 
 using CommandLine = CoreTest;
@@ -154,6 +152,12 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
             EXPECT_EQ(options.scale, row.scale);
         }
     }
+}
+
+TEST(ScaleForDpi, LargestWholeFactorFromOneToFour) {
+    const std::pair<int, int> rows[] = {{0, 1},   {-1, 1},  {72, 1},  {96, 1},  {120, 1}, {144, 1}, {191, 1},
+                                        {192, 2}, {240, 2}, {288, 3}, {384, 4}, {480, 4}, {9600, 4}};
+    for (const auto& [dpi, scale] : rows) EXPECT_EQ(scale_for_dpi(dpi), scale) << dpi;
 }
 
 TEST_F(CommandLine, HelpNamesEveryOptionAndFitsATerminal) {

@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -31,8 +32,6 @@ constexpr MidiChoice MIDI_CHOICES[] = {
     {"none", MIDI_SYSTEM_NONE, false},
 };
 
-constexpr int MAX_SCALE = 4;
-
 std::vector<OptionSpec> program_table(const OptionPlatform& p) {
     // The --midi value list is the one place the platforms' tables differ.
     const char* midi_values = p.alsa_jack ? "alsa|jack|none" : "none";
@@ -40,9 +39,6 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
                                           "when there is one, else a running JACK server;\n"
                                           "none: no devices"
                                         : "open no MIDI devices (default: every WinMM device)";
-    const char* scale_help = p.max_scale > 1 ? "show each panel pixel as N x N screen pixels,\n"
-                                               "N from 1 to 4 (default 1)"
-                                             : "only 1 here: the window keeps its fixed size";
     return {
         {"--help", "-h", nullptr, "print this text and exit"},
         {"--version", "-V", nullptr, "print the version and exit"},
@@ -58,7 +54,10 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
          "print every message sent, one line each with the\n"
          "device it went to: \"dev 1  90 24 7F\"; \"dev -\" when no\n"
          "device got it (none open, or its switches off)"},
-        {"--scale", nullptr, "N", scale_help},
+        {"--scale", nullptr, "auto|N",
+         "show each panel pixel as N x N screen pixels, N from\n"
+         "1 to 4; auto (default): as many as the screen's DPI\n"
+         "or scale factor asks for, 1 at 96 DPI (100 %)"},
     };
 }
 
@@ -110,11 +109,9 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
                 break;
             }
             case OPT_SCALE: {
-                const int n = number_in_range(item.value, 1, MAX_SCALE);
-                if (n == 0) return fail("--scale: " + quoted(item.value) + " is not a whole number from 1 to 4");
-                if (n > platform.max_scale)
-                    return fail("--scale " + item.value + " is not available on " + platform.name +
-                                ": the window keeps its fixed size (only --scale 1)");
+                const int n = item.value == "auto" ? SCALE_AUTO : number_in_range(item.value, 1, MAX_SCALE);
+                if (n == 0 && item.value != "auto")
+                    return fail("--scale: " + quoted(item.value) + " is not auto or a whole number from 1 to 4");
                 o.scale = n;
                 break;
             }
@@ -133,14 +130,16 @@ std::string program_usage(const OptionPlatform& platform) {
     const std::string midi = platform.alsa_jack ? "[--midi alsa|jack|none]" : "[--midi none]";
     const std::string name = PROGRAM_NAME;
     const std::string indent(7, ' ');  // under the name after "usage: "
-    return "usage: " + name + " " + midi + " [--monitor]" + (platform.max_scale > 1 ? " [--scale N]" : "") + "\n" +
-           indent + name + " --list-devices " + midi + "\n" + indent + name + " --list-keys | --help | --version\n" +
+    return "usage: " + name + " " + midi + " [--monitor] [--scale auto|N]\n" + indent + name + " --list-devices " +
+           midi + "\n" + indent + name + " --list-keys | --help | --version\n" +
            "An on-screen MIDI control surface: 90 keys that send MIDI notes and\n"
            "controllers to output devices 1-3. No option changes what the panel does.\n\n" +
            option_lines(program_table(platform)) +
            "\nExit status: 0 window closed, or text printed; 1 another copy is running;\n"
            "2 the window could not be made; 3 no display; 64 a wrong option.\n";
 }
+
+int scale_for_dpi(int dpi) { return dpi < 96 ? 1 : std::min(dpi / 96, MAX_SCALE); }
 
 std::string program_version() { return std::string(PROGRAM_NAME) + " " + ZORVE_VERSION + "\n"; }
 

@@ -19,22 +19,29 @@ enum ProgramAction {
     ACTION_USAGE_ERROR
 };
 
+constexpr int SCALE_AUTO = 0;
+constexpr int MAX_SCALE = 4;
+
+// The scale --scale auto takes on a screen of `dpi` dots per inch (96 at
+// 100 %): the largest whole factor the screen asks for, 1 to MAX_SCALE; 1
+// where the DPI is unknown (0 or less).
+int scale_for_dpi(int dpi);
+
 struct ProgramOptions {
     ProgramAction action = ACTION_RUN;
     MidiSystem midi = MIDI_SYSTEM_AUTO;
     bool monitor = false;
-    int scale = 1;      // window pixels per panel pixel, each way
-    std::string error;  // ACTION_USAGE_ERROR: the line to report, without the program's name
+    int scale = SCALE_AUTO;  // window pixels per panel pixel, each way; SCALE_AUTO: the screen's
+    std::string error;       // ACTION_USAGE_ERROR: the line to report, without the program's name
 };
 
 // What a platform layer offers beyond the common options.
 struct OptionPlatform {
     const char* name;  // in error lines: "not available on Windows"
     bool alsa_jack;    // --midi alsa and --midi jack
-    int max_scale;     // --scale 1..max_scale; 1: the window keeps its fixed size
 };
-constexpr OptionPlatform OPTIONS_LINUX{"Linux", true, 4};
-constexpr OptionPlatform OPTIONS_WINDOWS{"Windows", false, 1};
+constexpr OptionPlatform OPTIONS_LINUX{"Linux", true};
+constexpr OptionPlatform OPTIONS_WINDOWS{"Windows", false};
 
 // Later words override earlier ones of the same option; --help wins over
 // --version, which wins over --list-devices, which wins over --list-keys.
