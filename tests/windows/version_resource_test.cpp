@@ -1,6 +1,7 @@
 // The version resource linked into this executable, as Explorer's
 // properties page reads it: the project's version in the fixed part and in
-// the English strings, and the program's own file name.
+// the English strings, and the program's own file name. Then the manifest,
+// as the loader reads it: per-monitor DPI awareness.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -58,6 +59,23 @@ TEST(VersionResource, StringsNameTheProgramAndVersion) {
     EXPECT_EQ(text(block, "ProductName"), "zorve-button");
     EXPECT_EQ(text(block, "OriginalFilename"), "zorve-button.exe");
     EXPECT_EQ(text(block, "LegalCopyright"), "Copyright 2026 The zorve-button developers (MIT licence)");
+}
+
+std::string manifest_text() {
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+    HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
+    const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    return data ? std::string(data, SizeofResource(nullptr, found)) : "";
+}
+
+TEST(Manifest, DeclaresPerMonitorDpiAwareness) {
+    const std::string text = manifest_text();
+    ASSERT_FALSE(text.empty()) << "no manifest resource";
+    EXPECT_NE(text.find(">true/pm</dpiAware>"), std::string::npos) << text;
+    EXPECT_NE(text.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos) << text;
+    EXPECT_NE(text.find("version=\"" ZORVE_VERSION ".0\""), std::string::npos) << text;
+    // The loader took it: the process is DPI-aware without asking at run time.
+    EXPECT_TRUE(IsProcessDPIAware());
 }
 
 }  // namespace
