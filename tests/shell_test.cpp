@@ -395,6 +395,30 @@ TEST(StartUp, NoFrameBufferFailsCreationAndStartsNothing) {
     fake::reset();
 }
 
+TEST(Entry, InstanceDisplayName) {
+    struct Row {
+        const char *x, *wayland, *driver, *name;
+    };
+    const Row rows[] = {
+        {":0", nullptr, nullptr, ":0"},
+        {":0.0", nullptr, nullptr, ":0"},
+        {":12.1", "wayland-1", nullptr, ":12"},
+        {"unix:3", nullptr, nullptr, ":3"},
+        {"localhost:10.0", nullptr, nullptr, "localhost:10"},
+        {"host.example:1", nullptr, nullptr, "host.example:1"},  // a dot before the colon stays
+        {"/tmp/launch/org.x:0", nullptr, nullptr, "_tmp_launch_org.x:0"},
+        {":0", "wayland-1", "wayland", "wayland-1"},
+        {":0", nullptr, "wayland", "wayland-0"},
+        {"", "wayland-2", nullptr, "wayland-2"},
+        {nullptr, "/run/user/1000/wl", nullptr, "_run_user_1000_wl"},
+        {nullptr, nullptr, nullptr, "wayland-0"},
+        {":1", "", "x11", ":1"},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(instance_display_name(r.x, r.wayland, r.driver), r.name)
+            << (r.x ? r.x : "-") << " " << (r.wayland ? r.wayland : "-");
+}
+
 TEST(Entry, WindowSizeRule) {
     int w = 0, h = 0;
     window_size(800, 500, &w, &h);

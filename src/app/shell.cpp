@@ -168,6 +168,22 @@ void window_size(int screen_w, int screen_h, int* w, int* h) {
     *h = std::min(screen_h, FB_HEIGHT);
 }
 
+std::string instance_display_name(const char* x_display, const char* wayland_display, const char* video_driver) {
+    const bool want_wayland = video_driver && std::string(video_driver) == "wayland";
+    std::string name;
+    if (x_display && *x_display && !want_wayland) {
+        name = x_display;
+        if (name.rfind("unix:", 0) == 0) name.erase(0, 4);
+        const size_t colon = name.rfind(':');
+        const size_t dot = colon == std::string::npos ? colon : name.find('.', colon);
+        if (dot != std::string::npos) name.erase(dot);
+    } else {
+        name = wayland_display && *wayland_display ? wayland_display : "wayland-0";
+    }
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
+}
+
 int run_entry() {
     if (platform_other_instance_running()) {
         platform_message_box(APP_CLASS, SECOND_INSTANCE_TEXT);

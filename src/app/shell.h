@@ -2,6 +2,7 @@
 // All handlers run on the window thread.
 #pragma once
 #include <cstdint>
+#include <string>
 
 constexpr int WINDOW_TIMER_ID = 2;
 constexpr int WINDOW_TIMER_MS = 2;
@@ -54,6 +55,14 @@ uint32_t pack_pointer(int x, int y);
 
 // Outer window size: the smaller of the screen's usable area and 910 x 550.
 void window_size(int screen_w, int screen_h, int* w, int* h);
+
+// The display a window of this process goes to, as the running-copy marker
+// names it (one copy per user and display): an X display as ":N" or
+// "host:N" (the screen number and a "unix" host left out, so ":0.0" is
+// ":0"), a Wayland display by its socket's name ("wayland-0", the default
+// socket, when none is set). X comes first unless `video_driver` asks for
+// Wayland, as SDL chooses; '/' becomes '_'.
+std::string instance_display_name(const char* x_display, const char* wayland_display, const char* video_driver);
 
 // The program: single-instance check, class, window, show, loop.
 // Returns the process exit status: the loop's quit code (0); 1 for a second

@@ -165,6 +165,8 @@ class X:
                                               ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_ulong)]
         lib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
                                    ctypes.POINTER(XEvent)]
+        lib.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong,
+                                        ctypes.c_int, ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         lib.XFree.argtypes = [ctypes.c_void_p]
         lib.XFlush.argtypes = [ctypes.c_void_p]
         lib.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
@@ -264,6 +266,14 @@ class X:
         event.xclient.l[1] = 0  # CurrentTime
         self.lib.XSendEvent(self.dpy, window, 0, 0, ctypes.byref(event))
         self.lib.XFlush(self.dpy)
+
+    def set_resources(self, text):
+        """Replaces the server's resource database (the root window's
+        RESOURCE_MANAGER, as `xrdb` sets it), read by clients that connect
+        afterwards: "Xft.dpi:\t192\n"."""
+        data = text.encode()
+        self.lib.XChangeProperty(self.dpy, self.root, 23, 31, 8, 0, data, len(data))  # RESOURCE_MANAGER, STRING
+        self.lib.XSync(self.dpy, 0)
 
     def fake_button(self, button, press):
         self.xtst.XTestFakeButtonEvent(self.dpy, button, 1 if press else 0, 0)
@@ -588,11 +598,20 @@ class Program:
             raise Failure(f"the program did not exit within {timeout} s")
 
 
-def marker_free():
-    """The single-instance marker (an abstract socket) is not held by anyone."""
-    name = f"@PC_ZORVE-{os.getuid()}"
+def marker_free(display=None):
+    """No copy of this user holds the running-copy marker for `display` (any
+    display when None): neither its abstract socket nor a socket file of
+    that name (in $XDG_RUNTIME_DIR) is bound."""
+    abstract = f"@zorve-button-{os.getuid()}-"
     with open("/proc/net/unix") as f:
-        return not any(line.split()[-1] == name for line in f.readlines()[1:] if len(line.split()) >= 8)
+        names = [line.split()[-1] for line in f.readlines()[1:] if len(line.split()) >= 8]
+    for name in names:
+        base = name[len(abstract):] if name.startswith(abstract) else None
+        if base is None and name.startswith("/") and os.path.basename(name).startswith("zorve-button-"):
+            base = os.path.basename(name)[len("zorve-button-"):]
+        if base is not None and (display is None or base == display):
+            return False
+    return True
 
 
 # ------------------------------------------------------------- expectations
@@ -656,7 +675,7 @@ class Case:
         return env, [Receiver(self.procs, env, f"zr{k}") for k in range(receivers)]
 
     def program(self, display, env, args=(), path=None):
-        wait_for(marker_free, 60, "another copy of the program (another test run?) to end")
+        wait_for(lambda: marker_free(display), 60, "another copy of the program on this display to end")
         self.programs += 1
         log_path = os.path.join(self.out, f"{self.name}-program{self.programs}.log")
         return Program(self.procs, path or self.args.program, display, env, self.x, log_path, args)

@@ -981,39 +981,60 @@ def hexs_upper(messages):
     return [m.hex(" ").upper() for m in messages]
 
 
-def case_scale(c):
-    """--scale 2: the window is 1820 x 1100, every panel pixel a 2 x 2 block of
-    the unscaled panel's colour, and a click lands on the key under it in
-    panel pixels (the division rounds down, never to the nearer key)."""
-    display = c.display(screen="1920x1200x24")
-    env, rx = c.midi()
-    screen = Screen(display, c.out, c.name)
-    c.x.fake_motion(1915, 1195)  # the pointer outside both windows
-    plain = c.program(display, env)
-    check(c.x.geometry(plain.window)[2:] == (910, 550), "unscaled window client area, want 910x550")
-    image = panel_ready(plain, screen, "unscaled")
-    ox, oy = plain.origin
-    unscaled = [image.data[((oy + y) * image.width + ox) * 3:((oy + y) * image.width + ox + 910) * 3]
-                for y in range(550)]
-    c.x.request_close(plain.window)
-    check(plain.exit_status(5) == 0, "exit status of the unscaled program")
-
-    program = c.program(display, env, ["--scale", "2"])
-    size = c.x.geometry(program.window)[2:]
-    check(size == (1820, 1100), f"window client area {size[0]}x{size[1]} with --scale 2, want 1820x1100")
-    image = program.wait_pixels(screen, {(2 * x + dx, 2 * y + dy): v for (x, y), v in PANEL_DRAWN.items()
-                                         for dx in (0, 1) for dy in (0, 1)}, "scaled")
-    log(f"scaled screenshot: {image.path}")
-    sx, sy = program.origin
+def scaled_rows_wrong(image, origin, unscaled, scale):
+    """Window rows that are not the unscaled panel's rows with every pixel
+    repeated `scale` times each way."""
+    sx, sy = origin
     wrong = []
     for y in range(550):
         row = unscaled[y]
-        doubled = b"".join(row[i:i + 3] * 2 for i in range(0, len(row), 3))
-        for dy in (0, 1):
-            start = ((sy + 2 * y + dy) * image.width + sx) * 3
-            if image.data[start:start + len(doubled)] != doubled:
-                wrong.append(2 * y + dy)
-    check(not wrong, f"{len(wrong)} window rows are not the unscaled rows doubled, first {wrong[:5]}")
+        blown = b"".join(row[i:i + 3] * scale for i in range(0, len(row), 3))
+        for dy in range(scale):
+            start = ((sy + scale * y + dy) * image.width + sx) * 3
+            if image.data[start:start + len(blown)] != blown:
+                wrong.append(scale * y + dy)
+    return wrong
+
+
+def case_scale(c):
+    """--scale auto (the default) follows the X resource Xft.dpi: at 96 DPI, or
+    none set, the window is today's 910 x 550 with today's pixels; at 192 it
+    is 1820 x 1100, every panel pixel a 2 x 2 block of the unscaled panel's
+    colour, as with --scale 2, which like --scale 1 overrides the DPI. A click
+    lands on the key under it in panel pixels (the division rounds down,
+    never to the nearer key)."""
+    display = c.display(screen="1920x1200x24")
+    env, rx = c.midi()
+    screen = Screen(display, c.out, c.name)
+    c.x.fake_motion(1915, 1195)  # the pointer outside every window
+    unscaled = None
+    # (X resources, options, scale the window must show)
+    # (X resources, options, scale the window must show); the last one is clicked.
+    rows = ((None, [], 1), ("Xft.dpi:\t96\n", [], 1), ("Xft.dpi: 192\n", ["--scale", "1"], 1),
+            ("Xft.dpi:\t96\n", ["--scale", "2"], 2), ("Xft.antialias:\t1\nXft.dpi:\t191\n", ["--scale=auto"], 1),
+            ("Xft.antialias:\t1\nXft.dpi:\t192\n", [], 2))
+    for n, (resources, args, scale) in enumerate(rows):
+        what = f"{resources!r} {args}"
+        if resources:
+            c.x.set_resources(resources)
+        program = c.program(display, env, args)
+        size = c.x.geometry(program.window)[2:]
+        want = (910 * scale, 550 * scale)
+        check(size == want, f"window client area {size[0]}x{size[1]} with {what}, want {want[0]}x{want[1]}")
+        image = program.wait_pixels(screen, {(scale * x + dx, scale * y + dy): v for (x, y), v in PANEL_DRAWN.items()
+                                             for dx in range(scale) for dy in range(scale)}, f"scale{scale}")
+        log(f"{what}: window {size[0]}x{size[1]}, screenshot {image.path} ({image.width}x{image.height})")
+        if unscaled is None:
+            ox, oy = program.origin
+            unscaled = [image.data[((oy + y) * image.width + ox) * 3:((oy + y) * image.width + ox + 910) * 3]
+                        for y in range(550)]
+        wrong = scaled_rows_wrong(image, program.origin, unscaled, scale)
+        check(not wrong, f"{what}: {len(wrong)} window rows are not the unscaled rows blown up {scale} times, "
+              f"first {wrong[:5]}")
+        if n == len(rows) - 1:
+            break
+        c.x.request_close(program.window)
+        check(program.exit_status(5) == 0, f"exit status after close with {what}")
 
     for label, (x, y), status, number in (KEYS[4], KEYS[19], KEYS[20]):
         program.click(2 * x + 1, 2 * y + 1)
