@@ -1,18 +1,18 @@
 // Window-system contract (app/platform.h), entry services and the program
 // entry with SDL2 on X11 or Wayland: the main window and its start-up, the
-// message box, and an abstract Unix socket as the single-instance marker.
-// One main window. Presenting, input and the event loop are in their own
+// message box. One main window. The single-instance marker is in
+// instance_unix_socket.cpp. Presenting, input and the event loop are in their own
 // files (present_sdl.cpp, input_sdl.cpp, event_loop_sdl.cpp).
 #include <SDL.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstddef>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/options.h"
 #include "app/platform.h"
@@ -26,29 +26,6 @@
 SdlLayer g_sdl;
 
 // -------------------------------------------------------------- entry services
-
-// Asked once, early in main; later calls give the same answer.
-bool platform_other_instance_running() {
-    if (g_sdl.instance_asked) return g_sdl.other_instance;
-    g_sdl.instance_asked = true;
-    // Abstract namespace: nothing on disk, and the name goes when the process
-    // does, however it ends. One marker per user.
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const int n = std::snprintf(addr.sun_path + 1, sizeof addr.sun_path - 1, "%s-%u", APP_CLASS, unsigned(getuid()));
-    const socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(n));
-    g_sdl.instance_socket = fd;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0) return false;
-    g_sdl.other_instance = errno == EADDRINUSE;
-    return g_sdl.other_instance;
-}
-
-void platform_release_instance_probe() {
-    if (g_sdl.instance_socket >= 0) close(g_sdl.instance_socket);
-    g_sdl.instance_socket = -1;
-}
 
 void platform_message_box(const char* caption, const char* text) {
     if (SDL_ShowSimpleMessageBox(0, caption, text, nullptr) == 0) return;
@@ -68,12 +45,34 @@ void platform_screen_size(int* width, int* height) {
 // SDL has no window classes; what stands in for one is a working video system.
 bool platform_register_class() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
 
+namespace {
+
+// --scale auto: the scale the display asks for, known once the window has its
+// connection. On X11 that is the resource Xft.dpi, which desktops set for
+// their scale factor (192 at 200 %); without it, or elsewhere, 1. The window
+// is still hidden: it takes the scaled size, cut to the screen as before,
+// before anything is drawn or shown.
+void apply_auto_scale(int* width, int* height) {
+    if (!g_sdl.scale_auto) return;
+    const int scale = scale_for_dpi(x11_resource_dpi(g_sdl.window));
+    if (scale == g_sdl.scale) return;
+    g_sdl.scale = scale;
+    int screen_w = 0, screen_h = 0;
+    platform_screen_size(&screen_w, &screen_h);
+    *width = std::min(*width, screen_w);
+    *height = std::min(*height, screen_h);
+    SDL_SetWindowSize(g_sdl.window, *width * scale, *height * scale);
+}
+
+}  // namespace
+
 // The size is the client area's, in panel pixels: SDL does not own the frame
 // decorations.
 void* platform_create_window(int width, int height) {
     g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_sdl.scale, height * g_sdl.scale,
                                     SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!g_sdl.window) return nullptr;
+    apply_auto_scale(&width, &height);
     set_program_icon(g_sdl.window);
     g_sdl.x11_fd = x11_connection_fd(g_sdl.window);
     // The window's image in shared memory is made, and its pages put in
@@ -112,6 +111,68 @@ void platform_end_timer_resolution() {}
 
 // ------------------------------------------------------------------------ main
 
+namespace {
+
+constexpr int EXIT_NO_DISPLAY = 3;
+
+// A display SDL may reach: an X display named, a Wayland socket named, or the
+// default Wayland socket present; or a video driver chosen by hand, which SDL
+// is left to judge.
+bool display_configured() {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("SDL_VIDEODRIVER")) return true;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return runtime && *runtime && access((std::string(runtime) + "/wayland-0").c_str(), F_OK) == 0;
+}
+
+// Forwards `signal` to this process's children: SDL's X11 box runs in a
+// child of the window thread, which SDL waits for. Only system calls, as a
+// signal handler may make.
+void signal_children(int signal) {
+    char path[64] = "/proc/self/task/";
+    char* p = path + std::strlen(path);
+    char digits[16];
+    int n = 0;
+    for (pid_t pid = getpid(); pid > 0 && n < 16; pid /= 10) digits[n++] = char('0' + pid % 10);
+    while (n > 0) *p++ = digits[--n];
+    std::memcpy(p, "/children", 10);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    char list[256];
+    const ssize_t got = read(fd, list, sizeof list - 1);
+    close(fd);
+    pid_t child = 0;
+    for (ssize_t i = 0; i < got; ++i) {
+        if (list[i] >= '0' && list[i] <= '9') {
+            child = child * 10 + (list[i] - '0');
+        } else {
+            if (child > 0) kill(child, signal);
+            child = 0;
+        }
+    }
+}
+
+// A second copy only shows its box and ends. SIGTERM, SIGINT and SIGHUP end
+// it at once with the status OK gives, its box with it (a box of its own
+// goes with the X connection; SDL's, in a child process, gets the signal
+// and ends the same way). Neither box can be woken from a handler, and the
+// copy holds nothing to close: no MIDI client, no marker. Set after
+// SDL_Init, whose own handlers only queue a quit event that no box reads.
+void end_second_copy_on_signals() {
+    struct sigaction action {};
+    action.sa_handler = [](int signal) {
+        signal_children(signal);
+        _exit(EXIT_SECOND_COPY);
+    };
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Help, version, the device list and wrong options need no display.
     ProgramOptions options;
@@ -119,7 +180,17 @@ int main(int argc, char** argv) {
         midi_end_system();  // the device list's client
         return status;
     }
-    g_sdl.scale = options.scale;
+    g_sdl.scale_auto = options.scale == SCALE_AUTO;
+    g_sdl.scale = g_sdl.scale_auto ? 1 : options.scale;
+    // Without any display SDL's Wayland probe would print its own complaint
+    // and the MIDI system would report on a panel that never comes: one line
+    // instead, before either starts.
+    if (!display_configured()) {
+        report_error(
+            "no display (DISPLAY and WAYLAND_DISPLAY are not set); only --list-devices, --list-keys, "
+            "--help and --version work without one");
+        return EXIT_NO_DISPLAY;
+    }
     // SDL's input-method probe asks the session bus; where none is set up,
     // libdbus would start one through dbus-launch (a fork and a wait) only to
     // find no input method. The panel takes no text. Set before any thread
@@ -144,7 +215,7 @@ int main(int argc, char** argv) {
         report_error("no display available: %s", SDL_GetError());
         text_end_font_lookup();
         midi_end_system();
-        return 3;
+        return EXIT_NO_DISPLAY;
     }
     // With no X11 or Wayland display SDL falls back to drivers that show
     // nothing; a window nobody can see or close is no start either.
@@ -155,13 +226,14 @@ int main(int argc, char** argv) {
         SDL_Quit();
         text_end_font_lookup();
         midi_end_system();
-        return 3;
+        return EXIT_NO_DISPLAY;
     }
     // On X11, SDL would back the window surface with an OpenGL texture; where
     // that GL is software (no GPU, Xvfb) each upload costs several times the
     // plain shared-memory image. Other drivers have only the texture path.
     if (driver && std::strcmp(driver, "x11") == 0)
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+    if (platform_other_instance_running()) end_second_copy_on_signals();
     const int status = run_program();
     midi_end_system();  // a second copy, or a window that failed, asked for no device
     if (g_sdl.arrow) SDL_FreeCursor(g_sdl.arrow);

@@ -188,7 +188,7 @@ int run_entry() {
     if (platform_other_instance_running()) {
         platform_message_box(APP_CLASS, SECOND_INSTANCE_TEXT);
         platform_release_instance_probe();
-        return 1;
+        return EXIT_SECOND_COPY;
     }
     int screen_w = 0, screen_h = 0;
     platform_screen_size(&screen_w, &screen_h);

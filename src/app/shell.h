@@ -72,6 +72,8 @@ int run_entry();
 // fonts are made first and released only after the loop has ended.
 int run_program();
 
+constexpr int EXIT_SECOND_COPY = 1;  // run_entry's status after the box of a second copy
+
 constexpr const char* APP_TITLE = "ZORVE_BUTTON";
 constexpr const char* APP_CLASS = "PC_ZORVE";
 // Spelt so on purpose: users and scripts know the box by this exact text.

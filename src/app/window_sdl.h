@@ -27,17 +27,13 @@ struct SdlLayer {
     // size, the present and the pointer translation see it; the frame buffer
     // and every hit rectangle stay in panel pixels.
     int scale = 1;
+    bool scale_auto = false;  // --scale auto: set from the display once the window has one
 
     bool timer_on = false;  // the window timer
     uint64_t timer_period_ns = 0;
     uint64_t timer_due_ns = 0;  // CLOCK_MONOTONIC
 
-    // First copy: the bound socket, kept until the process ends. Second copy:
-    // the probe that failed to bind, closed after the message box.
-    int instance_socket = -1;
     int x11_fd = -1;  // the X connection, when SDL runs on X11
-    bool instance_asked = false;
-    bool other_instance = false;
 
     std::thread clock_thread;
     ClockGate clock_gate;
@@ -64,6 +60,11 @@ void set_program_icon(SDL_Window* window);
 // The file descriptor of the X connection `window` lives on; -1 when SDL
 // does not run on X11. Apart because Xlib's names clash with the shell's.
 int x11_connection_fd(SDL_Window* window);
+
+// Xft.dpi from the X resources of the display `window` lives on (what the
+// server's RESOURCE_MANAGER held when SDL connected), rounded; 0 when it is
+// not set or SDL does not run on X11.
+int x11_resource_dpi(SDL_Window* window);
 
 // A modal box with `text` and an OK button, drawn with the program's own text
 // backend (SDL's X11 box needs core X fonts, which Xvfb and many Wayland

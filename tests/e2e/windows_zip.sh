@@ -40,7 +40,7 @@ PROGRAM=$dir/zorve-button.exe
 out=$(timeout 60 wine "$PROGRAM" --version 2>/dev/null | tr -d '\r')
 [ "$out" = "zorve-button $VERSION" ] || fail "--version printed '$out'"
 log "--version: $out"
-for wrong in "--scale 2" "--midi jack" "--bogus"; do
+for wrong in "--scale 5" "--midi jack" "--bogus"; do
     err=$(timeout 60 wine "$PROGRAM" $wrong 2>&1 >/dev/null | tr -d '\r' | grep '^zorve-button: ')
     timeout 60 wine "$PROGRAM" $wrong >/dev/null 2>&1
     status=$?

@@ -14,11 +14,13 @@ Exit status 0 when the case passed; every wait has a deadline.
 """
 
 import argparse
+import errno
 import gzip
 import os
 import re
 import shutil
 import signal
+import stat
 import statistics
 import subprocess
 import sys
@@ -28,10 +30,10 @@ import time
 # The harness sits beside this script, so it is found without a path entry;
 # no bytecode cache is written into the source tree.
 sys.dont_write_bytecode = True
-from e2e_lib import (LATENCY_PERIOD, PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Receiver, Screen, check,  # noqa: E402
-                     expect, expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports, key_table,
-                     log, on_off, panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack,
-                     start_source, thread_runs, wait_for, wait_program_ports, with_case)
+from e2e_lib import (LATENCY_PERIOD, PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Program, Receiver, Screen, X,  # noqa: E402
+                     check, expect, expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports,
+                     key_table, log, on_off, panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack,
+                     start_source, start_xvfb, thread_runs, wait_for, wait_program_ports, with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -318,7 +320,7 @@ def box_env(c):
     return dict(os.environ, DISPLAY=c.display_name)
 
 
-def own_box_ok(c, box):
+def own_box_ok(c, box, copy):
     """Clicks the OK button of the program's own box: centred, 44 px from the bottom."""
     bx, by, bw, bh = c.x.geometry(box)
     subprocess.run(["xdotool", "mousemove", str(bx + bw // 2), str(by + bh - 30), "click", "1"],
@@ -327,15 +329,25 @@ def own_box_ok(c, box):
 
 def box_key(name):
     # Without a window manager the box must be given the focus by hand.
-    def press(c, box):
+    def press(c, box, copy):
         subprocess.run(["xdotool", "windowfocus", "--sync", str(box)], env=box_env(c), check=True, timeout=10)
         subprocess.run(["xdotool", "key", name], env=box_env(c), check=True, timeout=10)
 
     return press
 
 
-def box_close(c, box):
+def box_close(c, box, copy):
     c.x.request_close(box)
+
+
+def box_signal(number):
+    # What a script, a launcher or a CI job does; the box goes with the copy.
+    def send(c, box, copy):
+        copy.send_signal(number)
+
+    send.__name__ = f"signal {signal.Signals(number).name}"
+    send.prompt = True  # the copy must be gone within a second
+    return send
 
 
 def second_instance(c, font_path, dismissals):
@@ -364,13 +376,20 @@ def second_instance(c, font_path, dismissals):
         log(f"message box screenshot: {with_box.path}; box at {(bx, by, bw, bh)}")
         inside = [with_box.rgb(bx + i, by + j) for j in range(bh) for i in range(bw)]
         check(len(set(inside)) > 2, "the message box shows nothing")
-        dismiss(c, box)
+        start = time.monotonic()
+        dismiss(c, box, second)
         try:
             status = second.wait(timeout=10)
         except subprocess.TimeoutExpired:
             raise Failure(f"copy {n + 2} did not end after its box was dismissed ({dismiss.__name__})")
-        check(status == 1, f"copy {n + 2} exit status {status}, want 1")
-        check(not c.x.find("PC_ZORVE"), "the box stayed on screen")
+        took = time.monotonic() - start
+        log(f"copy {n + 2}: {dismiss.__name__} to exit {took * 1000:.0f} ms, status {status}")
+        check(status == 1, f"copy {n + 2} exit status {status} after {dismiss.__name__}, want 1")
+        check(took < 1.0 or not getattr(dismiss, "prompt", False),
+              f"copy {n + 2} took {took:.2f} s to end after {dismiss.__name__}")
+        # A copy ended by a signal leaves its box to the server, which takes
+        # it down with the connection.
+        wait_for(lambda: not c.x.find("PC_ZORVE"), 1.0, "the box to go")
         check(first.proc.poll() is None, "the first copy ended")
         # Where the box covered it, the first copy repaints on exposure.
         wait_for(lambda: program_area(screen.shot("first-after")) == before, 10,
@@ -382,7 +401,7 @@ def second_instance(c, font_path, dismissals):
 
 def case_second_instance(c):
     # SDL's own box where the X server's core fonts allow it, else ours.
-    second_instance(c, None, [box_key("Return"), box_close])
+    second_instance(c, None, [box_key("Return"), box_close, box_signal(signal.SIGTERM), box_signal(signal.SIGINT)])
 
 
 def case_second_instance_own_box(c):
@@ -390,9 +409,101 @@ def case_second_instance_own_box(c):
     # so the program draws the box itself. Every way of dismissing it.
     empty = tempfile.mkdtemp(prefix="zorve-e2e-fonts-")
     try:
-        second_instance(c, empty, [own_box_ok, box_key("Return"), box_key("Escape"), box_key("KP_Enter"), box_close])
+        second_instance(c, empty, [own_box_ok, box_key("Return"), box_key("Escape"), box_key("KP_Enter"), box_close,
+                                   box_signal(signal.SIGTERM), box_signal(signal.SIGINT), box_signal(signal.SIGHUP)])
     finally:
         os.rmdir(empty)
+
+
+SQUAT = """
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+try:
+    s.bind(sys.argv[1].replace("@", "\\0", 1) if sys.argv[1].startswith("@") else sys.argv[1])
+    s.listen(1)
+    print("bound", flush=True)
+except OSError as e:
+    print("refused", e.errno, flush=True)
+sys.stdin.read()
+"""
+
+
+def squat(c, name):
+    """Another user (nobody) tries to hold the marker `name` ("@..." for an
+    abstract name); 'bound' or 'refused ERRNO'. It holds it until the case ends."""
+    proc = c.procs.start(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", sys.executable, "-c",
+                          SQUAT, name], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    answer = proc.stdout.readline().strip()
+    log(f"uid nobody on {name!r}: {answer}")
+    return answer
+
+
+def starts(c, display, x, env, what):
+    """A copy on `display` opens its window (it took no other copy for running); closed again."""
+    c.programs += 1
+    program = Program(c.procs, c.args.program, display, env, x,
+                      os.path.join(c.out, f"{c.name}-program{c.programs}.log"))
+    check(not x.find("PC_ZORVE"), f"{what}: a box came up")
+    return program
+
+
+def close_copy(c, program, what):
+    program.x.request_close(program.window)
+    check(program.exit_status(5) == 0, f"exit status after close ({what})")
+
+
+def case_instance_marker(c):
+    """One copy per user and display: the marker is a socket in a private
+    $XDG_RUNTIME_DIR named after the display, else an abstract name with the
+    user id and display in it. Another user cannot keep the program from
+    starting by taking either name, a copy on another display starts beside
+    the first, and a socket file left by a SIGKILLed copy does not block."""
+    display = c.display()
+    x1 = c.x
+    env = jack_env("zorve-e2e-absent")
+    env.pop("XDG_RUNTIME_DIR", None)
+    runtime = tempfile.mkdtemp(prefix="zorve-e2e-run-")  # mode 0700, this user's
+    private = dict(env, XDG_RUNTIME_DIR=runtime)
+    path = os.path.join(runtime, f"zorve-button-{display}")
+    abstract = f"@zorve-button-{os.getuid()}-{display}"
+    x2 = None
+    try:
+        # Another user cannot make the name in the private directory, and
+        # one holding the abstract name does not count as a copy.
+        check(squat(c, path).startswith(f"refused {errno.EACCES}"), f"uid nobody could bind {path}")
+        check(squat(c, abstract) == "bound", f"uid nobody could not bind {abstract!r}")
+        for what, run_env in (("a private runtime directory", private), ("the abstract name", env)):
+            first = starts(c, display, x1, run_env, f"{what}, the name squatted")
+            if run_env is private:
+                check(stat.S_ISSOCK(os.stat(path).st_mode), f"no marker socket at {path}")
+            close_copy(c, first, what)
+        check(not os.path.exists(path), f"{path} stayed after the copy closed its window")
+
+        # A copy killed outright leaves its socket file; the next start is not
+        # blocked by it, and a second copy then still meets the box.
+        killed = starts(c, display, x1, private, "before SIGKILL")
+        killed.proc.kill()
+        killed.proc.wait(timeout=5)
+        check(os.path.exists(path), f"the killed copy left no socket file at {path}")
+        after = starts(c, display, x1, private, "after a copy was killed")
+        box_copy = c.procs.start([c.args.program], env=dict(private, DISPLAY=display), stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        wait_for(lambda: x1.find("PC_ZORVE"), 15, "the box of a second copy on the same display")
+        box_copy.send_signal(signal.SIGTERM)
+        check(box_copy.wait(timeout=5) == 1, "the second copy's exit status after SIGTERM")
+
+        # A second display: one copy each, side by side.
+        display2 = start_xvfb(c.procs)
+        x2 = X(display2)
+        beside = starts(c, display2, x2, private, f"on {display2} beside the copy on {display}")
+        check(after.proc.poll() is None and x1.find("ZORVE_BUTTON"), "the copy on the first display ended")
+        log(f"copies on {display} and {display2} run side by side")
+        close_copy(c, beside, display2)
+        close_copy(c, after, display)
+    finally:
+        if x2:
+            x2.close()
+        shutil.rmtree(runtime, ignore_errors=True)
 
 
 def case_close_window(c):
@@ -650,22 +761,41 @@ def case_midi_input(c):
     check(program.proc.poll() is None, "the program ended while receiving input")
 
 
+NO_DISPLAY = ("zorve-button: no display (DISPLAY and WAYLAND_DISPLAY are not set); only --list-devices, "
+              "--list-keys, --help and --version work without one\n")
+
+
 def case_no_display(c):
+    """Without a display, or with a wrong option, the program says so in one
+    line on stderr (no library's own words, no line about MIDI), prints
+    nothing on stdout, opens no MIDI client and exits with its status."""
     env = jack_env("zorve-e2e-absent")
-    for k in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"):
+    for k in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "XDG_RUNTIME_DIR"):
         env.pop(k, None)
-    env["XDG_RUNTIME_DIR"] = tempfile.mkdtemp(prefix="zorve-e2e-run-")  # no Wayland socket in it
+    runtime = tempfile.mkdtemp(prefix="zorve-e2e-run-")  # no Wayland socket in it
     try:
-        proc = c.procs.start([c.args.program], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        try:
-            out, err = proc.communicate(timeout=15)
-        except subprocess.TimeoutExpired:
-            raise Failure("the program kept running without a display")
+        for what, extra, args, want_status, want_err in (
+                ("no runtime directory", {}, [], 3, NO_DISPLAY),
+                ("a runtime directory without a Wayland socket", {"XDG_RUNTIME_DIR": runtime}, [], 3, NO_DISPLAY),
+                ("an empty DISPLAY", {"DISPLAY": "", "XDG_RUNTIME_DIR": runtime}, ["--monitor"], 3, NO_DISPLAY),
+                ("a wrong option", {}, ["--scale", "5"], 64,
+                 "zorve-button: --scale: '5' is not auto or a whole number from 1 to 4. Try 'zorve-button --help'.\n"),
+                ("an unknown option", {"DISPLAY": ":0"}, ["--list"], 64,
+                 "zorve-button: unknown option '--list'. Try 'zorve-button --help'.\n")):
+            run_env = dict(env, **extra)
+            proc = c.procs.start([c.args.program, *args], env=run_env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True)
+            try:
+                out, err = proc.communicate(timeout=15)
+            except subprocess.TimeoutExpired:
+                raise Failure(f"the program kept running with {what}")
+            log(f"{what}: exit status {proc.returncode}; stderr: {err.strip()}")
+            check(proc.returncode == want_status and out == "" and err == want_err,
+                  f"{what}: status {proc.returncode} (want {want_status}), stdout {out!r}, stderr {err!r}, "
+                  f"want stderr {want_err!r}")
+            check(not os.listdir(runtime), f"{what} left {os.listdir(runtime)} in the runtime directory")
     finally:
-        os.rmdir(env["XDG_RUNTIME_DIR"])
-    log(f"exit status {proc.returncode}; stderr: {err.strip()}")
-    check(proc.returncode == 3, f"exit status {proc.returncode} without a display, want 3")
-    check("no display" in err, "no word about the missing display on stderr")
+        os.rmdir(runtime)
 
 
 def case_install_layout(c):
@@ -1023,7 +1153,12 @@ def case_scale(c):
         check(size == want, f"window client area {size[0]}x{size[1]} with {what}, want {want[0]}x{want[1]}")
         image = program.wait_pixels(screen, {(scale * x + dx, scale * y + dy): v for (x, y), v in PANEL_DRAWN.items()
                                              for dx in range(scale) for dy in range(scale)}, f"scale{scale}")
-        log(f"{what}: window {size[0]}x{size[1]}, screenshot {image.path} ({image.width}x{image.height})")
+        # The window alone, as a screenshot tool takes it.
+        shot = os.path.join(c.out, f"{c.name}-window{n + 1}.png")
+        subprocess.run(["import", "-window", str(program.window), shot], env=program.env, check=True, timeout=20,
+                       stderr=subprocess.DEVNULL)
+        check(png_size(shot) == want, f"screenshot of the window with {what} is {png_size(shot)}, want {want}")
+        log(f"{what}: window {size[0]}x{size[1]}, its screenshot {shot} {png_size(shot)[0]}x{png_size(shot)[1]}")
         if unscaled is None:
             ox, oy = program.origin
             unscaled = [image.data[((oy + y) * image.width + ox) * 3:((oy + y) * image.width + ox + 910) * 3]
@@ -1115,6 +1250,7 @@ CASES = {
     "panel_pixels": case_panel_pixels,
     "second_instance": case_second_instance,
     "second_instance_own_box": case_second_instance_own_box,
+    "instance_marker": case_instance_marker,
     "close_window": case_close_window,
     "no_midi": case_no_midi,
     "window_size": case_window_size,
