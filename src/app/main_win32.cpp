@@ -1,6 +1,8 @@
 // Window-system contract (app/platform.h) and the program entry on Win32: USER
 // for the window, its timer, capture and cursor, WinMM for the 1 ms clock, a
-// named mutex as the single-instance marker. One main window per process.
+// named mutex as the single-instance marker. One main window per process,
+// per-monitor DPI-aware (the manifest): with a scale each panel pixel is
+// shown as a block, stretched nearest-neighbour, and the pointer divided back.
 //
 // Contents: entry services, window procedure, window services, clock.
 #include <windows.h>
@@ -27,6 +29,12 @@ HANDLE g_instance_mutex;
 HCURSOR g_arrow;
 UINT g_clock_event;              // 0 while no multimedia timer runs
 bool g_timer_resolution_raised;  // timeEndPeriod must pair with timeBeginPeriod
+// Window pixels per panel pixel, each way (--scale); only the window's size,
+// the paint and the pointer see it. With --scale auto it follows the DPI of
+// the monitor the window is on.
+int g_scale = 1;
+bool g_scale_auto;
+int g_outer_w, g_outer_h;  // the outer window size at scale 1, in panel pixels
 
 // WinMM notifications the window swallows: MIDI input data, wave output.
 constexpr UINT MSG_MIDI_IN_DATA = MM_MIM_DATA;    // 963
@@ -36,18 +44,55 @@ constexpr UINT MSG_WAVE_OUT_LAST = MM_WOM_DONE;   // 957
 HWND as_hwnd(void* window) { return static_cast<HWND>(window); }
 
 // Copies the whole frame buffer whatever region is invalid; the platform
-// clips it to the client area.
+// clips it to the client area. COLORONCOLOR stretches an integer factor by
+// repeating pixels: no smoothing.
 void paint_frame(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
-    if (g_render.surface) BitBlt(dc, 0, 0, FB_WIDTH, FB_HEIGHT, static_cast<HDC>(g_render.surface), 0, 0, SRCCOPY);
+    HDC frame = static_cast<HDC>(g_render.surface);
+    if (frame && g_scale == 1) {
+        BitBlt(dc, 0, 0, FB_WIDTH, FB_HEIGHT, frame, 0, 0, SRCCOPY);
+    } else if (frame) {
+        SetStretchBltMode(dc, COLORONCOLOR);
+        StretchBlt(dc, 0, 0, FB_WIDTH * g_scale, FB_HEIGHT * g_scale, frame, 0, 0, FB_WIDTH, FB_HEIGHT, SRCCOPY);
+    }
     EndPaint(hwnd, &ps);
+}
+
+// The DPI of the monitor `hwnd` is on (GetDpiForWindow, Windows 10 1607 on);
+// without a window or that function, the system's.
+int window_dpi(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto get_dpi = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (hwnd && get_dpi) return int(get_dpi(hwnd));
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+// --scale auto: the window takes the scale of `dpi`, its outer size that many
+// times the unscaled one, at `left`, `top`.
+void follow_dpi(HWND hwnd, int dpi, int left, int top) {
+    const int scale = scale_for_dpi(dpi);
+    if (!g_scale_auto || scale == g_scale) return;
+    g_scale = scale;
+    SetWindowPos(hwnd, nullptr, left, top, g_outer_w * scale, g_outer_h * scale, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(hwnd, nullptr, FALSE);
 }
 
 // The whole parameter as a signed 32-bit value: its sign is the wheel delta's.
 int32_t wheel_word(WPARAM wparam) { return static_cast<int32_t>(static_cast<uint32_t>(wparam)); }
 
-uint32_t pointer_word(LPARAM lparam) { return static_cast<uint32_t>(lparam); }
+// Client pixels to panel pixels; the division rounds toward minus infinity,
+// so a position left of or above the window stays outside it.
+uint32_t pointer_word(LPARAM lparam) {
+    if (g_scale == 1) return static_cast<uint32_t>(lparam);
+    const auto panel = [](int v) { return v >= 0 ? v / g_scale : -((-v + g_scale - 1) / g_scale); };
+    const int x = static_cast<int16_t>(LOWORD(lparam)), y = static_cast<int16_t>(HIWORD(lparam));
+    return pack_pointer(panel(x), panel(y));
+}
 
 // KeyCode shares the virtual-key numbering; codes beyond a byte are no key.
 KeyCode key_code(WPARAM vk) { return vk <= 0xFF ? static_cast<KeyCode>(vk) : KEY_NONE; }
@@ -73,6 +118,13 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         case WM_DROPFILES:
             // Accepted and ignored; the drop's memory is still ours to free.
             DragFinish(reinterpret_cast<HDROP>(wparam));
+            return 0;
+        case WM_DPICHANGED:
+            // The window moved to a monitor of another DPI: the suggested
+            // rectangle's corner, the size of the new scale.
+            if (!g_scale_auto) break;
+            follow_dpi(hwnd, HIWORD(wparam), reinterpret_cast<const RECT*>(lparam)->left,
+                       reinterpret_cast<const RECT*>(lparam)->top);
             return 0;
         case WM_KEYUP:
         case WM_CHAR:
@@ -111,9 +163,13 @@ void platform_release_instance_probe() {
 
 void platform_message_box(const char* caption, const char* text) { MessageBoxA(nullptr, text, caption, MB_OK); }
 
+// In panel pixels: with a scale the window is that many times larger. With
+// --scale auto the scale is first the system's DPI's (the monitor a window
+// at (0, 0) opens on), until the window knows its own.
 void platform_screen_size(int* width, int* height) {
-    *width = GetSystemMetrics(SM_CXFULLSCREEN);
-    *height = GetSystemMetrics(SM_CYFULLSCREEN);
+    if (g_scale_auto) g_scale = scale_for_dpi(window_dpi(nullptr));
+    *width = GetSystemMetrics(SM_CXFULLSCREEN) / g_scale;
+    *height = GetSystemMetrics(SM_CYFULLSCREEN) / g_scale;
 }
 
 bool platform_register_class() {
@@ -132,9 +188,15 @@ bool platform_register_class() {
     return RegisterClassExA(&wc) != 0;
 }
 
+// The outer size is in panel pixels: with a scale the window is that many
+// times larger, frame and caption included, as they grow with the DPI too.
 void* platform_create_window(int width, int height) {
-    return CreateWindowExA(0, APP_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width, height, nullptr, nullptr,
-                           g_instance, nullptr);
+    g_outer_w = width;
+    g_outer_h = height;
+    HWND hwnd = CreateWindowExA(0, APP_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width * g_scale, height * g_scale,
+                                nullptr, nullptr, g_instance, nullptr);
+    if (hwnd) follow_dpi(hwnd, window_dpi(hwnd), 0, 0);
+    return hwnd;
 }
 
 void platform_show_window(void* window) {
@@ -209,5 +271,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     g_show_command = show_command;
     ProgramOptions options;
     if (const int status = handle_command_line(__argc, __argv, OPTIONS_WINDOWS, options); status >= 0) return status;
+    g_scale_auto = options.scale == SCALE_AUTO;
+    g_scale = g_scale_auto ? 1 : options.scale;
     return run_program();
 }

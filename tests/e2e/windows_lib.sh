@@ -35,7 +35,7 @@ cleanup() {
     for pid in "${PIDS_TO_STOP[@]}"; do kill "$pid" 2>/dev/null || true; done
     stop_wineserver
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-    rm -f "$SHOT" "$SHOT.boot"
+    rm -f "$SHOT" "$SHOT".*
 }
 trap cleanup EXIT
 
@@ -94,6 +94,14 @@ prepare_prefix() {
         stop_wineserver
     done
     fail "wineboot did not finish"
+}
+
+# set_dpi N: the prefix's DPI (96 is 100 %), read by the next Wine start.
+set_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1 ||
+        fail "cannot set LogPixels to $1"
+    stop_wineserver
+    log "prefix at $1 DPI"
 }
 
 # probe ARGS...: runs window_probe; its output without CRs, its exit status.
@@ -156,6 +164,37 @@ elif args[0] == "rows":
 PY
 }
 
+# scaled_like FILE S W H: true when the last screenshot shows the top-left
+# W x H pixels of screenshot FILE with each pixel as an S x S block;
+# otherwise MISMATCH names the first block that differs.
+scaled_like() {
+    MISMATCH=$(python3 - "$1" "$SHOT" "$2" "$3" "$4" 2>&1 <<'PY'
+import struct, sys
+def load(path):
+    data = open(path, "rb").read()
+    h = struct.unpack(">25I", data[:100])
+    base = h[0] + 12 * h[19]
+    bpp, stride = h[11] // 8, h[12]
+    def px(x, y):
+        at = base + y * stride + x * bpp
+        return data[at:at + bpp]
+    return px, h[4], h[5]
+small, sw, sh = load(sys.argv[1])
+big, bw, bh = load(sys.argv[2])
+s, w, h = map(int, sys.argv[3:6])
+if sw < w or sh < h or bw < w * s or bh < h * s:
+    sys.exit(f"screenshots {sw}x{sh} and {bw}x{bh} are too small")
+for y in range(h):
+    for x in range(w):
+        want = small(x, y)
+        for dy in range(s):
+            for dx in range(s):
+                if big(s * x + dx, s * y + dy) != want:
+                    sys.exit(f"({s * x + dx}, {s * y + dy}) is not panel pixel ({x}, {y})")
+PY
+) || return 1
+}
+
 # check_shot X,Y=RRGGBB ...: true when the last screenshot has all of them;
 # otherwise MISMATCH names the first that differs.
 check_shot() {
@@ -169,6 +208,9 @@ check_shot() {
     [ "${#got[@]}" -eq $# ] || { MISMATCH="screenshot unreadable"; return 1; }
 }
 
+# The client area of the main window as X has it: "W H".
+client_size() { xdotool getwindowgeometry "$MAIN_XID" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p'; }
+
 # pixels_are X,Y=RRGGBB ...: true when a fresh screenshot has all of them.
 pixels_are() { screenshot && check_shot "$@"; }
 
@@ -178,9 +220,10 @@ expect_pixels() {
     log "pixels ok: $*"
 }
 
-# Starts the program in the background; its pid is in PROGRAM_PID.
+# start_program [ARGS...]: starts the program in the background, stdout to
+# $SHOT.out; its pid is in PROGRAM_PID.
 start_program() {
-    wine "$PROGRAM" >/dev/null 2>&1 &
+    wine "$PROGRAM" "$@" >"$SHOT.out" 2>/dev/null &
     PROGRAM_PID=$!
     PIDS_TO_STOP+=("$PROGRAM_PID")
 }

@@ -2,13 +2,16 @@
 # The program under Xvfb and Wine: the window shows the drawn panel at the
 # frame buffer's coordinates, a held click shows the key pressed and the
 # release shows it raised again, and closing the window ends the process
-# with status 0.
+# with status 0. Then the scale: with --scale 3, and with the prefix at 192
+# DPI (200 %), each panel pixel is a block, the pointer is divided back, and
+# --scale 1 there shows the panel unstretched (the program is DPI-aware).
 # Usage: windows_panel.sh PROGRAM.exe window_probe.exe PREFIX_DIR
 PROGRAM=$1 PROBE=$2 PREFIX=$3
 . "$(dirname "$0")/windows_lib.sh"
 
-start_display
+start_display 2800x1700
 prepare_prefix
+set_dpi 96  # the prefix may keep 192 from an earlier run
 
 start_program
 wait_for 30 "main window" main_window_shown
@@ -58,7 +61,58 @@ xdotool mouseup 1
 wait_for 5 "released key A" pixels_are 543,13=BBBBBB 541,11=777777 598,38=444444
 log "key A released"
 
+cp "$SHOT" "$SHOT.96"
+read -r client_w client_h < <(client_size)
+log "screenshot at 96 DPI: ${client_w}x${client_h}"
+
 close_and_expect_success "$PROGRAM_PID"
 log "closed, status 0"
 probe main && fail "main window still there"
+
+# scaled_run SCALE ARGS...: the program with ARGS shows the panel SCALE
+# times, and a press at key A's scaled top-left corner holds A.
+scaled_run() {
+    local scale=$1
+    shift
+    start_program "$@"
+    wait_for 30 "main window with $*" main_window_shown
+    read -r w h < <(client_size)
+    log "$*: client area ${w}x${h} (its screenshot ${w}x${h})"
+    [ "$w" -ge $((client_w * scale)) ] && [ "$h" -ge $((client_h * scale)) ] ||
+        fail "client area ${w}x${h} with $*, want at least $((client_w * scale))x$((client_h * scale))"
+    wait_for 20 "the panel scaled $scale times" eval 'screenshot && scaled_like "$SHOT.96" '"$scale $client_w $client_h"
+    pointer_to $((540 * scale)) $((10 * scale))
+    xdotool mousedown 1
+    wait_for 5 "key A held at the scaled corner" pixels_are $((543 * scale)),$((13 * scale))=FFFFFF \
+        $((541 * scale)),$((11 * scale))=444444
+    xdotool mouseup 1
+    wait_for 5 "key A released" pixels_are $((543 * scale)),$((13 * scale))=BBBBBB
+}
+
+scaled_run 3 --scale 3
+close_and_expect_success "$PROGRAM_PID" "--scale 3"
+
+set_dpi 192
+scaled_run 2 --monitor
+# A click at key A's scaled centre sends A; one left of its scaled edge
+# (panel x 539) sends nothing.
+pointer_to 1079 50
+xdotool click 1
+pointer_to 1141 51
+xdotool click 1
+wait_for 5 "the clicks in the monitor lines" grep -c '90 59 00' "$SHOT.out"
+lines=$(tr -d '\r' <"$SHOT.out")
+want=$'dev -  90 59 7F\ndev -  90 59 00\ndev -  90 59 7F\ndev -  90 59 00'
+[ "$lines" = "$want" ] || fail "monitor at 192 DPI printed '$lines', want '$want'"
+log "monitor at 192 DPI: $(echo $lines)"
+close_and_expect_success "$PROGRAM_PID" "the program at 192 DPI"
+
+# --scale 1 at 192 DPI: the panel as at 96 DPI, not stretched by the system.
+start_program --scale 1
+wait_for 30 "main window with --scale 1 at 192 DPI" main_window_shown
+read -r w h < <(client_size)
+log "--scale 1 at 192 DPI: client area ${w}x${h}"
+[ "$w" -le 910 ] && [ "$h" -le 550 ] || fail "client area ${w}x${h} with --scale 1 at 192 DPI: stretched"
+wait_for 10 "unscaled panel" pixels_are 5,5=444444 541,11=777777 543,13=BBBBBB 598,38=444444
+close_and_expect_success "$PROGRAM_PID" "--scale 1 at 192 DPI"
 log "PASS"
