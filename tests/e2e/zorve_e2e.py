@@ -761,8 +761,9 @@ def case_midi_input(c):
     check(program.proc.poll() is None, "the program ended while receiving input")
 
 
-NO_DISPLAY = ("zorve-button: no display (DISPLAY and WAYLAND_DISPLAY are not set); only --list-devices, "
-              "--list-keys, --help and --version work without one\n")
+NO_DISPLAY = ("zorve-button: no display ({}); only --list-devices, --list-keys, --help and --version work "
+              "without one\n")
+UNSET = NO_DISPLAY.format("DISPLAY and WAYLAND_DISPLAY are not set")
 
 
 def case_no_display(c):
@@ -775,9 +776,14 @@ def case_no_display(c):
     runtime = tempfile.mkdtemp(prefix="zorve-e2e-run-")  # no Wayland socket in it
     try:
         for what, extra, args, want_status, want_err in (
-                ("no runtime directory", {}, [], 3, NO_DISPLAY),
-                ("a runtime directory without a Wayland socket", {"XDG_RUNTIME_DIR": runtime}, [], 3, NO_DISPLAY),
-                ("an empty DISPLAY", {"DISPLAY": "", "XDG_RUNTIME_DIR": runtime}, ["--monitor"], 3, NO_DISPLAY),
+                ("no runtime directory", {}, [], 3, UNSET),
+                ("a runtime directory without a Wayland socket", {"XDG_RUNTIME_DIR": runtime}, [], 3, UNSET),
+                ("an empty DISPLAY", {"DISPLAY": "", "XDG_RUNTIME_DIR": runtime}, ["--monitor"], 3, UNSET),
+                ("a DISPLAY no server answers", {"DISPLAY": ":987.0"}, [], 3,
+                 NO_DISPLAY.format("no X server at DISPLAY :987.0")),
+                ("neither display answering", {"DISPLAY": "unix:987", "WAYLAND_DISPLAY": "wayland-9",
+                                               "XDG_RUNTIME_DIR": runtime}, ["--scale", "2"], 3,
+                 NO_DISPLAY.format("no X server at DISPLAY unix:987 and no Wayland compositor at wayland-9")),
                 ("a wrong option", {}, ["--scale", "5"], 64,
                  "zorve-button: --scale: '5' is not auto or a whole number from 1 to 4. Try 'zorve-button --help'.\n"),
                 ("an unknown option", {"DISPLAY": ":0"}, ["--list"], 64,
