@@ -1,7 +1,6 @@
 // The command line: every accepted and rejected word with its exit status and
 // what reaches stdout and stderr, the MIDI system chosen, the device list
 // against the MIDI double, and the monitor lines of send_to_ports.
-#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -248,35 +247,20 @@ TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
     EXPECT_EQ(md[0], "| Key | Group | Message | Number | Channel |");
     EXPECT_EQ(roff[3], "Key@Group@Message@Number@Channel");
     EXPECT_EQ(roff.back(), ".TE");
-    // Rows of every group and style, exactly.
+    // Rows of each style and message, exactly.
     const std::map<int, std::vector<std::string>> rows = {
         {0,
          {"A            pad bank      Note On             89        1", "| `A` | pad bank | Note On | 89 | 1 |",
           "A@pad bank@Note On@89@1"}},
-        {6,
-         {"NEXT SQ      pad function  Note On             87        1",
-          "| `NEXT SQ` | pad function | Note On | 87 | 1 |", "NEXT SQ@pad function@Note On@87@1"}},
         {8,
          {"left arrow   cursor        Note On             13        1", "| left arrow | cursor | Note On | 13 | 1 |",
           "left arrow@cursor@Note On@13@1"}},
-        {17,
-         {"<<BAR        transport     Note On              7        1", "| `<<BAR` | transport | Note On | 7 | 1 |",
-          "<<BAR@transport@Note On@7@1"}},
-        {22,
-         {"MAIN         screen        Note On             77        1", "| `MAIN` | screen | Note On | 77 | 1 |",
-          "MAIN@screen@Note On@77@1"}},
-        {28,
-         {"F6           soft          Note On             98        1", "| `F6` | soft | Note On | 98 | 1 |",
-          "F6@soft@Note On@98@1"}},
         {29,
          {"SEQ EDIT     mode          Note On             25        1", "| `SEQ EDIT` | mode | Note On | 25 | 1 |",
           "SEQ EDIT@mode@Note On@25@1"}},
         {56,
          {"minus        keypad        Note On            112        1", "| minus | keypad | Note On | 112 | 1 |",
           "minus@keypad@Note On@112@1"}},
-        {73,
-         {"16           track select  Note On             44        1", "| `16` | track select | Note On | 44 | 1 |",
-          "16@track select@Note On@44@1"}},
         {74,
          {"1            pad           Control Change      16        1", "| `1` | pad | Control Change | 16 | 1 |",
           "1@pad@Control Change@16@1"}},
@@ -286,16 +270,7 @@ TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
         EXPECT_EQ(md[size_t(2 + k)], want[1]) << k;
         EXPECT_EQ(roff[size_t(5 + k)], want[2]) << k;
     }
-    // Every row's message and number are its key's.
-    for (int k = 0; k < KEY_COUNT; ++k) {
-        const PanelKey& key = KeyTable[k];
-        const std::string message = key.status == STATUS_NOTE_ON ? "Note On" : "Control Change";
-        char tail[48];
-        std::snprintf(tail, sizeof tail, "%-16s%6d        1", message.c_str(), key.number);
-        const std::string& line = text[size_t(1 + k)];
-        EXPECT_EQ(line.substr(line.size() - std::strlen(tail)), tail) << k;
-        EXPECT_EQ(line.rfind(key_name(key) + " ", 0), 0u) << k;
-    }
+    // All 90 rows against the tool's table: the key_table_docs test.
 }
 
 TEST(KeyList, GroupsCoverTheTableInOrder) {
