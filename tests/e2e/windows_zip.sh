@@ -2,9 +2,9 @@
 # The Windows zip (cpack -G ZIP, made here when missing or older than the
 # program): exactly the program, README.txt and LICENSE.txt, the texts with
 # CR LF line ends; the unpacked program reports its version, turns away the
-# options Windows lacks, lists no devices (Wine has none here), and under
-# Xvfb and Wine draws the panel, prints monitor lines for a click and ends
-# with status 0 when closed.
+# options Windows lacks, lists no devices (Wine has none here) and the 90
+# keys, and under Xvfb and Wine draws the panel, prints monitor lines for a
+# click and ends with status 0 when closed.
 # Usage: windows_zip.sh ZIP window_probe.exe PREFIX_DIR BUILD_DIR VERSION
 ZIP=$1 PROBE=$2 PREFIX=$3 BUILD=$4 VERSION=$5
 . "$(dirname "$0")/windows_lib.sh"
@@ -54,6 +54,14 @@ find_main_xwindow && fail "an option error opened a window"
 out=$(timeout 60 wine "$PROGRAM" --list-devices 2>/dev/null | tr -d '\r')
 [ "$out" = $'outputs: 0\ninputs: 0' ] || fail "--list-devices printed '$out'"
 log "--list-devices: $(echo $out)"
+out=$(timeout 60 wine "$PROGRAM" --list-keys 2>/dev/null | tr -d '\r')
+[ "$(printf '%s\n' "$out" | wc -l)" -eq 91 ] &&
+    [ "$(printf '%s\n' "$out" | sed -n '1p;2p;91p')" = "$(printf '%s\n' \
+        'key          group         message         number  channel' \
+        'A            pad bank      Note On             89        1' \
+        '16           pad           Control Change      31        1')" ] ||
+    fail "--list-keys printed '$(printf '%s\n' "$out" | head -3)' ... ($(printf '%s\n' "$out" | wc -l) lines)"
+log "--list-keys: 90 keys"
 
 # With the monitor on, a click on key A is two lines on stdout, each naming
 # no device: none exists to get it.
