@@ -108,7 +108,7 @@ struct Jack {
     std::vector<std::string> out_names;
 
     std::atomic<bool> gone{false};    // the server ended; set on libjack's thread
-    std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at exit
+    std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at stop
     jack_nframes_t sample_rate = 48000;
     jack_time_t last_process_us = 0;  // process thread only
     jack_time_t hold_until_us = 0;    // process thread only
