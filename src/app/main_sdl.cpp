@@ -188,6 +188,7 @@ void signal_children(int signal) {
             child = 0;
         }
     }
+    if (child > 0) kill(child, signal);  // the list's last, should no space end it
 }
 
 // A second copy only shows its box and ends. SIGTERM, SIGINT and SIGHUP end
