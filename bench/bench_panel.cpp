@@ -31,7 +31,7 @@ void set_up_panel() {
     create_fonts(g_render);
     if (!create_frame_buffer(g_render, nullptr)) std::abort();
     static DeviceTable devices;
-    open_devices(devices, nullptr);
+    open_devices(devices);
     g_panel.devices = &devices;
     for (int16_t& e : g_panel.port_enable) e = 1;
     fake::world().sent.reserve(1 << 16);

@@ -15,7 +15,7 @@ constexpr int16_t ALL_ON[PORT_COUNT] = {1, 1, 1};
 DeviceTable opened_outputs(int n) {
     for (int d = 0; d < n; ++d) fake::world().outputs.push_back({"out " + std::to_string(d)});
     DeviceTable t;
-    open_devices(t, nullptr);
+    open_devices(t);
     return t;
 }
 
@@ -32,7 +32,7 @@ TEST_F(Devices, CountsAreCappedAndOpenedInOrder) {
     for (int d = 0; d < 7; ++d) fake::world().inputs.push_back({"in " + std::to_string(d)});
     for (int d = 0; d < 6; ++d) fake::world().outputs.push_back({"out " + std::to_string(d)});
     DeviceTable t;
-    open_devices(t, nullptr);
+    open_devices(t);
     EXPECT_EQ(t.input_count, 4);
     EXPECT_EQ(t.output_count, 5);
     const std::vector<std::string> expected = {
@@ -49,7 +49,7 @@ TEST_F(Devices, FailedDevicesStayNullAndNamelessButCount) {
     fake::world().inputs = {{"in0", false}, {"in1", true, false}, {"in2"}};
     fake::world().outputs = {{"out0"}, {"out1", false}, {"out2"}};
     DeviceTable t;
-    open_devices(t, nullptr);
+    open_devices(t);
     EXPECT_EQ(t.input_count, 3);
     EXPECT_EQ(t.input[0], nullptr);
     EXPECT_EQ(t.input[1], nullptr);  // opened but did not start
@@ -70,7 +70,7 @@ TEST_F(Devices, LongNamesAreCutTo32BytesAndZeroFilled) {
     const std::string forty(40, 'N');
     fake::world().outputs = {{forty}, {std::string(32, 'x')}};
     DeviceTable t;
-    open_devices(t, nullptr);
+    open_devices(t);
     const char* slot = t.output_name[0];
     EXPECT_EQ(std::strlen(slot), 32u);
     EXPECT_EQ(std::string(slot), forty.substr(0, 32));
@@ -80,7 +80,7 @@ TEST_F(Devices, LongNamesAreCutTo32BytesAndZeroFilled) {
 
 TEST_F(Devices, ZeroDevicesSendNothing) {
     DeviceTable t;
-    open_devices(t, nullptr);
+    open_devices(t);
     send_to_ports(t, ALL_ON, 144, 60, 127);
     EXPECT_TRUE(fake::world().sent.empty());
     EXPECT_EQ(t.input_count, 0);
@@ -124,7 +124,7 @@ TEST_F(Devices, PanelPortGetsEveryMessageFirstWhateverTheSwitchesSay) {
 
 TEST_F(Devices, PanelPortGetsMessagesWithoutAnyDevice) {
     DeviceTable t;
-    open_devices(t, nullptr);
+    open_devices(t);
     send_to_ports(t, ALL_ON, 144, 60, 127);
     send_to_ports(t, ALL_ON, 144, 60, 0);
     EXPECT_EQ(fake::world().panel, (std::vector<uint32_t>{note(60, 127), note(60, 0)}));

@@ -13,7 +13,7 @@
 // Opens the fake world's devices and hands them to the panel, as the shell
 // does at window creation.
 inline void open_panel_devices() {
-    open_devices(g_app.devices, nullptr);
+    open_devices(g_app.devices);
     g_panel.devices = &g_app.devices;
 }
 

@@ -511,7 +511,7 @@ TEST(PanelRedraw, PartsEqualTheWholeWithRealLabels) {
     create_fonts(g_render);
     ASSERT_TRUE(create_frame_buffer(g_render, nullptr));
     static DeviceTable devices;
-    open_devices(devices, nullptr);
+    open_devices(devices);
     g_panel.devices = &devices;
     for (int16_t& e : g_panel.port_enable) e = 1;
     dispatch(EV_REDRAW, 0);

@@ -16,6 +16,7 @@
 #include "app/options.h"
 #include "app/platform.h"
 #include "app/shell.h"
+#include "midi/ports_winmm.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
 
@@ -99,7 +100,7 @@ KeyCode key_code(WPARAM vk) { return vk <= 0xFF ? static_cast<KeyCode>(vk) : KEY
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
-        case WM_CREATE: return shell_create(hwnd) ? 0 : -1;
+        case WM_CREATE: winmm_notify_window(hwnd); return shell_create(hwnd) ? 0 : -1;
         case WM_DESTROY: shell_destroy(); return 0;
         case WM_PAINT: paint_frame(hwnd); return 0;
         case WM_ERASEBKGND:

@@ -76,7 +76,7 @@ bool shell_create(void* window) {
     if (!create_frame_buffer(g_render, window)) return false;
     platform_start_window_timer(window, WINDOW_TIMER_ID, WINDOW_TIMER_MS);
     platform_load_arrow_cursor();
-    open_devices(g_app.devices, window);
+    open_devices(g_app.devices);
     g_panel.devices = &g_app.devices;
     platform_accept_drops(window);
     platform_begin_timer_resolution();

@@ -29,12 +29,12 @@ void monitor_line(int device, uint32_t message) {
 
 }  // namespace
 
-void open_devices(DeviceTable& t, void* window) {
+void open_devices(DeviceTable& t) {
     t.input_count = std::clamp(midi_in_count(), 0, MAX_INPUTS);
     for (int d = 0; d < t.input_count; ++d) {
         char name[MIDI_NAME_FIELD] = {};
         midi_in_name(d, name);
-        MidiHandle in = midi_in_open(d, window);
+        MidiHandle in = midi_in_open(d);
         if (in && !midi_in_start(in)) in = nullptr;
         t.input[d] = in;
         if (in) copy_name(t.input_name[d], name);
@@ -43,7 +43,7 @@ void open_devices(DeviceTable& t, void* window) {
     for (int d = 0; d < t.output_count; ++d) {
         char name[MIDI_NAME_FIELD] = {};
         midi_out_name(d, name);
-        MidiHandle out = midi_out_open(d, window);
+        MidiHandle out = midi_out_open(d);
         t.output[d] = out;
         if (out) copy_name(t.output_name[d], name);
     }

@@ -23,7 +23,7 @@ struct DeviceTable {
 // Counts, opens and names every device, inputs before outputs, in ascending
 // device number. A device that fails to open keeps a null handle and an empty
 // name but still counts.
-void open_devices(DeviceTable& table, void* window);
+void open_devices(DeviceTable& table);
 
 // Counts and names the devices as open_devices would, opening none: every
 // counted device gets its name, cut as open_devices cuts it. The counts the

@@ -26,8 +26,8 @@ void midi_choose_system(MidiSystem system);
 int midi_in_count();
 // Writes a zero-terminated name of at most MIDI_NAME_FIELD - 1 bytes.
 void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]);
-// Opens input `device` with notifications to `window`; null on failure.
-MidiHandle midi_in_open(int device, void* window);
+// Opens input `device`; null on failure.
+MidiHandle midi_in_open(int device);
 // Starts delivery on an open input; false on failure. Delivered data is
 // discarded by the platform layer without growing memory.
 bool midi_in_start(MidiHandle in);
@@ -49,7 +49,7 @@ constexpr size_t short_message_length(unsigned status) {
 
 int midi_out_count();
 void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]);
-MidiHandle midi_out_open(int device, void* window);
+MidiHandle midi_out_open(int device);
 // Sends one packed short message at once; a null handle sends nothing.
 void midi_out_send(MidiHandle out, uint32_t message);
 

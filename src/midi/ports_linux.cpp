@@ -98,7 +98,7 @@ void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) {
     }
 }
 
-MidiHandle midi_in_open(int device, void*) {
+MidiHandle midi_in_open(int device) {
     switch (backend()) {
         case BACKEND_ALSA: return alsa_in_open(device);
         case BACKEND_JACK: return jack_in_open(device);
@@ -125,7 +125,7 @@ void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) {
     }
 }
 
-MidiHandle midi_out_open(int device, void*) {
+MidiHandle midi_out_open(int device) {
     switch (backend()) {
         case BACKEND_ALSA: return alsa_out_open(device);
         case BACKEND_JACK: return jack_out_open(device);

@@ -1,5 +1,6 @@
 // MIDI platform contract (midi/midi_ports.h) over WinMM device numbers.
-// Devices notify the main window (CALLBACK_WINDOW); input data arrives as
+// Devices notify the main window (CALLBACK_WINDOW, the window named by
+// winmm_notify_window before the first open); input data arrives as
 // MM_MIM_DATA messages that the window swallows, so no buffers are queued and
 // system-exclusive input is dropped by WinMM. Nothing is ever closed.
 #include <windows.h>
@@ -7,8 +8,11 @@
 #include <mmsystem.h>
 
 #include "midi/midi_ports.h"
+#include "midi/ports_winmm.h"
 
 namespace {
+
+HWND g_notify_window = nullptr;
 
 // szPname holds at most MAXPNAMELEN bytes and need not end in a zero byte
 // when full, so the copy stops at either.
@@ -36,9 +40,11 @@ void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) {
     copy_name(caps.szPname, name);
 }
 
-MidiHandle midi_in_open(int device, void* window) {
+void winmm_notify_window(void* window) { g_notify_window = static_cast<HWND>(window); }
+
+MidiHandle midi_in_open(int device) {
     HMIDIIN in = nullptr;
-    if (midiInOpen(&in, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW) !=
+    if (midiInOpen(&in, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(g_notify_window), 0, CALLBACK_WINDOW) !=
         MMSYSERR_NOERROR)
         return nullptr;
     return in;
@@ -54,10 +60,10 @@ void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) {
     copy_name(caps.szPname, name);
 }
 
-MidiHandle midi_out_open(int device, void* window) {
+MidiHandle midi_out_open(int device) {
     HMIDIOUT out = nullptr;
-    if (midiOutOpen(&out, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW) !=
-        MMSYSERR_NOERROR)
+    if (midiOutOpen(&out, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(g_notify_window), 0,
+                    CALLBACK_WINDOW) != MMSYSERR_NOERROR)
         return nullptr;
     return out;
 }

@@ -33,7 +33,7 @@ void open_inputs() {
     for (int d = 0; d < inputs; ++d) {
         char name[MIDI_NAME_FIELD];
         midi_in_name(d, name);
-        MidiHandle in = midi_in_open(d, nullptr);
+        MidiHandle in = midi_in_open(d);
         const bool started = in && midi_in_start(in);
         std::printf("in %d %s ", d, started ? "open" : "closed");
         print_name(name);
@@ -46,7 +46,7 @@ std::vector<MidiHandle> open_outputs() {
     for (int d = 0; d < outputs; ++d) {
         char name[MIDI_NAME_FIELD];
         midi_out_name(d, name);
-        outs.push_back(midi_out_open(d, nullptr));
+        outs.push_back(midi_out_open(d));
         std::printf("out %d %s ", d, outs.back() ? "open" : "closed");
         print_name(name);
     }

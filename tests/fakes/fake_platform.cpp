@@ -116,7 +116,7 @@ int platform_message_loop() {
 void midi_choose_system(MidiSystem system) { record("midi_choose_system %d", int(system)); }
 int midi_in_count() { return int(fake::world().inputs.size()); }
 void midi_in_name(int d, char (&name)[MIDI_NAME_FIELD]) { copy_name(fake::world().inputs[d].name, name); }
-MidiHandle midi_in_open(int d, void*) {
+MidiHandle midi_in_open(int d) {
     record("midi_in_open %d", d);
     return fake::world().inputs[d].opens ? handle_of(d) : nullptr;
 }
@@ -126,7 +126,7 @@ bool midi_in_start(MidiHandle in) {
 }
 int midi_out_count() { return int(fake::world().outputs.size()); }
 void midi_out_name(int d, char (&name)[MIDI_NAME_FIELD]) { copy_name(fake::world().outputs[d].name, name); }
-MidiHandle midi_out_open(int d, void*) {
+MidiHandle midi_out_open(int d) {
     record("midi_out_open %d", d);
     return fake::world().outputs[d].opens ? handle_of(d) : nullptr;
 }

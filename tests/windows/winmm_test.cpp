@@ -32,7 +32,7 @@ TEST(WinmmPorts, DeviceTableMirrorsWhatWinmmReports) {
     EXPECT_EQ(midi_out_count(), outputs);
 
     DeviceTable t;
-    open_devices(t, nullptr);
+    open_devices(t);
     EXPECT_EQ(t.input_count, std::min(inputs, MAX_INPUTS));
     EXPECT_EQ(t.output_count, std::min(outputs, MAX_OUTPUTS));
     for (int d = 0; d < MAX_INPUTS; ++d) {
@@ -59,8 +59,8 @@ TEST(WinmmPorts, DeviceTableMirrorsWhatWinmmReports) {
 
 TEST(WinmmPorts, AbsentDevicesOpenToNullAndHaveNoName) {
     const int absent = int(std::max(midiInGetNumDevs(), midiOutGetNumDevs())) + 3;
-    EXPECT_EQ(midi_in_open(absent, nullptr), nullptr);
-    EXPECT_EQ(midi_out_open(absent, nullptr), nullptr);
+    EXPECT_EQ(midi_in_open(absent), nullptr);
+    EXPECT_EQ(midi_out_open(absent), nullptr);
     EXPECT_FALSE(midi_in_start(nullptr));
     char name[MIDI_NAME_FIELD];
     std::memset(name, 'x', sizeof name);
@@ -76,7 +76,7 @@ TEST(WinmmPorts, AbsentDevicesOpenToNullAndHaveNoName) {
 TEST(WinmmPorts, SendsWithoutDevicesLeaveEverythingAsItWas) {
     if (midiOutGetNumDevs() != 0) GTEST_SKIP() << "this machine has MIDI outputs";
     DeviceTable devices;
-    open_devices(devices, nullptr);
+    open_devices(devices);
     const int16_t all_on[PORT_COUNT] = {1, 1, 1};
     const DeviceTable before = devices;
     for (int note = 0; note < 128; ++note) {
