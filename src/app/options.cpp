@@ -180,7 +180,7 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
         case ACTION_VERSION: return emit(program_version());
         case ACTION_LIST_KEYS: return emit(key_list_text(KEY_LIST_TEXT));
         case ACTION_LIST_DEVICES: {
-            midi_choose_system(options.midi);
+            midi_choose_system(options.midi, MIDI_USE_LISTING);
             DeviceTable devices;
             int inputs_found = 0, outputs_found = 0;
             name_devices(devices, &inputs_found, &outputs_found);
@@ -188,7 +188,7 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
         }
         case ACTION_RUN: break;
     }
-    midi_choose_system(options.midi);
+    midi_choose_system(options.midi, MIDI_USE_PANEL);
     set_monitor(options.monitor);
     return -1;
 }

@@ -1,6 +1,6 @@
 // MIDI platform contract: enumerate, name, open and send, by device number.
 // One implementation per platform (ports_winmm.cpp; ports_linux.cpp over
-// ports_rtmidi.cpp and ports_jack.cpp) and a recording double in tests/fakes.
+// ports_alsa.cpp and ports_jack.cpp) and a recording double in tests/fakes.
 // All calls are made on the window thread.
 // No call throws and none may end the program; failures are reported through
 // the results only. Inputs and outputs are independent: the calls of one
@@ -19,9 +19,13 @@ constexpr size_t MIDI_NAME_FIELD = 64;
 // (Linux: the ALSA sequencer, else a running JACK server); NONE opens nothing
 // and counts no devices.
 enum MidiSystem : int { MIDI_SYSTEM_AUTO, MIDI_SYSTEM_ALSA, MIDI_SYSTEM_JACK, MIDI_SYSTEM_NONE };
+// What the devices are counted for: a panel that opens them, or a listing
+// that only names them. A system that is not there is one line on stderr
+// that names it and says what still works, which depends on this.
+enum MidiUse : int { MIDI_USE_PANEL, MIDI_USE_LISTING };
 // Called at most once, before any other call of this contract. A system the
 // platform lacks counts no devices (Windows has WinMM only: AUTO and NONE).
-void midi_choose_system(MidiSystem system);
+void midi_choose_system(MidiSystem system, MidiUse use);
 
 int midi_in_count();
 // Writes a zero-terminated name of at most MIDI_NAME_FIELD - 1 bytes.

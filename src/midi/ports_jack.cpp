@@ -443,3 +443,10 @@ void jack_out_send(MidiHandle out, uint32_t message) { queue(*g_jack, *static_ca
 void jack_panel_send(uint32_t message) {
     if (g_jack->outputs_used > 0) queue(*g_jack, g_jack->outputs[0], message);
 }
+
+namespace {
+const char* start_jack() { return jack_start() ? nullptr : "no JACK server running"; }
+}  // namespace
+
+extern const MidiBackend JACK_BACKEND = {start_jack,    jack_in_count, jack_in_name,  jack_in_open,    jack_out_count,
+                                         jack_out_name, jack_out_open, jack_out_send, jack_panel_send, jack_stop};

@@ -1,70 +1,89 @@
 // MIDI platform contract (midi_ports.h) on Linux: picks the ALSA sequencer or
 // a running JACK server once, at the first call that needs devices, and
-// forwards every call to that backend (ports_linux.h). With neither, no
-// devices and one line on stderr.
+// forwards every call to that backend's table (ports_linux.h). With neither,
+// the table of no devices and one line on stderr.
 #include "midi/ports_linux.h"
 
 #include <unistd.h>
 
+#include <string>
 #include <thread>
 
 #include "base/program.h"
 
 namespace {
 
-enum Backend { BACKEND_UNCHOSEN, BACKEND_NONE, BACKEND_ALSA, BACKEND_JACK };
+const char* start_none() { return nullptr; }
+int count_none() { return 0; }
+void name_none(int, char (&name)[MIDI_NAME_FIELD]) {
+    for (char& c : name) c = 0;
+}
+MidiHandle open_none(int) { return nullptr; }
+void send_none(MidiHandle, uint32_t) {}
+void panel_send_none(uint32_t) {}
+void stop_none() {}
+
+const MidiBackend NO_BACKEND = {start_none, count_none, name_none, open_none,       count_none,
+                                name_none,  open_none,  send_none, panel_send_none, stop_none};
 
 MidiSystem g_requested = MIDI_SYSTEM_AUTO;
-Backend g_backend = BACKEND_UNCHOSEN;
+MidiUse g_use = MIDI_USE_PANEL;
+// Null until chosen; written once, by the chooser thread or the window thread.
+const MidiBackend* g_midi_system = nullptr;
 
-// Looked at before RtMidi is asked, as ALSA and RtMidi both print to stderr
-// when the sequencer cannot be opened.
-bool alsa_usable() { return access("/dev/snd/seq", R_OK | W_OK) == 0 && alsa_start(); }
+void report_missing(const std::string& what) {
+    report_error("%s; %s", what.c_str(),
+                 g_use == MIDI_USE_PANEL ? "the panel runs without MIDI devices" : "no devices to list");
+}
 
-Backend choose() {
+// The ALSA backend is asked first on AUTO; where the sequencer exists but
+// cannot be used, that is what the line names.
+const MidiBackend* choose() {
+    const char* alsa = nullptr;
+    const char* jack = nullptr;
     switch (g_requested) {
         case MIDI_SYSTEM_AUTO:
-            if (alsa_usable()) return BACKEND_ALSA;
-            if (jack_start()) return BACKEND_JACK;
-            report_error(
-                "no MIDI system found (no ALSA sequencer, no JACK server running); the panel runs without MIDI "
-                "devices");
-            return BACKEND_NONE;
+            if (!(alsa = ALSA_BACKEND.start())) return &ALSA_BACKEND;
+            if (!(jack = JACK_BACKEND.start())) return &JACK_BACKEND;
+            if (access("/dev/snd/seq", F_OK) != 0)
+                report_missing("no MIDI system found (no ALSA sequencer, no JACK server running)");
+            else
+                report_missing(std::string(alsa) + ", and " + jack);
+            return &NO_BACKEND;
         case MIDI_SYSTEM_ALSA:
-            if (alsa_usable()) return BACKEND_ALSA;
-            report_error("no ALSA sequencer (/dev/snd/seq); the panel runs without MIDI devices");
-            return BACKEND_NONE;
+            if (!(alsa = ALSA_BACKEND.start())) return &ALSA_BACKEND;
+            report_missing(alsa);
+            return &NO_BACKEND;
         case MIDI_SYSTEM_JACK:
-            if (jack_start()) return BACKEND_JACK;
-            report_error("no JACK server running; the panel runs without MIDI devices");
-            return BACKEND_NONE;
+            if (!(jack = JACK_BACKEND.start())) return &JACK_BACKEND;
+            report_missing(jack);
+            return &NO_BACKEND;
         case MIDI_SYSTEM_NONE: break;
     }
-    return BACKEND_NONE;
+    return &NO_BACKEND;
 }
 
 // The choice begun early, until it is waited for. A pointer, so that no
 // destructor at exit can meet a thread not yet joined.
 std::thread* g_chooser = nullptr;
 
-Backend backend() {
+const MidiBackend& midi_system() {
     midi_end_choice();
-    if (g_backend == BACKEND_UNCHOSEN) g_backend = choose();
-    return g_backend;
-}
-
-void clear(char (&name)[MIDI_NAME_FIELD]) {
-    for (char& c : name) c = 0;
+    if (!g_midi_system) g_midi_system = choose();
+    return *g_midi_system;
 }
 
 }  // namespace
 
-void midi_choose_system(MidiSystem system) { g_requested = system; }
+void midi_choose_system(MidiSystem system, MidiUse use) {
+    g_requested = system;
+    g_use = use;
+}
 
 void midi_begin_choice() {
-    if (g_backend != BACKEND_UNCHOSEN || g_chooser) return;
+    if (g_midi_system || g_chooser) return;
     try {
-        g_chooser = new std::thread([] { g_backend = choose(); });
+        g_chooser = new std::thread([] { g_midi_system = choose(); });
     } catch (...) {
         g_chooser = nullptr;  // no thread: the first call chooses, as before
     }
@@ -79,73 +98,29 @@ void midi_end_choice() {
 
 void midi_end_system() {
     midi_end_choice();
-    if (g_backend == BACKEND_JACK) jack_stop();
+    if (g_midi_system) g_midi_system->stop();
 }
 
-int midi_in_count() {
-    switch (backend()) {
-        case BACKEND_ALSA: return alsa_in_count();
-        case BACKEND_JACK: return jack_in_count();
-        default: return 0;
-    }
-}
+int midi_in_count() { return midi_system().in_count(); }
 
-void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) {
-    switch (backend()) {
-        case BACKEND_ALSA: alsa_in_name(device, name); break;
-        case BACKEND_JACK: jack_in_name(device, name); break;
-        default: clear(name); break;
-    }
-}
+void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) { midi_system().in_name(device, name); }
 
-MidiHandle midi_in_open(int device) {
-    switch (backend()) {
-        case BACKEND_ALSA: return alsa_in_open(device);
-        case BACKEND_JACK: return jack_in_open(device);
-        default: return nullptr;
-    }
-}
+MidiHandle midi_in_open(int device) { return midi_system().in_open(device); }
 
 // Both backends drop input from the moment a port opens.
 bool midi_in_start(MidiHandle in) { return in != nullptr; }
 
-int midi_out_count() {
-    switch (backend()) {
-        case BACKEND_ALSA: return alsa_out_count();
-        case BACKEND_JACK: return jack_out_count();
-        default: return 0;
-    }
-}
+int midi_out_count() { return midi_system().out_count(); }
 
-void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) {
-    switch (backend()) {
-        case BACKEND_ALSA: alsa_out_name(device, name); break;
-        case BACKEND_JACK: jack_out_name(device, name); break;
-        default: clear(name); break;
-    }
-}
+void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) { midi_system().out_name(device, name); }
 
-MidiHandle midi_out_open(int device) {
-    switch (backend()) {
-        case BACKEND_ALSA: return alsa_out_open(device);
-        case BACKEND_JACK: return jack_out_open(device);
-        default: return nullptr;
-    }
-}
+MidiHandle midi_out_open(int device) { return midi_system().out_open(device); }
 
+// A handle exists only once a backend was chosen and gave it.
 void midi_out_send(MidiHandle out, uint32_t message) {
-    if (!out) return;
-    switch (g_backend) {
-        case BACKEND_ALSA: alsa_out_send(out, message); break;
-        case BACKEND_JACK: jack_out_send(out, message); break;
-        default: break;
-    }
+    if (out) g_midi_system->out_send(out, message);
 }
 
 void midi_panel_send(uint32_t message) {
-    switch (g_backend) {
-        case BACKEND_ALSA: alsa_panel_send(message); break;
-        case BACKEND_JACK: jack_panel_send(message); break;
-        default: break;
-    }
+    if (g_midi_system) g_midi_system->panel_send(message);
 }

@@ -1,13 +1,36 @@
-// The two Linux MIDI backends behind the contract (midi_ports.h), between
-// which ports_linux.cpp chooses once per run: the ALSA sequencer through
-// RtMidi (ports_rtmidi.cpp) and a JACK server through libjack
-// (ports_jack.cpp). Each function means what the contract function of the
-// same suffix means, on its own backend; a handle goes back only to the
-// backend that gave it. Window thread only.
+// The Linux MIDI backends behind the contract (midi_ports.h): the ALSA
+// sequencer (ports_alsa.cpp) and a JACK server (ports_jack.cpp), each one
+// table of functions filled by its own file. ports_linux.cpp chooses one
+// table once per run and forwards every contract call to it. Window thread
+// only.
 #pragma once
 #include <cstdint>
 
 #include "midi/midi_ports.h"
+
+// Each function means what the contract function of the same name means, on
+// its own system; a handle goes back only to the backend that gave it, and
+// never a null one.
+struct MidiBackend {
+    // Makes the client and its "panel" port: null, or with nothing left
+    // behind and nothing printed, what is missing ("no JACK server
+    // running"). Called at most once, before the other functions.
+    const char* (*start)();
+    int (*in_count)();
+    void (*in_name)(int device, char (&name)[MIDI_NAME_FIELD]);
+    MidiHandle (*in_open)(int device);
+    int (*out_count)();
+    void (*out_name)(int device, char (&name)[MIDI_NAME_FIELD]);
+    MidiHandle (*out_open)(int device);
+    void (*out_send)(MidiHandle out, uint32_t message);
+    void (*panel_send)(uint32_t message);
+    // At exit, after the last send: what was sent reaches the system, the
+    // client closes, and what was dropped is said on stderr.
+    void (*stop)();
+};
+
+extern const MidiBackend ALSA_BACKEND;
+extern const MidiBackend JACK_BACKEND;
 
 // Start-up, before the window exists: chooses the system (midi_choose_system
 // first) and starts its client on a thread of its own, so that connecting to
@@ -21,19 +44,8 @@ void midi_end_choice();
 // second). No contract call after it.
 void midi_end_system();
 
-// Makes the backend's client and its "panel" port; false, with nothing
-// printed and nothing left behind, when the system is not there. Called at
-// most once, before the backend's other functions.
-bool alsa_start();
-int alsa_in_count();
-void alsa_in_name(int device, char (&name)[MIDI_NAME_FIELD]);
-MidiHandle alsa_in_open(int device);
-int alsa_out_count();
-void alsa_out_name(int device, char (&name)[MIDI_NAME_FIELD]);
-MidiHandle alsa_out_open(int device);
-void alsa_out_send(MidiHandle out, uint32_t message);
-void alsa_panel_send(uint32_t message);
-
+// The JACK backend's functions, which JACK_BACKEND holds; its unit tests
+// call them directly. jack_start is the table's start, true for a null.
 bool jack_start();
 int jack_in_count();
 void jack_in_name(int device, char (&name)[MIDI_NAME_FIELD]);

@@ -29,7 +29,7 @@ namespace {
 bool g_midi_off = false;  // WinMM is the only system; NONE and the others turn it off
 }
 
-void midi_choose_system(MidiSystem system) { g_midi_off = system != MIDI_SYSTEM_AUTO; }
+void midi_choose_system(MidiSystem system, MidiUse) { g_midi_off = system != MIDI_SYSTEM_AUTO; }
 
 int midi_in_count() { return g_midi_off ? 0 : static_cast<int>(midiInGetNumDevs()); }
 

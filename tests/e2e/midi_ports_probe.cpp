@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "outputs-first") == 0) outputs_first = true;
         for (int s = 0; s < 4; ++s)
-            if (std::strcmp(argv[i], systems[s]) == 0) midi_choose_system(MidiSystem(s));
+            if (std::strcmp(argv[i], systems[s]) == 0) midi_choose_system(MidiSystem(s), MIDI_USE_PANEL);
     }
     std::vector<MidiHandle> outs;
     if (outputs_first) {

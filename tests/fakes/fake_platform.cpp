@@ -113,7 +113,7 @@ int platform_message_loop() {
 }
 
 // MIDI contract
-void midi_choose_system(MidiSystem system) { record("midi_choose_system %d", int(system)); }
+void midi_choose_system(MidiSystem system, MidiUse) { record("midi_choose_system %d", int(system)); }
 int midi_in_count() { return int(fake::world().inputs.size()); }
 void midi_in_name(int d, char (&name)[MIDI_NAME_FIELD]) { copy_name(fake::world().inputs[d].name, name); }
 MidiHandle midi_in_open(int d) {

@@ -1,0 +1,362 @@
+// The ALSA sequencer backend of the Linux MIDI layer (ports_linux.h) over
+// libasound: one client "ZORVE_BUTTON" with a port "out d" (readable,
+// subscribed to device d) per open output device, "in d" (writable,
+// subscribed from device d) per open input device, and "panel" (readable,
+// subscribed to nothing) that carries everything the panel sends. A fourth,
+// hidden port (no export: patchbays leave it out) takes the System client's
+// announcements of clients and ports coming and going.
+//
+// Device d is the d-th port, in client-then-port order, of the other
+// clients' ports that are MIDI, synth or application ports with both
+// capabilities a subscription in that direction needs; the System client is
+// none. A device is named "<client>:<port> <client number>:<port number>".
+//
+// Threads. The window thread lists, opens and sends. A message goes to the
+// kernel at once (direct, no queue) without blocking: what a receiver has no
+// room for is dropped and counted, and the count is printed at exit. A thread
+// of our own sleeps in poll() until the client receives something: input
+// data, dropped at once, or an announcement. When the client or port of a
+// device goes away, the device is subscribed again as soon as a port of the
+// same client and port name appears. Subscriptions made by others are never
+// touched.
+#include <alsa/asoundlib.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/program.h"
+#include "midi/device_name.h"
+#include "midi/device_table.h"
+#include "midi/ports_linux.h"
+
+namespace {
+
+constexpr const char* CLIENT_NAME = "ZORVE_BUTTON";
+constexpr unsigned PORT_TYPE = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
+
+// How long a subscription the sequencer refused is tried again after a port
+// of the device's name appeared, and how often.
+constexpr int RETRY_MS = 100;
+constexpr int RETRIES = 20;
+
+// A device's port as listed: its address and the names it is known by.
+struct DevicePort {
+    snd_seq_addr_t address;
+    std::string client;
+    std::string port;
+};
+
+// The subscription between one of our ports and a device's port, kept by
+// the device's client and port name.
+struct Link {
+    int own = -1;         // our port
+    DevicePort device;    // address as last subscribed
+    bool from_us = true;  // our output to the device, else the device to our input
+    bool lost = false;    // the device went: the next port of its names is subscribed
+};
+
+// What a handle points to: our port.
+struct Port {
+    int port = -1;
+};
+
+struct Alsa {
+    snd_seq_t* seq = nullptr;
+    int client = -1;                      // our client number, whose ports are never devices
+    snd_midi_event_t* encoder = nullptr;  // window thread only
+    Port panel;
+    Port outputs[MAX_OUTPUTS];
+    Port inputs[MAX_INPUTS];
+    int outputs_used = 0;
+    int inputs_used = 0;
+    std::vector<DevicePort> in_devices;  // listings at count time
+    std::vector<DevicePort> out_devices;
+    unsigned dropped = 0;  // messages a receiver had no room for; window thread
+
+    // The links are added by the window thread and kept by the event thread.
+    std::mutex links_lock;
+    std::vector<Link> links;
+};
+
+// Allocated once and never destroyed: the event thread may still run while
+// the process ends.
+Alsa& g_alsa = *new Alsa;
+
+void alsa_quiet(const char*, int, const char*, int, const char*, ...) {}
+
+// ---------------------------------------------------------------- listing
+
+// Every other client's port with `caps`, in client-then-port order.
+std::vector<DevicePort> list(unsigned caps) {
+    std::vector<DevicePort> ports;
+    snd_seq_client_info_t* client;
+    snd_seq_port_info_t* port;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_port_info_alloca(&port);
+    snd_seq_client_info_set_client(client, -1);
+    while (snd_seq_query_next_client(g_alsa.seq, client) >= 0) {
+        const int number = snd_seq_client_info_get_client(client);
+        if (number == SND_SEQ_CLIENT_SYSTEM || number == g_alsa.client) continue;
+        snd_seq_port_info_set_client(port, number);
+        snd_seq_port_info_set_port(port, -1);
+        while (snd_seq_query_next_port(g_alsa.seq, port) >= 0) {
+            const unsigned type = snd_seq_port_info_get_type(port);
+            if (!(type & (SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SYNTH | SND_SEQ_PORT_TYPE_APPLICATION)))
+                continue;
+            if ((snd_seq_port_info_get_capability(port) & caps) != caps) continue;
+            ports.push_back({*snd_seq_port_info_get_addr(port), snd_seq_client_info_get_name(client),
+                             snd_seq_port_info_get_name(port)});
+        }
+    }
+    return ports;
+}
+
+constexpr unsigned READABLE = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+constexpr unsigned WRITABLE = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+
+void name_of(const std::vector<DevicePort>& ports, int device, char (&name)[MIDI_NAME_FIELD]) {
+    if (device < 0 || size_t(device) >= ports.size()) {
+        utf8_name_to_cp1252("", name);
+        return;
+    }
+    const DevicePort& p = ports[size_t(device)];
+    char numbers[16];
+    std::snprintf(numbers, sizeof numbers, " %d:%d", p.address.client, p.address.port);
+    utf8_name_to_cp1252((p.client + ":" + p.port + numbers).c_str(), name);
+}
+
+// ---------------------------------------------------------- subscriptions
+
+// True when subscribed, also when the subscription was there already.
+bool subscribe(const Link& link) {
+    snd_seq_port_subscribe_t* sub;
+    snd_seq_port_subscribe_alloca(&sub);
+    const snd_seq_addr_t own = {static_cast<unsigned char>(g_alsa.client), static_cast<unsigned char>(link.own)};
+    snd_seq_port_subscribe_set_sender(sub, link.from_us ? &own : &link.device.address);
+    snd_seq_port_subscribe_set_dest(sub, link.from_us ? &link.device.address : &own);
+    const int result = snd_seq_subscribe_port(g_alsa.seq, sub);
+    return result == 0 || result == -EBUSY;
+}
+
+// Event thread, links locked. Marks the links of a device port (or, with
+// port -1, of a whole client) that went away.
+void mark_lost(int client, int port) {
+    for (Link& link : g_alsa.links)
+        if (link.device.address.client == client && (port < 0 || link.device.address.port == port)) link.lost = true;
+}
+
+// Event thread, links locked. Subscribes every lost link whose client and
+// port name a port of `client` now carries; true when a subscription was
+// refused and should be tried again.
+bool resubscribe(int client) {
+    bool any_lost = false;
+    for (const Link& link : g_alsa.links) any_lost |= link.lost;
+    if (!any_lost) return false;
+    bool again = false;
+    for (const DevicePort& port : list(0)) {
+        if (port.address.client != client) continue;
+        for (Link& link : g_alsa.links) {
+            if (!link.lost || link.device.client != port.client || link.device.port != port.port) continue;
+            DevicePort before = link.device;
+            link.device = port;
+            if (subscribe(link))
+                link.lost = false;
+            else
+                link.device = before, again = true;
+        }
+    }
+    return again;
+}
+
+// Event thread, links locked: one pass over every client, for retries.
+bool resubscribe_all() {
+    bool again = false;
+    snd_seq_client_info_t* client;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_client_info_set_client(client, -1);
+    while (snd_seq_query_next_client(g_alsa.seq, client) >= 0)
+        again |= resubscribe(snd_seq_client_info_get_client(client));
+    return again;
+}
+
+// ----------------------------------------------------------- event thread
+
+// Takes every event the client has; true when an announcement may have
+// brought a lost device back and a refused subscription wants a retry.
+bool take_events() {
+    bool again = false;
+    snd_seq_event_t* ev = nullptr;
+    for (;;) {
+        const int result = snd_seq_event_input(g_alsa.seq, &ev);
+        if (result == -EAGAIN) break;
+        if (result < 0 || !ev) continue;                           // -ENOSPC: input overflowed and was dropped
+        if (ev->source.client != SND_SEQ_CLIENT_SYSTEM) continue;  // input data: dropped
+        const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
+        switch (ev->type) {
+            case SND_SEQ_EVENT_CLIENT_EXIT: mark_lost(ev->data.addr.client, -1); break;
+            case SND_SEQ_EVENT_PORT_EXIT: mark_lost(ev->data.addr.client, ev->data.addr.port); break;
+            case SND_SEQ_EVENT_CLIENT_START:
+            case SND_SEQ_EVENT_CLIENT_CHANGE:
+            case SND_SEQ_EVENT_PORT_START:
+            case SND_SEQ_EVENT_PORT_CHANGE: again |= resubscribe(ev->data.addr.client); break;
+            default: break;
+        }
+    }
+    return again;
+}
+
+void event_thread() {
+    const int count = snd_seq_poll_descriptors_count(g_alsa.seq, POLLIN);
+    std::vector<pollfd> fds(size_t(count > 0 ? count : 0));
+    snd_seq_poll_descriptors(g_alsa.seq, fds.data(), unsigned(fds.size()), POLLIN);
+    int retries = 0;
+    for (;;) {
+        const int ready = poll(fds.data(), fds.size(), retries > 0 ? RETRY_MS : -1);
+        if (ready < 0 && errno != EINTR) return;
+        bool again = false;
+        if (ready > 0) {
+            again = take_events();
+            if (again) retries = RETRIES;
+        }
+        if (ready == 0 && retries > 0) {
+            const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
+            retries = resubscribe_all() ? retries - 1 : 0;
+        }
+    }
+}
+
+// ---------------------------------------------------------- window thread
+
+int make_port(const char* name, unsigned caps) { return snd_seq_create_simple_port(g_alsa.seq, name, caps, PORT_TYPE); }
+
+// Makes our port for device `device` and subscribes it to the device's port;
+// the link is kept from then on. -1 when the device's port is gone or ours
+// cannot be made, with nothing left behind.
+int open_port(const std::vector<DevicePort>& devices, int device, bool output) {
+    if (device < 0 || size_t(device) >= devices.size()) return -1;
+    const std::string own = (output ? "out " : "in ") + std::to_string(device);
+    const int port = make_port(own.c_str(), output ? READABLE : WRITABLE);
+    if (port < 0) return -1;
+    Link link;
+    link.own = port;
+    link.device = devices[size_t(device)];
+    link.from_us = output;
+    const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
+    if (!subscribe(link)) {
+        snd_seq_delete_simple_port(g_alsa.seq, port);
+        return -1;
+    }
+    g_alsa.links.push_back(link);
+    return port;
+}
+
+void send(const Port& out, uint32_t message) {
+    const unsigned char bytes[3] = {static_cast<unsigned char>(message & 0xFF),
+                                    static_cast<unsigned char>((message >> 8) & 0xFF),
+                                    static_cast<unsigned char>((message >> 16) & 0xFF)};
+    const long length = long(short_message_length(bytes[0]));
+    if (length == 0) return;
+    snd_seq_event_t ev;
+    snd_seq_ev_clear(&ev);
+    snd_midi_event_reset_encode(g_alsa.encoder);
+    if (snd_midi_event_encode(g_alsa.encoder, bytes, length, &ev) != length || ev.type == SND_SEQ_EVENT_NONE) return;
+    snd_seq_ev_set_source(&ev, static_cast<unsigned char>(out.port));
+    snd_seq_ev_set_subs(&ev);
+    snd_seq_ev_set_direct(&ev);
+    if (snd_seq_event_output_direct(g_alsa.seq, &ev) < 0) ++g_alsa.dropped;
+}
+
+// At exit: what was sent is delivered already; only the count of what was
+// dropped is left to say.
+struct ReportedAtExit {
+    ~ReportedAtExit() {
+        if (g_alsa.dropped > 0)
+            report_error("%u MIDI messages were dropped while their receivers took none", g_alsa.dropped);
+    }
+} g_reported_at_exit;
+
+const char* start() {
+    // libasound prints its own lines when the device cannot be opened; the
+    // one line of ports_linux.cpp names the reason instead.
+    snd_lib_error_set_handler(alsa_quiet);
+    const int opened = snd_seq_open(&g_alsa.seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
+    snd_lib_error_set_handler(nullptr);
+    if (opened < 0) {
+        g_alsa.seq = nullptr;
+        switch (opened) {
+            case -ENOENT:
+            case -ENODEV: return "no ALSA sequencer (/dev/snd/seq)";
+            case -EACCES:
+            case -EPERM: return "no permission to use the ALSA sequencer (/dev/snd/seq)";
+            case -ENOMEM:
+            case -EBUSY: return "the ALSA sequencer has no client free";
+            default: return "the ALSA sequencer cannot be opened";
+        }
+    }
+    g_alsa.client = snd_seq_client_id(g_alsa.seq);
+    snd_seq_set_client_name(g_alsa.seq, CLIENT_NAME);
+    g_alsa.panel.port = make_port("panel", READABLE);
+    const int announce = make_port("announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT);
+    if (g_alsa.panel.port < 0 || announce < 0 || snd_midi_event_new(16, &g_alsa.encoder) < 0) {
+        snd_seq_close(g_alsa.seq);
+        g_alsa.seq = nullptr;
+        return "the ALSA sequencer cannot be opened";
+    }
+    // Without the announcements or the thread, devices that go are not
+    // subscribed again; all else works.
+    snd_seq_connect_from(g_alsa.seq, announce, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    try {
+        std::thread(event_thread).detach();
+    } catch (...) {
+    }
+    return nullptr;
+}
+
+int in_count() {
+    g_alsa.in_devices = list(READABLE);
+    return int(g_alsa.in_devices.size());
+}
+
+void in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_alsa.in_devices, device, name); }
+
+MidiHandle in_open(int device) {
+    if (g_alsa.inputs_used == MAX_INPUTS) return nullptr;
+    const int port = open_port(g_alsa.in_devices, device, false);
+    if (port < 0) return nullptr;
+    Port& in = g_alsa.inputs[g_alsa.inputs_used++];
+    in.port = port;
+    return &in;
+}
+
+int out_count() {
+    g_alsa.out_devices = list(WRITABLE);
+    return int(g_alsa.out_devices.size());
+}
+
+void out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_alsa.out_devices, device, name); }
+
+MidiHandle out_open(int device) {
+    if (g_alsa.outputs_used == MAX_OUTPUTS) return nullptr;
+    const int port = open_port(g_alsa.out_devices, device, true);
+    if (port < 0) return nullptr;
+    Port& out = g_alsa.outputs[g_alsa.outputs_used++];
+    out.port = port;
+    return &out;
+}
+
+void out_send(MidiHandle out, uint32_t message) { send(*static_cast<const Port*>(out), message); }
+
+void panel_send(uint32_t message) {
+    if (g_alsa.seq) send(g_alsa.panel, message);
+}
+
+}  // namespace
+
+extern const MidiBackend ALSA_BACKEND = {start,    in_count, in_name,  in_open,   out_count,
+                                         out_name, out_open, out_send, panel_send};

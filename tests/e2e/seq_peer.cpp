@@ -1,0 +1,135 @@
+// An ALSA sequencer client for the e2e cases and the bench, on libasound.
+//
+//   zorve-seq-peer receive NAME [CLIENT:PORT]
+// A client NAME with one port "input" (MIDI generic and application type).
+// Without an address the port is writable and open to subscription, so a
+// program lists it as an output device; with one it subscribes itself from
+// CLIENT:PORT and is closed to others (a watcher of that port, listed by
+// no one). Prints "ready C:P" (its own address), then one line per message,
+// "N: 90 59 00" (N counts from 0), decoded with running status off: a Note
+// On of velocity 0 stays 90 nn 00 and a Note Off is 80 nn vv.
+//
+//   zorve-seq-peer flood NAME PORTS RATE
+// A client NAME with PORTS readable ports "out k", each sending RATE short
+// messages a second (note 60 on and off, alternately) direct to its
+// subscribers, until standard input closes. Prints "ready", and at the end
+// "sent N lost M" (M: messages the sequencer refused).
+#include <alsa/asoundlib.h>
+#include <time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr unsigned TYPE = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
+
+snd_seq_t* open_client(const char* name) {
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0) {
+        std::fprintf(stderr, "zorve-seq-peer: cannot open the ALSA sequencer\n");
+        std::exit(1);
+    }
+    snd_seq_set_client_name(seq, name);
+    return seq;
+}
+
+int receive(const char* name, const char* from) {
+    snd_seq_t* seq = open_client(name);
+    const unsigned caps = from ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+    const int port = snd_seq_create_simple_port(seq, "input", caps, TYPE);
+    snd_seq_addr_t source;
+    if (port < 0 || (from && (snd_seq_parse_address(seq, &source, from) < 0 ||
+                              snd_seq_connect_from(seq, port, source.client, source.port) < 0))) {
+        std::fprintf(stderr, "zorve-seq-peer: cannot make the port or subscribe it\n");
+        return 1;
+    }
+    // Room for a burst while the reader is descheduled.
+    snd_seq_set_client_pool_input(seq, 2000);
+    snd_midi_event_t* decoder;
+    snd_midi_event_new(16, &decoder);
+    snd_midi_event_no_status(decoder, 1);
+    std::printf("ready %d:%d\n", snd_seq_client_id(seq), port);
+    std::fflush(stdout);
+    unsigned long n = 0;
+    for (;;) {
+        snd_seq_event_t* ev = nullptr;
+        const int result = snd_seq_event_input(seq, &ev);
+        if (result == -ENOSPC) {
+            std::printf("overflow\n");
+            std::fflush(stdout);
+            continue;
+        }
+        if (result < 0 || !ev) continue;
+        unsigned char bytes[16];
+        snd_midi_event_reset_decode(decoder);
+        const long length = snd_midi_event_decode(decoder, bytes, sizeof bytes, ev);
+        if (length <= 0) continue;
+        std::printf("%lu:", n++);
+        for (long i = 0; i < length; ++i) std::printf(" %02x", bytes[i]);
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+}
+
+std::atomic<bool> g_stop{false};
+
+int flood(const char* name, int ports, double rate) {
+    snd_seq_t* seq = open_client(name);
+    snd_seq_nonblock(seq, 1);
+    std::vector<int> own;
+    for (int k = 0; k < ports; ++k) {
+        const std::string port = "out " + std::to_string(k);
+        own.push_back(
+            snd_seq_create_simple_port(seq, port.c_str(), SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ, TYPE));
+        if (own.back() < 0) return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::thread([] {
+        char line[64];
+        while (std::fgets(line, sizeof line, stdin)) {
+        }
+        g_stop.store(true);
+    }).detach();
+    unsigned long sent = 0, lost = 0, serial = 0;
+    double due = 0;
+    timespec next;
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    while (!g_stop.load()) {
+        next.tv_nsec += 1000000;  // a round each millisecond
+        if (next.tv_nsec >= 1000000000L) next.tv_sec += 1, next.tv_nsec -= 1000000000L;
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        due += rate / 1000;
+        for (; due >= 1; due -= 1, ++serial) {
+            for (int port : own) {
+                snd_seq_event_t ev;
+                snd_seq_ev_clear(&ev);
+                snd_seq_ev_set_noteon(&ev, 0, 60, serial % 2 ? 0 : 100);
+                snd_seq_ev_set_source(&ev, static_cast<unsigned char>(port));
+                snd_seq_ev_set_subs(&ev);
+                snd_seq_ev_set_direct(&ev);
+                ++sent;
+                if (snd_seq_event_output_direct(seq, &ev) < 0) ++lost;
+            }
+        }
+    }
+    std::printf("sent %lu lost %lu\n", sent, lost);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "receive") == 0)
+        return receive(argv[2], argc == 4 ? argv[3] : nullptr);
+    if (argc == 5 && std::strcmp(argv[1], "flood") == 0) return flood(argv[2], std::atoi(argv[3]), std::atof(argv[4]));
+    std::fprintf(stderr, "usage: zorve-seq-peer receive NAME [CLIENT:PORT] | flood NAME PORTS RATE\n");
+    return 64;
+}
