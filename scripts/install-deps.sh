@@ -12,10 +12,13 @@ declare -A group=(
          libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
          libasound2-dev libjack-jackd2-dev libpng-dev"
   # unit tests, sanitizers and fuzzers, format check; end-to-end: display,
-  # MIDI server and receivers, input and screenshots; the package and its
-  # checks: dpkg-shlibdeps, AppStream and desktop-entry validators, groff
+  # MIDI server and receivers, input and screenshots; the ALSA sequencer in
+  # a virtual machine (scripts/vm-run.sh) and its patchbay tool; the package
+  # and its checks: dpkg-shlibdeps, AppStream and desktop-entry validators,
+  # groff
   [test]="googletest clang libclang-rt-14-dev clang-format python3
           xvfb xdotool imagemagick x11-apps x11-utils jackd2
+          qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils
           dpkg-dev appstream desktop-file-utils groff-base"
   [windows]="mingw-w64 wine wine64"
   # bench/measure_program.py measures the program beside jack-keyboard and a

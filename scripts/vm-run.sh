@@ -23,7 +23,7 @@ share=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --timeout) timeout="$2"; shift 2 ;;
-    --share) share="$(realpath "$2")"; shift 2 ;;
+    --share) mkdir -p "$2"; share="$(realpath "$2")"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
@@ -77,7 +77,7 @@ if [ -n "$share" ]; then
   mkdir -p "/new$share"
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 share "/new$share"
 fi
-for d in proc sys dev; do mount --move /\$d /new/\$d; done
+umount /proc /sys /dev
 exec switch_root /new /zorve-vm-job/boot.sh
 EOF
 chmod +x "$work/root/init"
@@ -87,6 +87,7 @@ chmod +x "$work/root/init"
 # then the command with this environment's directory and PATH.
 {
   echo '#!/bin/sh'
+  echo 'mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev'
   echo 'mount -t tmpfs tmp /tmp; mount -t tmpfs run /run; mkdir -p /dev/shm /dev/pts'
   echo 'mount -t tmpfs shm /dev/shm; mount -t devpts devpts /dev/pts'
   echo 'ip link set lo up 2>/dev/null'
@@ -100,7 +101,9 @@ chmod +x "$work/root/init"
 } >"$work/job/boot.sh"
 chmod +x "$work/job/boot.sh"
 
-shares=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on"
+# The root share spans several file systems (/proc, /sys, ...): remapped, the
+# guest sees their inodes apart instead of taking /proc and /sys for one.
+shares=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
         -virtfs "local,path=$work/job,mount_tag=job,security_model=none")
 [ -z "$share" ] || shares+=(-virtfs "local,path=$share,mount_tag=share,security_model=none")
 set +e

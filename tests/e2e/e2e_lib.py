@@ -61,6 +61,7 @@ REQUIRED_TOOLS = {
     "import": "imagemagick",
     "convert": "imagemagick",
     "stdbuf": "coreutils",
+    "aconnect": "alsa-utils",
 }
 
 
@@ -433,27 +434,39 @@ MESSAGE = re.compile(r"^\s*-?\d+:\s+((?:[0-9a-f]{2} )*[0-9a-f]{2})\b")
 
 
 class Receiver:
-    """A jack_midi_dump client; `messages` holds (arrival time, bytes) in order.
-    A receiver not `listened` to only sinks what arrives, with no reader
-    thread of ours competing with the one a measurement times."""
+    """A MIDI receiver process; `messages` holds (arrival time, bytes) in
+    order. JACK: a jack_midi_dump client; ALSA: a zorve-seq-peer client. A
+    receiver not `listened` to only sinks what arrives, with no reader thread
+    of ours competing with the one a measurement times. `port` is the port
+    the program's output is subscribed to, `device_name` the name the
+    program lists for it."""
 
-    def __init__(self, procs, env, name, listened=True):
+    def __init__(self, procs, env, name, listened=True, args=None, port=None):
         self.name = name
         self.messages = []
         self.seen = 0  # messages already accounted for by the case
         self.lock = threading.Lock()
-        self.proc = procs.start(["stdbuf", "-oL", "jack_midi_dump", name], env=env,
-                                stdout=subprocess.PIPE if listened else subprocess.DEVNULL,
+        self.port = port or f"{name}:input"
+        self.device_name = self.port
+        alsa = args is not None
+        self.proc = procs.start(args or ["stdbuf", "-oL", "jack_midi_dump", name], env=env,
+                                stdout=subprocess.PIPE if listened or alsa else subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, text=True)
-        if listened:
-            threading.Thread(target=self._read, daemon=True).start()
-        wait_for(lambda: f"{name}:input" in (jack_ports(env) or ""), 15, f"receiver {name}")
+        if alsa:  # "ready C:P" once its port exists
+            line = self.proc.stdout.readline().split()
+            check(line[:1] == ["ready"], f"receiver {name} did not start")
+            self.address = line[1]
+            self.device_name = f"{self.port} {self.address}"
+        if listened or alsa:
+            threading.Thread(target=self._read, args=(listened,), daemon=True).start()
+        if not alsa:
+            wait_for(lambda: f"{name}:input" in (jack_ports(env) or ""), 15, f"receiver {name}")
 
-    def _read(self):
+    def _read(self, listened):
         for line in self.proc.stdout:
             now = time.monotonic()
             match = MESSAGE.match(line)
-            if match:
+            if match and listened:
                 data = bytes(int(b, 16) for b in match.group(1).split())
                 with self.lock:
                     self.messages.append((now, data))
@@ -469,6 +482,154 @@ class Receiver:
             got = self.messages[self.seen:self.seen + n]
         self.seen += n
         return got
+
+
+# ------------------------------------------------------ the MIDI systems
+
+
+class JackMidi:
+    """A JACK server of the case's own (start_jack) and its clients."""
+
+    name = "jack"
+    # Ports of the program beside its output ports, connected to what, and
+    # input devices before any a case starts: none on JACK.
+    fixed_ports = {}
+    fixed_inputs = []
+
+    def __init__(self, c, period=PERIOD, with_jackd=None):
+        self.procs = c.procs
+        self.env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"), period, with_jackd)
+
+    def receiver(self, name, listened=True):
+        return Receiver(self.procs, self.env, name, listened)
+
+    def device_receiver(self, name, listened=True):
+        """The receiver that is output device 0."""
+        return self.receiver(name, listened)
+
+    def graph(self):
+        return jack_graph(self.env)
+
+    def connect(self, source, destination):
+        jack_connect(self.env, source, destination)
+
+    def disconnect(self, source, destination):
+        subprocess.run(["jack_disconnect", source, destination], env=self.env, check=True, timeout=10)
+
+    def clients(self):
+        return sorted({p.split(":")[0] for p in self.graph() if p.startswith("ZORVE_BUTTON")})
+
+    def source(self, name):
+        """A MIDI source (jack_midiseq): note 60 on and off ten times a
+        second; [its device name]."""
+        start_source(self, self.env, name)
+        return [f"{name}:out"]
+
+
+THROUGH = "Midi Through:Midi Through Port-0"
+ACONNECT_CLIENT = re.compile(r"^client (\d+): '(.*)' \[")
+ACONNECT_PORT = re.compile(r"^\s+(\d+) '(.*)'\s*$")
+ACONNECT_LINK = re.compile(r"^\s+(Connecting To|Connected From): (.*)$")
+
+
+class AlsaMidi:
+    """The machine's ALSA sequencer (a virtual machine's: scripts/vm-run.sh)
+    and zorve-seq-peer clients. Client 14, Midi Through, is every program's
+    device 0: a receiver subscribed from it stands for device 0."""
+
+    name = "alsa"
+    fixed_ports = {"in 0": [THROUGH]}  # Midi Through is input device 0 too
+    fixed_inputs = [f"{THROUGH} 14:0"]
+
+    def __init__(self, c):
+        check(os.access("/dev/snd/seq", os.R_OK | os.W_OK), "no ALSA sequencer here: run the case in the "
+              "virtual machine (scripts/vm-run.sh)")
+        self.procs = c.procs
+        self.peer = c.args.seq_peer
+        check(self.peer and os.access(self.peer, os.X_OK), "--seq-peer must name the built zorve-seq-peer")
+        self.env = jack_env("zorve-e2e-absent")  # JACK would never be asked; no server of that name either
+        self.sources = {}
+
+    def receiver(self, name, listened=True, watch=None):
+        args = [self.peer, "receive", name] + ([watch] if watch else [])
+        return Receiver(self.procs, self.env, name, listened, args, port=THROUGH if watch else None)
+
+    def device_receiver(self, name, listened=True):
+        rx = self.receiver(name, listened, watch="14:0")
+        rx.device_name = f"{THROUGH} 14:0"
+        return rx
+
+    def listing(self):
+        """{"C:P": "client:port"} and {"client:port": ["C:P" linked]} from aconnect -l."""
+        text = subprocess.run(["aconnect", "-l"], capture_output=True, text=True, timeout=10, check=True).stdout
+        names, links, client, port = {}, {}, None, None
+        for line in text.splitlines():
+            if m := ACONNECT_CLIENT.match(line):
+                client = (m.group(1), m.group(2))
+            elif m := ACONNECT_PORT.match(line):
+                port = f"{client[1]}:{m.group(2).rstrip()}"
+                names[f"{client[0]}:{m.group(1)}"] = port
+                links[port] = []
+            elif m := ACONNECT_LINK.match(line):
+                links[port] += [a.split("[")[0].strip() for a in m.group(2).split(",")]
+        return names, links
+
+    def graph(self):
+        """{port: [ports subscribed to or from it]}, as jack_graph gives it."""
+        names, links = self.listing()
+        return {port: [names.get(a, a) for a in linked] for port, linked in links.items()}
+
+    def address(self, port):
+        names, _ = self.listing()
+        found = [a for a, n in names.items() if n == port]
+        check(len(found) == 1, f"{len(found)} ALSA ports named {port}")
+        return found[0]
+
+    def connect(self, source, destination):
+        subprocess.run(["aconnect", self.address(source), self.address(destination)], check=True, timeout=10)
+
+    def disconnect(self, source, destination):
+        subprocess.run(["aconnect", "-d", self.address(source), self.address(destination)], check=True, timeout=10)
+
+    def clients(self):
+        names, _ = self.listing()
+        return [n.split(":")[0] for a, n in names.items() if n.startswith("ZORVE_BUTTON:panel")]
+
+    def source(self, name, ports=1, rate=10):
+        """A zorve-seq-peer source of `ports` ports "out k", each sending
+        `rate` messages a second; [their device names]. Its process is
+        `self.sources[name]`."""
+        proc = self.procs.start([self.peer, "flood", name, str(ports), str(rate)], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, text=True)
+        check(proc.stdout.readline().strip() == "ready", f"the MIDI source {name} did not start")
+        self.sources[name] = proc
+        return [f"{name}:out {k} {self.address(f'{name}:out {k}')}" for k in range(ports)]
+
+
+def program_ports_of(system, client="ZORVE_BUTTON"):
+    """{port name within the client: [connections]} of the program, which
+    must show up as the one client `client` of the MIDI system."""
+    graph = system.graph()
+    clients = system.clients()
+    check(clients == [client], f"want the program as the one {system.name} client {client}, got {clients}")
+    return {p.split(":", 1)[1]: conns for p, conns in graph.items() if p.startswith(client + ":")}
+
+
+def wait_ports_of(system, want, what, timeout=5.0):
+    """Polls the program's ports until they equal `want` plus the ports the
+    system always gives it; returns them."""
+    want = dict(system.fixed_ports, **want)
+    last = {}
+
+    def matches():
+        last["ports"] = {n: sorted(c) for n, c in program_ports_of(system).items()}
+        return last["ports"] == {n: sorted(c) for n, c in want.items()}
+
+    try:
+        wait_for(matches, timeout, what, interval=0.05)
+    except Failure:
+        raise Failure(f"{what}: the program's {system.name} ports are {last.get('ports')}, want {want}")
+    return last["ports"]
 
 
 def hexs(messages):
@@ -667,12 +828,19 @@ class Case:
         self.x = X(display)
         return display
 
-    def midi(self, receivers=4, period=None):
-        """A JACK server at `period` frames (else the run's --period, else
-        PERIOD) with `receivers` receivers zr0, zr1, ..."""
+    def midi(self, receivers=4, period=None, names=None, with_jackd=None):
+        """The MIDI system the case runs on (--midi: jack, the default, or
+        alsa) as `self.sys`, with receivers that are output devices 0, 1, ...
+        in order: (environment for the program, receivers). A JACK server
+        runs at `period` frames (else the run's --period, else PERIOD)."""
         period = period or getattr(self.args, "period", None) or PERIOD
-        env = start_jack(self.procs, os.path.join(self.out, f"{self.name}-jackd.log"), period)
-        return env, [Receiver(self.procs, env, f"zr{k}") for k in range(receivers)]
+        if getattr(self.args, "midi", "jack") == "alsa":
+            self.sys = AlsaMidi(self)
+        else:
+            self.sys = JackMidi(self, period, with_jackd)
+        names = names or [f"zr{k}" for k in range(receivers)]
+        rx = [self.sys.device_receiver(n) if k == 0 else self.sys.receiver(n) for k, n in enumerate(names)]
+        return self.sys.env, rx
 
     def program(self, display, env, args=(), path=None):
         wait_for(lambda: marker_free(display), 60, "another copy of the program on this display to end")

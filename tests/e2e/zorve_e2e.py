@@ -32,8 +32,9 @@ import time
 sys.dont_write_bytecode = True
 from e2e_lib import (LATENCY_PERIOD, PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Program, Receiver, Screen, X,  # noqa: E402
                      check, expect, expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports,
-                     key_table, log, on_off, panel_ready, program_ports, require_tools, rss_kib, run_case, start_jack,
-                     start_source, start_xvfb, thread_runs, wait_for, wait_program_ports, with_case)
+                     key_table, log, on_off, panel_ready, program_ports, program_ports_of, require_tools, rss_kib,
+                     run_case, start_jack, start_source, start_xvfb, thread_runs, wait_for, wait_ports_of,
+                     wait_program_ports, with_case)
 
 # ------------------------------------------------------------- expectations
 
@@ -68,19 +69,23 @@ KEYS = [
 
 def case_midi_fanout(c):
     display = c.display()
-    env, rx = c.midi()
+    env, rx = c.midi(receivers=5)
     program = c.program(display, env)
     panel_ready(program, Screen(display, c.out, c.name))
 
     # One client: an output port per device, each connected to its device,
     # and the panel port, connected to nothing.
-    want = {f"out {k}": [f"zr{k}:input"] for k in range(4)}
+    want = {f"out {k}": [rx[k].port] for k in range(5)}
     want["panel"] = []
-    wait_program_ports(env, want, "one client with a port per device and the panel port")
+    wait_ports_of(c.sys, want, "one client with a port per device and the panel port")
 
     for label, point, status, number in KEYS:
         program.click(*point)
         expect(rx, [1, 2, 3], on_off(status, number), f"click on {label} at {point}")
+    # Every key of the panel, at the middle of its rectangle.
+    for index, (x, y, w, h), status, number, label in key_table(c.args.key_table) if c.args.key_table else []:
+        program.click(x + w // 2, y + h // 2)
+        expect(rx, [1, 2, 3], on_off(status, number), f"click on key {index} ({label})")
 
     program.click(200, 460)  # the gap between track-select keys 1 and 2
     expect_marker(program, rx, [1, 2, 3], "a click in the gap at (200, 460)")
@@ -143,7 +148,7 @@ def case_midi_fanout(c):
     program.key("1", "KP_7", "Return", "BackSpace", "Delete", "Escape", "a")
     expect_marker(program, rx, [1, 2, 3], "digit, Enter, Backspace, Delete, Escape and letter keys")
 
-    expect_silent(rx, [0, 1, 2, 3])
+    expect_silent(rx, [0, 1, 2, 3, 4])
     check(program.proc.poll() is None, "the program ended during the case")
 
 
@@ -189,12 +194,11 @@ def case_panel_port(c):
     message the panel sends, as device 1 gets it, whatever the switches say.
     A device name with letters beyond ASCII is drawn in its 8-bit form."""
     display = c.display()
-    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
     # Devices 1 and 2 differ in a digit (same width) and in e with and
     # without its accent (same width): drawn right, the two names end in the
     # same column; drawn as its UTF-8 bytes ("\u00c3\u00a9", 12 columns
     # more) or as "?" (one more), the first does not.
-    rx = [Receiver(c.procs, env, name) for name in ("zr0", "zr1\u00e9", "zr2e", "zr3")]
+    env, rx = c.midi(names=["zr0", "zr1\u00e9", "zr2e", "zr3"])
     program = c.program(display, env)
     screen = Screen(display, c.out, c.name)
     image = panel_ready(program, screen)
@@ -204,9 +208,9 @@ def case_panel_port(c):
           f"the name of device 1 ends at column {first[-1:]}, that of device 2 at {second[-1:]}: "
           f"\"zr1\u00e9:input\" is not drawn in its 8-bit form; screenshot {image.path}")
 
-    late = Receiver(c.procs, env, "zlate")  # a synth started after the program
-    jack_connect(env, "ZORVE_BUTTON:panel", "zlate:input")
-    ports = program_ports(env)
+    late = c.sys.receiver("zlate")  # a synth started after the program
+    c.sys.connect("ZORVE_BUTTON:panel", "zlate:input")
+    ports = program_ports_of(c.sys)
     check(ports["panel"] == ["zlate:input"], f"the panel port is connected to {ports['panel']}, want zlate:input")
     everyone = rx + [late]  # 4: the panel port's receiver
     for label, point, status, number in KEYS[::2]:
@@ -241,11 +245,11 @@ def case_device_restart(c):
     env, rx = c.midi()
     program = c.program(display, env)
     panel_ready(program, Screen(display, c.out, c.name))
-    wait_program_ports(env, {"out 0": ["zr0:input"], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
-                             "out 3": ["zr3:input"], "panel": []}, "the devices to be connected")
-    extra = Receiver(c.procs, env, "zextra")
-    jack_connect(env, "ZORVE_BUTTON:out 3", "zextra:input")
-    subprocess.run(["jack_disconnect", "ZORVE_BUTTON:out 1", "zr1:input"], env=env, check=True, timeout=10)
+    wait_ports_of(c.sys, {"out 0": [rx[0].port], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
+                          "out 3": ["zr3:input"], "panel": []}, "the devices to be connected")
+    extra = c.sys.receiver("zextra")
+    c.sys.connect("ZORVE_BUTTON:out 3", "zextra:input")
+    c.sys.disconnect("ZORVE_BUTTON:out 1", "zr1:input")
     everyone = rx + [extra]  # 4: connected by hand to output device 3
     program.click(570, 25)
     expect(everyone, [2, 3, 4], on_off(0x90, 89), "click on A with devices as connected by hand")
@@ -253,20 +257,20 @@ def case_device_restart(c):
     for restart, stop in enumerate((signal.SIGKILL, signal.SIGINT)):
         rx[2].proc.send_signal(stop)
         rx[2].proc.wait(timeout=10)
-        wait_for(lambda: "zr2:input" not in jack_graph(env), 10, "the stopped receiver's port to go")
+        wait_for(lambda: "zr2:input" not in c.sys.graph(), 10, "the stopped receiver's port to go")
         program.click(760, 420)
         expect(everyone, [3, 4], on_off(0x90, 2), f"click on PLAY with device 2 gone ({restart + 1})")
-        rx[2] = Receiver(c.procs, env, "zr2")
+        rx[2] = c.sys.receiver("zr2")
         everyone[2] = rx[2]
-        wait_for(lambda: jack_graph(env).get("zr2:input") == ["ZORVE_BUTTON:out 2"], 10,
+        wait_for(lambda: c.sys.graph().get("zr2:input") == ["ZORVE_BUTTON:out 2"], 10,
                  f"the new zr2:input to be connected to out 2 ({restart + 1})")
         program.click(160, 490)
         expect(everyone, [2, 3, 4], on_off(0xB0, 16), f"click on pad 1 after device 2 came back ({restart + 1})")
 
-    ports = {name: sorted(conns) for name, conns in program_ports(env).items()}
-    want = {"out 0": ["zr0:input"], "out 1": [], "out 2": ["zr2:input"], "out 3": ["zextra:input", "zr3:input"],
-            "panel": []}
-    check(ports == want, f"the program's JACK ports are {ports}, want {want}")
+    ports = {name: sorted(conns) for name, conns in program_ports_of(c.sys).items()}
+    want = dict(c.sys.fixed_ports, **{"out 0": [rx[0].port], "out 1": [], "out 2": ["zr2:input"],
+                                      "out 3": ["zextra:input", "zr3:input"], "panel": []})
+    check(ports == want, f"the program's {c.sys.name} ports are {ports}, want {want}")
     expect_silent(everyone, [0, 1, 2, 3, 4])
 
 
@@ -370,7 +374,7 @@ def second_instance(c, font_path, dismissals):
         box = wait_for(lambda: c.x.find("PC_ZORVE"), 15, "the PC_ZORVE message box")[0]
         check(second.poll() is None, "the second copy ended before its box was dismissed")
         check(len(c.x.find("ZORVE_BUTTON")) == 1, "the second copy opened a main window")
-        check("ZORVE_BUTTON-" not in (jack_ports(env) or ""), "the second copy made a JACK client of its own")
+        check(c.sys.clients() == ["ZORVE_BUTTON"], f"the second copy made a client of its own: {c.sys.clients()}")
         with_box = screen.shot(f"box{n + 2}")
         bx, by, bw, bh = c.x.geometry(box)
         log(f"message box screenshot: {with_box.path}; box at {(bx, by, bw, bh)}")
@@ -525,8 +529,7 @@ def case_close_window(c):
     expect(rx, [1, 2, 3], [bytes([0x90, 2, 0])], "PLAY held while the window closed")
     program.xdo("mouseup", 1)
     expect_silent(rx, [0, 1, 2, 3])
-    wait_for(lambda: "ZORVE_BUTTON" not in (jack_ports(env) or "ZORVE_BUTTON"), 5,
-             "the program's JACK ports to go")
+    wait_for(lambda: not c.sys.clients(), 5, "the program's MIDI client to go")
 
 
 def case_no_midi(c):
@@ -1031,27 +1034,33 @@ def case_list_devices(c):
     """--list-devices numbers the devices as the panel does (six outputs: the
     first five; names cut to 32 bytes), marks devices 1-3 as the switches'
     and needs no display; the panel then drives exactly those three."""
-    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
-    start_source(c, env, "zsrc")
     names = ["zr0", "zr1-" + "\u20ac" * 12, "zr2", "zr3", "zr4", "zr5"]
-    rx = [Receiver(c.procs, env, name) for name in names]
+    env, rx = c.midi(names=names)
+    sources = c.sys.source("zsrc")
     status, out, err = run_to_end(c.args.program, ["--list-devices"], env)
     log(out.decode(errors="replace") + err)
     want = [b"outputs: 5 of 6 (the panel uses the first 5)"]
-    for d, name in enumerate(names[:5]):
-        want.append(b"out %d  " % d + utf8_cut(name + ":input") + (b"  (switch %d)" % d if 1 <= d <= 3 else b""))
-    want += [b"inputs: 1", b"in 0  zsrc:out"]
+    for d, r in enumerate(rx[:5]):
+        want.append(b"out %d  " % d + utf8_cut(r.device_name) + (b"  (switch %d)" % d if 1 <= d <= 3 else b""))
+    inputs = c.sys.fixed_inputs + sources
+    want += [b"inputs: %d" % len(inputs)] + [b"in %d  " % d + utf8_cut(name) for d, name in enumerate(inputs)]
     check(status == 0, f"--list-devices exit status {status}, want 0")
     check(out.splitlines() == want, f"--list-devices printed {out.splitlines()}, want {want}")
     check(len(want[2]) == len(b"out 1  ") + 31 + len(b"  (switch 1)"), "the long name was not cut inside a character")
-    status, again, _ = run_to_end(c.args.program, ["--midi", "jack", "--list-devices"], env)
-    check(status == 0 and again == out, f"--midi jack --list-devices printed {again!r}, want what the default did")
+    status, again, _ = run_to_end(c.args.program, ["--midi", c.sys.name, "--list-devices"], env)
+    check(status == 0 and again == out, f"--midi {c.sys.name} --list-devices printed {again!r}, want what the "
+          "default did")
     status, none, _ = run_to_end(c.args.program, ["--list-devices", "--midi=none"], env)
     check(status == 0 and none == b"outputs: 0\ninputs: 0\n", f"--midi none --list-devices: {status} {none!r}")
     if not os.path.exists("/dev/snd/seq"):
         status, alsa, err = run_to_end(c.args.program, ["--midi", "alsa", "--list-devices"], env)
         check(status == 0 and alsa == b"outputs: 0\ninputs: 0\n" and "no ALSA sequencer" in err,
               f"--midi alsa without a sequencer: status {status}, {alsa!r}, stderr {err!r}")
+    # A system that is not there: one line that says nothing is listed.
+    status, jack, err = run_to_end(c.args.program, ["--midi", "jack", "--list-devices"], jack_env("zorve-e2e-absent"))
+    line = "zorve-button: no JACK server running; no devices to list\n"
+    check(status == 0 and jack == b"outputs: 0\ninputs: 0\n" and err == line,
+          f"--midi jack --list-devices without a server: status {status}, {jack!r}, stderr {err!r}, want {line!r}")
     expect_silent(rx, range(6))
 
     display = c.display()
@@ -1131,7 +1140,7 @@ def case_monitor(c):
     quiet.key("Down")
     none_want = monitored("-", on_off(0x90, 89) + on_off(0x90, 115))
     check(monitor_lines(quiet, 4) == none_want, f"--midi none --monitor printed {monitor_lines(quiet, 4)}")
-    check("ZORVE_BUTTON" not in (jack_ports(env) or ""), "--midi none still made JACK ports")
+    check(not c.sys.clients(), "--midi none still made a MIDI client")
     expect_silent(rx, [0, 1, 2, 3])
 
 
@@ -1305,11 +1314,25 @@ def main():
     parser.add_argument("--period", type=int, help="frames per JACK period where the case does not set its own")
     parser.add_argument("--man-page")
     parser.add_argument("--guide")
+    parser.add_argument("--midi", choices=["jack", "alsa"], default="jack",
+                        help="the MIDI system of the cases' receivers (alsa: run inside scripts/vm-run.sh)")
+    parser.add_argument("--seq-peer", help="the zorve-seq-peer client (--midi alsa)")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
-    parser.add_argument("case", choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool",
-                                                         "key_table_docs", "tools_command_line"])
+    parser.add_argument("cases", nargs="+", metavar="case",
+                        choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool", "key_table_docs",
+                                 "tools_command_line"])
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
+    # Several cases run one after the other (the ALSA cases share one
+    # virtual machine); the status says whether all passed.
+    status = 0
+    for case in args.cases:
+        args.case = case
+        status |= run_one(args)
+    return status
+
+
+def run_one(args):
 
     def body():
         if args.case == "icon_png":
@@ -1332,7 +1355,7 @@ def main():
             check(args.build and os.path.isdir(args.build), "--build must name the build tree")
             with_case(args, case_install_layout)
         else:
-            require_tools(list(REQUIRED_TOOLS))
+            require_tools([t for t in REQUIRED_TOOLS if t != "aconnect" or args.midi == "alsa"])
             program = args.probe if args.case == "midi_ports" else args.program
             check(program and os.access(program, os.X_OK), "--program (or --probe) must name the built program")
             with_case(args, CASES[args.case])
