@@ -45,6 +45,8 @@ constexpr unsigned PORT_TYPE = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYP
 constexpr int RETRY_MS = 100;
 constexpr int RETRIES = 20;
 
+constexpr size_t INPUT_POOL = 2000;  // events; the sequencer's largest
+
 // A device's port as listed: its address and the names it is known by.
 struct DevicePort {
     snd_seq_addr_t address;
@@ -66,17 +68,22 @@ struct Port {
     int port = -1;
 };
 
+// The devices and our ports of one direction; window thread only.
+struct Side {
+    bool output;
+    int limit;                        // ports opened at most
+    std::vector<DevicePort> devices;  // listing at count time
+    Port ports[MAX_OUTPUTS];
+    int used = 0;
+};
+
 struct Alsa {
     snd_seq_t* seq = nullptr;
     int client = -1;                      // our client number, whose ports are never devices
     snd_midi_event_t* encoder = nullptr;  // window thread only
     Port panel;
-    Port outputs[MAX_OUTPUTS];
-    Port inputs[MAX_INPUTS];
-    int outputs_used = 0;
-    int inputs_used = 0;
-    std::vector<DevicePort> in_devices;  // listings at count time
-    std::vector<DevicePort> out_devices;
+    Side inputs{false, MAX_INPUTS, {}, {}, 0};
+    Side outputs{true, MAX_OUTPUTS, {}, {}, 0};
     unsigned dropped = 0;  // messages a receiver had no room for; window thread
 
     // The links are added by the window thread and kept by the event thread.
@@ -235,25 +242,32 @@ void event_thread() {
 
 int make_port(const char* name, unsigned caps) { return snd_seq_create_simple_port(g_alsa.seq, name, caps, PORT_TYPE); }
 
-// Makes our port for device `device` and subscribes it to the device's port;
-// the link is kept from then on. -1 when the device's port is gone or ours
-// cannot be made, with nothing left behind.
-int open_port(const std::vector<DevicePort>& devices, int device, bool output) {
-    if (device < 0 || size_t(device) >= devices.size()) return -1;
-    const std::string own = (output ? "out " : "in ") + std::to_string(device);
-    const int port = make_port(own.c_str(), output ? READABLE : WRITABLE);
-    if (port < 0) return -1;
+// Makes our port for device `device` of `side` and subscribes it to the
+// device's port; the link is kept from then on. Null when the device's port
+// is gone or ours cannot be made, with nothing left behind.
+MidiHandle open_port(Side& side, int device) {
+    if (device < 0 || size_t(device) >= side.devices.size() || side.used == side.limit) return nullptr;
+    const std::string own = (side.output ? "out " : "in ") + std::to_string(device);
+    const int port = make_port(own.c_str(), side.output ? READABLE : WRITABLE);
+    if (port < 0) return nullptr;
     Link link;
     link.own = port;
-    link.device = devices[size_t(device)];
-    link.from_us = output;
+    link.device = side.devices[size_t(device)];
+    link.from_us = side.output;
     const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
     if (!subscribe(link)) {
         snd_seq_delete_simple_port(g_alsa.seq, port);
-        return -1;
+        return nullptr;
     }
     g_alsa.links.push_back(link);
-    return port;
+    Port& ours = side.ports[side.used++];
+    ours.port = port;
+    return &ours;
+}
+
+int count(Side& side) {
+    side.devices = list(side.output ? WRITABLE : READABLE);
+    return int(side.devices.size());
 }
 
 void send(const Port& out, uint32_t message) {
@@ -301,6 +315,9 @@ const char* start() {
     }
     g_alsa.client = snd_seq_client_id(g_alsa.seq);
     snd_seq_set_client_name(g_alsa.seq, CLIENT_NAME);
+    // Input is dropped as it arrives; the most room the sequencer gives lets
+    // a burst wait while the event thread waits for a processor.
+    snd_seq_set_client_pool_input(g_alsa.seq, INPUT_POOL);
     g_alsa.panel.port = make_port("panel", READABLE);
     const int announce = make_port("announce", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT);
     if (g_alsa.panel.port < 0 || announce < 0 || snd_midi_event_new(16, &g_alsa.encoder) < 0) {
@@ -318,37 +335,12 @@ const char* start() {
     return nullptr;
 }
 
-int in_count() {
-    g_alsa.in_devices = list(READABLE);
-    return int(g_alsa.in_devices.size());
-}
-
-void in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_alsa.in_devices, device, name); }
-
-MidiHandle in_open(int device) {
-    if (g_alsa.inputs_used == MAX_INPUTS) return nullptr;
-    const int port = open_port(g_alsa.in_devices, device, false);
-    if (port < 0) return nullptr;
-    Port& in = g_alsa.inputs[g_alsa.inputs_used++];
-    in.port = port;
-    return &in;
-}
-
-int out_count() {
-    g_alsa.out_devices = list(WRITABLE);
-    return int(g_alsa.out_devices.size());
-}
-
-void out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_alsa.out_devices, device, name); }
-
-MidiHandle out_open(int device) {
-    if (g_alsa.outputs_used == MAX_OUTPUTS) return nullptr;
-    const int port = open_port(g_alsa.out_devices, device, true);
-    if (port < 0) return nullptr;
-    Port& out = g_alsa.outputs[g_alsa.outputs_used++];
-    out.port = port;
-    return &out;
-}
+int in_count() { return count(g_alsa.inputs); }
+void in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_alsa.inputs.devices, device, name); }
+MidiHandle in_open(int device) { return open_port(g_alsa.inputs, device); }
+int out_count() { return count(g_alsa.outputs); }
+void out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_alsa.outputs.devices, device, name); }
+MidiHandle out_open(int device) { return open_port(g_alsa.outputs, device); }
 
 void out_send(MidiHandle out, uint32_t message) { send(*static_cast<const Port*>(out), message); }
 

@@ -50,7 +50,9 @@ int receive(const char* name, const char* from) {
         std::fprintf(stderr, "zorve-seq-peer: cannot make the port or subscribe it\n");
         return 1;
     }
-    // Room for a burst while the reader is descheduled.
+    // The sequencer's largest input pool: room for a burst while the reader
+    // waits for a processor. A stopped receiver's input holds this many
+    // events; the next one overflows it, and the sequencer then empties it.
     snd_seq_set_client_pool_input(seq, 2000);
     snd_midi_event_t* decoder;
     snd_midi_event_new(16, &decoder);

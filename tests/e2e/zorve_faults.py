@@ -225,6 +225,27 @@ RING = 255  # messages one port's ring holds
 NEXT_SQ, PLAY = (730, 65), (760, 420)
 
 
+def stall_clicks(c, program, stopped_part):
+    """STALL_CLICKS clicks across four keys while `stopped_part` is stopped,
+    then a click on A that must be drawn held and released (so every click
+    before it was handled); the messages sent, in order."""
+    keys = [(A, 0x90, 89), (PAD1, 0xB0, 16), (PLAY, 0x90, 2), (NEXT_SQ, 0x90, 87)]
+    sent = []
+    start = time.monotonic()
+    for n in range(STALL_CLICKS):
+        point, status, number = keys[n % len(keys)]
+        point_at(c, program, point)
+        c.x.fake_button(1, True)
+        c.x.fake_button(1, False)
+        sent += on_off(status, number)
+    c.x.lib.XSync(c.x.dpy, 0)
+    press_and_release_a(c, program, f"with {stopped_part} stopped")
+    sent += on_off(0x90, 89)
+    log(f"{STALL_CLICKS} clicks handled and drawn in {time.monotonic() - start:.2f} s with {stopped_part} stopped")
+    check(program.proc.poll() is None, f"the program ended while {stopped_part} was stopped")
+    return sent
+
+
 def case_jack_stalled(c):
     """The JACK server stopped (SIGSTOP) while 2000 clicks are sent: the panel
     keeps drawing and answering; each port's ring keeps the oldest messages
@@ -236,27 +257,13 @@ def case_jack_stalled(c):
     program.click(*A)
     expect(rx, [1, 2, 3, 4], on_off(0x90, 89), "click on A before the stall")
 
-    keys = [(A, 0x90, 89), (PAD1, 0xB0, 16), (PLAY, 0x90, 2), (NEXT_SQ, 0x90, 87)]
-    sent = []
     jackd[0].send_signal(signal.SIGSTOP)
     try:
         wait_for(lambda: stopped(jackd[0].pid), 5, "the JACK server to stop")
         time.sleep(0.1)  # a cycle the server started before it stopped ends among its clients
         for r in rx:
             r.seen = r.count()
-        start = time.monotonic()
-        for n in range(STALL_CLICKS):
-            point, status, number = keys[n % len(keys)]
-            point_at(c, program, point)
-            c.x.fake_button(1, True)
-            c.x.fake_button(1, False)
-            sent += on_off(status, number)
-        c.x.lib.XSync(c.x.dpy, 0)
-        # Drawn held and released after every click before it was handled.
-        press_and_release_a(c, program, "with the JACK server stopped")
-        sent += on_off(0x90, 89)
-        log(f"{STALL_CLICKS} clicks handled and drawn in {time.monotonic() - start:.2f} s with the server stopped")
-        check(program.proc.poll() is None, "the program ended while the JACK server was stopped")
+        sent = stall_clicks(c, program, "the JACK server")
         early = [d for d in (1, 2, 3, 4) if rx[d].count() != rx[d].seen]
         check(not early, f"devices {early} got messages while the server was stopped")
     finally:
@@ -286,6 +293,9 @@ def case_jack_stalled(c):
     check(report in program.output(), f"no line {report!r} in the program's output:\n{program.output()}")
 
 
+SEQ_PEER_POOL = 2000  # events a zorve-seq-peer receiver's input holds
+
+
 def case_receiver_stalled(c):
     """A receiver stopped (SIGSTOP) while 2000 clicks are sent: the panel
     keeps drawing and answering; the other devices and the panel port get
@@ -299,23 +309,10 @@ def case_receiver_stalled(c):
     program.click(*A)
     expect(rx, [1, 2, 3, 4], on_off(0x90, 89), "click on A before the stall")
 
-    keys = [(A, 0x90, 89), (PAD1, 0xB0, 16), (PLAY, 0x90, 2), (NEXT_SQ, 0x90, 87)]
-    sent = []
     rx[2].proc.send_signal(signal.SIGSTOP)
     try:
         wait_for(lambda: stopped(rx[2].proc.pid), 5, "receiver 2 to stop")
-        start = time.monotonic()
-        for n in range(STALL_CLICKS):
-            point, status, number = keys[n % len(keys)]
-            point_at(c, program, point)
-            c.x.fake_button(1, True)
-            c.x.fake_button(1, False)
-            sent += on_off(status, number)
-        c.x.lib.XSync(c.x.dpy, 0)
-        press_and_release_a(c, program, "with receiver 2 stopped")
-        sent += on_off(0x90, 89)
-        log(f"{STALL_CLICKS} clicks handled and drawn in {time.monotonic() - start:.2f} s with receiver 2 stopped")
-        check(program.proc.poll() is None, "the program ended while receiver 2 was stopped")
+        sent = stall_clicks(c, program, "receiver 2")
         expect(rx, [1, 3, 4], sent, "the clicks while receiver 2 was stopped")
     finally:
         rx[2].proc.send_signal(signal.SIGCONT)
@@ -335,7 +332,8 @@ def case_receiver_stalled(c):
     dropped = int(report.group(1))
     log(f"receiver 2 got {len(kept)} of the {len(sent)} messages sent while it was stopped; the program "
         f"dropped {dropped}")
-    check(0 < dropped < len(sent), f"the program dropped {dropped} of {len(sent)} messages, want some but not all")
+    check(dropped == len(sent) - SEQ_PEER_POOL, f"the program dropped {dropped} of {len(sent)} messages, want all "
+          f"but the {SEQ_PEER_POOL} that the stopped receiver's input pool took")
 
 
 FLOOD_PORTS = 5  # one more than the program opens
@@ -368,7 +366,8 @@ def case_input_flood(c):
     rss = [rss_kib(program.proc.pid)]
     delays = []
     point_at(c, program, A)
-    end = flood_start + FLOOD_SECONDS
+    # At least five seconds of clicks, however long the start took.
+    end = max(flood_start + FLOOD_SECONDS, time.monotonic() + 5.4)
     while time.monotonic() < end - 0.4:
         start = time.monotonic()
         c.x.fake_button(1, True)
@@ -396,7 +395,10 @@ def case_input_flood(c):
     log(f"resident memory during the flood (KiB): {rss}")
     check(sent >= 0.9 * want and lost == 0, f"the flood sent {sent} of about {want:.0f} messages, {lost} lost")
     check(len(delays) >= 10, f"only {len(delays)} clicks during the flood")
-    check(max(delays) <= 50, f"a click took {max(delays):.1f} ms to arrive during the flood, want <= 50 ms")
+    # The ALSA cases run on an emulated processor, several times slower and
+    # shared with the flood's sender.
+    bound = 250 if c.sys.name == "alsa" else 50
+    check(max(delays) <= bound, f"a click took {max(delays):.1f} ms to arrive during the flood, want <= {bound} ms")
     growth = max(rss) - rss[0]
     check(growth < 2048, f"resident memory grew by {growth} KiB during the flood, want < 2048")
     expect_silent(rx, [0, 1])
