@@ -4,11 +4,15 @@
  * thread blocks in poll on the X connection, drawing one rectangle per press
  * and per release (key "A" of the panel, with its frame and face colours, so
  * the panel's pixel checks find it drawn) and handing Note On 89 to the JACK
- * process callback through a ring buffer.
+ * process callback through a ring buffer; with --alsa, an ALSA sequencer
+ * client instead, which sends each note direct on the X event, subscribed to
+ * every port named in the arguments that follow (client:port).
  *
- * Usage: bare_client [--no-jack]   (window title BARE_CLIENT, JACK client
- * "bare_client" with port "out"; --no-jack: the window alone)
+ * Usage: bare_client [--no-jack | --alsa [CLIENT:PORT...]]   (window title
+ * BARE_CLIENT, JACK client "bare_client" with port "out", or the sequencer
+ * client "bare_client" with port "out"; --no-jack: the window alone)
  */
+#include <alsa/asoundlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <jack/jack.h>
@@ -35,7 +39,20 @@ static int process(jack_nframes_t frames, void* arg) {
     return 0;
 }
 
+static snd_seq_t* g_seq;
+static int g_seq_port;
+
 static void send_note(int value) {
+    if (g_seq) {
+        snd_seq_event_t ev;
+        snd_seq_ev_clear(&ev);
+        snd_seq_ev_set_noteon(&ev, 0, 89, value);
+        snd_seq_ev_set_source(&ev, g_seq_port);
+        snd_seq_ev_set_subs(&ev);
+        snd_seq_ev_set_direct(&ev);
+        snd_seq_event_output_direct(g_seq, &ev);
+        return;
+    }
     if (!g_queue) return;
     const unsigned char message[3] = {0x90, 89, (unsigned char)value};
     if (jack_ringbuffer_write_space(g_queue) >= sizeof message) jack_ringbuffer_write(g_queue, (const char*)message, 3);
@@ -55,7 +72,8 @@ static void draw(Display* dpy, Window w, GC gc, int full, int held) {
 }
 
 int main(int argc, char** argv) {
-    const int with_jack = !(argc > 1 && strcmp(argv[1], "--no-jack") == 0);
+    const int with_alsa = argc > 1 && strcmp(argv[1], "--alsa") == 0;
+    const int with_jack = !with_alsa && !(argc > 1 && strcmp(argv[1], "--no-jack") == 0);
     Display* dpy = XOpenDisplay(NULL);
     if (!dpy) {
         fprintf(stderr, "bare_client: no display\n");
@@ -74,6 +92,23 @@ int main(int argc, char** argv) {
             }
         } else {
             fprintf(stderr, "bare_client: no JACK server; the window alone\n");
+        }
+    }
+    if (with_alsa) {
+        if (snd_seq_open(&g_seq, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK) < 0) {
+            fprintf(stderr, "bare_client: no ALSA sequencer\n");
+            return 1;
+        }
+        snd_seq_set_client_name(g_seq, "bare_client");
+        g_seq_port = snd_seq_create_simple_port(g_seq, "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                                SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        for (int i = 2; i < argc; ++i) {
+            snd_seq_addr_t to;
+            if (snd_seq_parse_address(g_seq, &to, argv[i]) < 0 ||
+                snd_seq_connect_to(g_seq, g_seq_port, to.client, to.port) < 0) {
+                fprintf(stderr, "bare_client: cannot subscribe %s\n", argv[i]);
+                return 1;
+            }
         }
     }
     const int screen = DefaultScreen(dpy);
