@@ -287,13 +287,12 @@ void send(const Port& out, uint32_t message) {
 }
 
 // At exit: what was sent is delivered already; only the count of what was
-// dropped is left to say.
-struct ReportedAtExit {
-    ~ReportedAtExit() {
-        if (g_alsa.dropped > 0)
-            report_error("%u MIDI messages were dropped while their receivers took none", g_alsa.dropped);
-    }
-} g_reported_at_exit;
+// dropped is left to say. The client goes with the process.
+void stop() {
+    if (g_alsa.dropped > 0)
+        report_error("%u MIDI messages were dropped while their receivers took none", g_alsa.dropped);
+    g_alsa.dropped = 0;
+}
 
 const char* start() {
     // libasound prints its own lines when the device cannot be opened; the
@@ -350,5 +349,5 @@ void panel_send(uint32_t message) {
 
 }  // namespace
 
-extern const MidiBackend ALSA_BACKEND = {start,    in_count, in_name,  in_open,   out_count,
-                                         out_name, out_open, out_send, panel_send};
+extern const MidiBackend ALSA_BACKEND = {start,    in_count, in_name,  in_open,    out_count,
+                                         out_name, out_open, out_send, panel_send, stop};
