@@ -1,0 +1,93 @@
+// Input that lights keys (--show-input): the ring from the MIDI thread to the
+// window thread, the matching of messages to keys, and how input and the
+// user's own press share a key's look. The session state file.
+#include <thread>
+
+#include "app/session.h"
+#include "midi/input_queue.h"
+#include "test_util.h"
+
+namespace {
+
+std::vector<uint32_t> take_all() {
+    std::vector<uint32_t> out(INPUT_QUEUE_SIZE);
+    out.resize(input_queue_take(out.data(), out.size()));
+    return out;
+}
+
+struct InputQueue : ::testing::Test {
+    void SetUp() override {
+        input_queue_enable(true);
+        take_all();
+    }
+    void TearDown() override { input_queue_enable(false); }
+};
+
+TEST_F(InputQueue, KeepsOrderDropsOldestOnOverflowAndNothingWhenOff) {
+    input_queue_push(note(60, 127));
+    input_queue_push(note(60, 0));
+    EXPECT_EQ(take_all(), (std::vector<uint32_t>{note(60, 127), note(60, 0)}));
+    EXPECT_TRUE(take_all().empty());
+
+    const uint64_t dropped = input_queue_dropped();
+    const size_t extra = 37;
+    for (uint32_t i = 0; i < INPUT_QUEUE_SIZE + extra; ++i) input_queue_push(i);
+    const std::vector<uint32_t> got = take_all();
+    ASSERT_EQ(got.size(), INPUT_QUEUE_SIZE);
+    EXPECT_EQ(got.front(), extra);  // the oldest went
+    EXPECT_EQ(got.back(), INPUT_QUEUE_SIZE + extra - 1);
+    EXPECT_EQ(input_queue_dropped() - dropped, extra);
+
+    // A partial take leaves the rest, in order, for the next.
+    for (uint32_t i = 1; i <= 3; ++i) input_queue_push(i);
+    uint32_t one = 0;
+    ASSERT_EQ(input_queue_take(&one, 1), 1u);
+    EXPECT_EQ(one, 1u);
+    EXPECT_EQ(take_all(), (std::vector<uint32_t>{2, 3}));
+
+    input_queue_enable(false);
+    input_queue_push(note(61, 127));
+    EXPECT_TRUE(take_all().empty());
+}
+
+TEST_F(InputQueue, AWriterThreadLosesNothingTheReaderKeepsUpWith) {
+    constexpr uint32_t COUNT = 200000;
+    std::thread writer([] {
+        for (uint32_t i = 1; i <= COUNT; ++i) input_queue_push(i);
+    });
+    const uint64_t dropped = input_queue_dropped();
+    uint32_t last = 0;
+    uint64_t seen = 0;
+    bool ordered = true;
+    while (last != COUNT) {
+        for (uint32_t m : take_all()) {
+            ordered = ordered && m > last;
+            last = m;
+            ++seen;
+        }
+    }
+    writer.join();
+    EXPECT_TRUE(ordered);
+    EXPECT_EQ(seen + (input_queue_dropped() - dropped), COUNT);
+}
+
+TEST(SessionState, RoundTripsAndDefaults) {
+    SessionState state;
+    state.options = {"--channel", "10", "--show-input"};
+    state.enabled[1] = false;
+    const SessionState back = parse_session_state(session_state_text(state));
+    EXPECT_EQ(back.options, state.options);
+    EXPECT_TRUE(back.enabled[0]);
+    EXPECT_FALSE(back.enabled[1]);
+    EXPECT_TRUE(back.enabled[2]);
+
+    const SessionState empty = parse_session_state("");
+    EXPECT_TRUE(empty.options.empty());
+    EXPECT_TRUE(empty.enabled[0] && empty.enabled[1] && empty.enabled[2]);
+    // A short or garbled switches line changes only what it names.
+    const SessionState part = parse_session_state("switches 0\njunk line\n");
+    EXPECT_FALSE(part.enabled[0]);
+    EXPECT_TRUE(part.enabled[1] && part.enabled[2]);
+}
+
+}  // namespace
