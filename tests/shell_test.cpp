@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/shell.h"
+#include "midi/input_queue.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
 #include "test_util.h"
@@ -319,6 +320,54 @@ TEST_F(Shell, CaptureFollowsTheButtons) {
         if (s.find("capture") != std::string::npos) calls.push_back(s);
     EXPECT_EQ(calls, (std::vector<std::string>{"capture", "capture", "release_capture", "capture", "release_capture",
                                                "capture", "capture", "release_capture"}));
+}
+
+// Input lights a key exactly as a press draws it, on any channel, and sends
+// nothing; a key the user holds stays pressed whatever arrives, and a lit key
+// stays lit through the user's press and release.
+TEST_F(Shell, InputLightsKeysAsAPressDrawsThemAndSendsNothing) {
+    input_queue_enable(true);
+    const auto frame = [this] {
+        advance(10);
+        shell_timer();
+        return std::vector<uint32_t>(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT);
+    };
+    const auto input = [](uint32_t m) {
+        input_queue_push(m);
+        shell_midi_input();
+    };
+    const std::vector<uint32_t> released = frame();
+    shell_left_down(word(720, 400));  // PLAY, note 2
+    const std::vector<uint32_t> pressed = frame();
+    shell_left_up();
+    ASSERT_EQ(frame(), released);
+    const size_t sent = fake::sent_to(1).size();
+
+    input(msg(0x95, 2, 1));  // channel 6
+    EXPECT_EQ(frame(), pressed);
+    input(msg(0x90, 2, 0));
+    EXPECT_EQ(frame(), released);
+    input(msg(0x90, 2, 127));
+    input(msg(0x8F, 2, 64));  // a Note Off puts out whatever its velocity
+    EXPECT_EQ(frame(), released);
+    input(msg(0xB0, 2, 127));    // a controller of PLAY's number is not PLAY
+    input(msg(0x90, 120, 127));  // no key has note 120
+    EXPECT_FALSE(tick_wanted());
+    EXPECT_EQ(frame(), released);
+    const int pad = key_index(STATUS_CONTROL_CHANGE, 16);  // pad 1
+    input(msg(0xB3, KeyTable[pad].number, 127));
+    EXPECT_TRUE(g_panel.lit[pad]);
+    input(msg(0xB3, 16, 0));
+    EXPECT_FALSE(g_panel.lit[pad]);
+
+    shell_left_down(word(720, 400));
+    input(msg(0x80, 2, 0));
+    EXPECT_EQ(frame(), pressed) << "held by the user";
+    input(msg(0x90, 2, 127));
+    shell_left_up();
+    EXPECT_EQ(frame(), pressed) << "still lit by input";
+    EXPECT_EQ(fake::sent_to(1).size(), sent + 2) << "only the user's press and release send";
+    input_queue_enable(false);
 }
 
 TEST_F(Shell, LostCaptureReleasesTheHeldKeyOnce) {

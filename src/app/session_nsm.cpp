@@ -84,8 +84,8 @@ SessionStart session_start(SessionOpen& open, void (*wake)()) {
     if (!url || !*url) return SESSION_NONE;
     g_session.manager = lo_address_new_from_url(url);
     if (!g_session.manager) return fail("no session manager address", url);
-    g_session.server = lo_server_thread_new_with_proto(nullptr, lo_address_get_protocol(g_session.manager),
-                                                       error_handler);
+    g_session.server =
+        lo_server_thread_new_with_proto(nullptr, lo_address_get_protocol(g_session.manager), error_handler);
     if (!g_session.server) return fail("no OSC port for the session manager", url);
     g_session.wake = wake;
     lo_server_thread_add_method(g_session.server, "/error", "sis", on_error, nullptr);

@@ -4,11 +4,13 @@
 #include "app/shell.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/app_state.h"
 #include "app/platform.h"
 #include "base/program.h"
 #include "midi/device_table.h"
+#include "midi/input_queue.h"
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
 #include "render/primitives.h"
@@ -156,6 +158,17 @@ void shell_timer() { on_tick(); }
 void shell_capture_lost() {
     if (g_app.own_capture_change) return;
     release_held_left();
+}
+
+void shell_midi_input() {
+    uint32_t messages[64];
+    bool changed = false;
+    size_t n = 0;
+    do {
+        n = input_queue_take(messages, std::size(messages));
+        for (size_t i = 0; i < n; ++i) changed = light_from_input(messages[i]) || changed;
+    } while (n == std::size(messages));
+    if (changed) mark_dirty(REDRAW_FULL);
 }
 
 uint32_t pack_pointer(int x, int y) {

@@ -49,6 +49,11 @@ void shell_timer();
 // so the held left button is released here.
 void shell_capture_lost();
 
+// Window thread: takes the MIDI input waiting in the input ring and lights or
+// puts out the keys it names; a change is drawn at the next tick. Sends
+// nothing. Platform layers call it when the ring's writer woke them.
+void shell_midi_input();
+
 // Packs a platform pointer position into a pointer word; coordinates beyond
 // the 16-bit range are clamped so they stay outside every key.
 uint32_t pack_pointer(int x, int y);

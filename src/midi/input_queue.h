@@ -11,8 +11,11 @@
 
 constexpr size_t INPUT_QUEUE_SIZE = 1024;  // a power of two
 
-// Off at start: input is then dropped before it reaches the ring.
-void input_queue_enable(bool on);
+// Off at start: input is then dropped before it reaches the ring. `wake`,
+// when given, is called on the writer's thread for the first message after
+// the reader last took: it must only nudge the window thread (thread-safe,
+// non-blocking).
+void input_queue_enable(bool on, void (*wake)() = nullptr);
 bool input_queue_enabled();
 
 // Any thread that delivers input. A packed short message

@@ -12,7 +12,7 @@ constexpr int WHEEL_UP_NOTE = 114;    // positive step: rolled toward the user, 
 constexpr int WHEEL_DOWN_NOTE = 115;  // negative step: rolled away, Down arrow
 
 void send(int status, int data1, int data2) {
-    send_to_ports(*g_panel.devices, g_panel.port_enable, status, data1, data2);
+    send_to_ports(*g_panel.devices, g_panel.port_enable, status | g_panel.channel, data1, data2);
 }
 
 // One event gives one on/off pair whatever the size of the step.
@@ -46,6 +46,20 @@ void dispatch(int event, int arg) {
     }
 }
 
+bool light_from_input(uint32_t message) {
+    const unsigned kind = message & 0xF0, number = (message >> 8) & 0xFF, value = (message >> 16) & 0xFF;
+    if (kind != 0x80 && kind != STATUS_NOTE_ON && kind != STATUS_CONTROL_CHANGE) return false;
+    const unsigned matches = kind == 0x80 ? STATUS_NOTE_ON : kind;
+    const bool on = kind != 0x80 && value != 0;
+    bool changed = false;
+    for (int key = 0; key < KEY_COUNT; ++key) {
+        if (KeyTable[key].status != matches || KeyTable[key].number != number || g_panel.lit[key] == on) continue;
+        g_panel.lit[key] = on;
+        changed = true;
+    }
+    return changed;
+}
+
 bool hit_test(int event, const Rect& r) {
     if (!is_pointer_event(event)) return true;
     const auto [px, py] = g_panel.pointer;
@@ -74,14 +88,15 @@ int handle_event(int key, int event, int /*arg*/) {
             pressed = 0;
             send(k.status, k.number, 0);
             return 0;
-        case EV_REDRAW:
-            if (g_panel.shown_pressed[key] != pressed) {
+        case EV_REDRAW: {
+            const int16_t look = pressed || g_panel.lit[key] ? 1 : 0;
+            if (g_panel.shown_pressed[key] != look) {
                 Rect& ink = g_panel.shown_ink[key];
-                ink = g_panel.shown_pressed[key] < 0 ? draw_key(g_render, k, pressed)
-                                                     : redraw_key(g_render, k, pressed, ink);
-                g_panel.shown_pressed[key] = pressed;
+                ink = g_panel.shown_pressed[key] < 0 ? draw_key(g_render, k, look) : redraw_key(g_render, k, look, ink);
+                g_panel.shown_pressed[key] = look;
             }
             return 0;
+        }
         default: return event;
     }
 }

@@ -16,6 +16,13 @@ struct Panel {
     // The devices of this run, handed over by the shell once it has opened
     // them: the switches show their names, the keys send through them.
     const DeviceTable* devices = &NO_DEVICES;
+    // Ored into the status of everything the panel sends: channel 1..16 as
+    // 0..15. Set once by the shell before the window exists.
+    uint8_t channel = 0;
+    // Keys lit by MIDI input (--show-input): 1 while the last message for the
+    // key had a non-zero value. A key looks pressed while it is pressed or lit;
+    // neither changes the other, and only `pressed` sends.
+    bool lit[KEY_COUNT] = {};
     // What the frame buffer shows, so that EV_REDRAW repaints only the keys
     // and switches whose look changed: each one's flag as last drawn, -1 for
     // not drawn. Valid only while `shown` is set; until then EV_REDRAW draws
@@ -36,6 +43,12 @@ void forget_panel_drawing();
 // relies on a non-zero result for EV_SET_CURSOR).
 int post_event(int event, int arg);
 void dispatch(int event, int arg);
+
+// A short message from an input device, any channel: a Note On, Note Off or
+// Control Change whose kind and number match a key lights it (non-zero value)
+// or puts it out (zero, or any Note Off). True when a key's look may have
+// changed; other messages change nothing.
+bool light_from_input(uint32_t message);
 
 // Pointer-tested events: inside when x <= px < x+w and y <= py < y+h at the
 // pointer position stored in the Panel. Every other event is inside every rectangle.
