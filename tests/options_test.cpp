@@ -35,6 +35,8 @@ struct Row {
     MidiSystem midi = MIDI_SYSTEM_AUTO;
     bool monitor = false;
     int scale = SCALE_AUTO;
+    int channel = 1;
+    bool show_input = false;
 };
 
 const OptionPlatform* const LX = &OPTIONS_LINUX;
@@ -60,6 +62,8 @@ const Row ROWS[] = {
     {{"--scale", "3"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, 3},
     {{"--scale=4", "--scale", "auto"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO},
     {{"--scale", "auto"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO},
+    {{"--channel", "10", "--show-input"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 10, true},
+    {{"--channel=16", "--channel", "1"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 1},
     // Text asked for, status 0.
     {{"--help"}, LX, 0, LINUX_HELP, true, ""},
     {{"-h"}, LX, 0, LINUX_HELP, true, ""},
@@ -95,6 +99,9 @@ const Row ROWS[] = {
     {{"--scale="}, LX, 64, "", false, "--scale: '' is not auto or a whole number from 1 to 4"},
     {{"--scale", " 2"}, LX, 64, "", false, "--scale: ' 2' is not auto or a whole number from 1 to 4"},
     {{"--scale", "Auto"}, WIN, 64, "", false, "--scale: 'Auto' is not auto or a whole number from 1 to 4"},
+    {{"--channel", "0"}, LX, 64, "", false, "--channel: '0' is not a whole number from 1 to 16"},
+    {{"--channel", "17"}, WIN, 64, "", false, "--channel: '17' is not a whole number from 1 to 16"},
+    {{"--show-input=1"}, LX, 64, "", false, "option '--show-input' takes no value"},
     {{"--midi", "oss"}, LX, 64, "", false, "--midi: 'oss' is not one of alsa, jack, none"},
     {{"--midi", "ALSA"}, LX, 64, "", false, "--midi: 'ALSA' is not one of alsa, jack, none"},
     {{"play"}, LX, 64, "", false, "unexpected argument 'play'"},
@@ -147,6 +154,8 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
         if (status == RUN) {
             EXPECT_EQ(options.action, ACTION_RUN);
             EXPECT_EQ(options.midi, row.midi);
+            EXPECT_EQ(options.show_input, row.show_input);
+            EXPECT_EQ(g_panel.channel, row.channel - 1) << "the panel sends on the chosen channel";
             EXPECT_EQ(options.monitor, row.monitor);
             EXPECT_EQ(options.scale, row.scale);
         }
@@ -338,6 +347,16 @@ TEST_F(CommandLine, MonitorFollowsAClickOnAKey) {
     EXPECT_EQ(GetCapturedStdout(),
               "dev 1  90 59 7F\ndev 2  90 59 7F\ndev 3  90 59 7F\n"
               "dev 1  90 59 00\ndev 2  90 59 00\ndev 3  90 59 00\n");
+    // On another channel, keys and controllers alike, the panel port too.
+    g_panel.channel = 9;
+    CaptureStdout();
+    at(570, 25, EV_LEFT_DOWN);
+    at(160, 485, EV_LEFT_DOWN);  // "A" goes off (table order), then pad 1: controller 16
+    EXPECT_EQ(GetCapturedStdout(),
+              "dev 1  99 59 7F\ndev 2  99 59 7F\ndev 3  99 59 7F\n"
+              "dev 1  99 59 00\ndev 2  99 59 00\ndev 3  99 59 00\n"
+              "dev 1  B9 10 7F\ndev 2  B9 10 7F\ndev 3  B9 10 7F\n");
+    EXPECT_EQ(fake::world().panel.back(), msg(0xB9, 16, 127));
 }
 
 // ------------------------------------------------------------ the tools' parser

@@ -16,6 +16,7 @@
 #include "app/options.h"
 #include "app/platform.h"
 #include "app/shell.h"
+#include "midi/input_queue.h"
 #include "midi/ports_winmm.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
@@ -37,7 +38,8 @@ int g_scale = 1;
 bool g_scale_auto;
 int g_outer_w, g_outer_h;  // the outer window size at scale 1, in panel pixels
 
-// WinMM notifications the window swallows: MIDI input data, wave output.
+// WinMM notifications: MIDI input data (dropped unless it lights keys), wave
+// output (swallowed).
 constexpr UINT MSG_MIDI_IN_DATA = MM_MIM_DATA;    // 963
 constexpr UINT MSG_WAVE_OUT_FIRST = MM_WOM_OPEN;  // 955
 constexpr UINT MSG_WAVE_OUT_LAST = MM_WOM_DONE;   // 957
@@ -130,8 +132,13 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         case WM_KEYUP:
         case WM_CHAR:
         case WM_MOUSELEAVE:
-        case MSG_MIDI_IN_DATA:
         case WM_USER: return 0;
+        // Arrives on this thread already (CALLBACK_WINDOW): through the ring
+        // only so that both platforms light keys by one path.
+        case MSG_MIDI_IN_DATA:
+            input_queue_push(static_cast<uint32_t>(lparam));
+            shell_midi_input();
+            return 0;
         case WM_CAPTURECHANGED:
         case WM_KILLFOCUS: shell_capture_lost(); break;
         default:
@@ -274,5 +281,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     if (const int status = handle_command_line(__argc, __argv, OPTIONS_WINDOWS, options); status >= 0) return status;
     g_scale_auto = options.scale == SCALE_AUTO;
     g_scale = g_scale_auto ? 1 : options.scale;
+    input_queue_enable(options.show_input);
     return run_program();
 }

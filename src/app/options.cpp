@@ -8,6 +8,7 @@
 #include "app/platform.h"
 #include "base/program.h"
 #include "midi/device_name.h"
+#include "panel/panel.h"
 
 #ifndef ZORVE_VERSION
 #error "ZORVE_VERSION must come from the build (the project's version)"
@@ -18,7 +19,17 @@ namespace {
 std::string quoted(const std::string& word) { return "'" + word + "'"; }
 
 // Rows of the program's table; the parser reports the row index.
-enum ProgramOption { OPT_HELP, OPT_VERSION, OPT_LIST_DEVICES, OPT_LIST_KEYS, OPT_MIDI, OPT_MONITOR, OPT_SCALE };
+enum ProgramOption {
+    OPT_HELP,
+    OPT_VERSION,
+    OPT_LIST_DEVICES,
+    OPT_LIST_KEYS,
+    OPT_MIDI,
+    OPT_MONITOR,
+    OPT_SCALE,
+    OPT_CHANNEL,
+    OPT_SHOW_INPUT
+};
 
 struct MidiChoice {
     const char* word;
@@ -58,6 +69,10 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
          "show each panel pixel as N x N screen pixels, N from\n"
          "1 to 4; auto (default): as many as the screen's DPI\n"
          "or scale factor asks for, 1 at 96 DPI (100 %)"},
+        {"--channel", nullptr, "N", "send on MIDI channel N, 1 to 16 (default 1)"},
+        {"--show-input", nullptr, nullptr,
+         "light a key while MIDI input for its note or\n"
+         "controller (any channel) says it is on; sends nothing"},
     };
 }
 
@@ -115,6 +130,13 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
                 o.scale = n;
                 break;
             }
+            case OPT_CHANNEL: {
+                const int n = number_in_range(item.value, 1, 16);
+                if (n == 0) return fail("--channel: " + quoted(item.value) + " is not a whole number from 1 to 16");
+                o.channel = n;
+                break;
+            }
+            case OPT_SHOW_INPUT: o.show_input = true; break;
             default: break;
         }
     }
@@ -130,10 +152,12 @@ std::string program_usage(const OptionPlatform& platform) {
     const std::string midi = platform.alsa_jack ? "[--midi alsa|jack|none]" : "[--midi none]";
     const std::string name = PROGRAM_NAME;
     const std::string indent(7, ' ');  // under the name after "usage: "
-    return "usage: " + name + " " + midi + " [--monitor] [--scale auto|N]\n" + indent + name + " --list-devices " +
-           midi + "\n" + indent + name + " --list-keys | --help | --version\n" +
+    const std::string under_options(indent.size() + name.size() + 1, ' ');
+    return "usage: " + name + " " + midi + " [--monitor] [--scale auto|N]\n" + under_options +
+           "[--channel N] [--show-input]\n" + indent + name + " --list-devices " + midi + "\n" + indent + name +
+           " --list-keys | --help | --version\n" +
            "An on-screen MIDI control surface: 90 keys that send MIDI notes and\n"
-           "controllers to output devices 1-3. No option changes what the panel does.\n\n" +
+           "controllers to output devices 1-3, on channel 1 unless --channel says.\n\n" +
            option_lines(program_table(platform)) +
            "\nExit status: 0 window closed, or text printed; 1 another copy is running;\n"
            "2 the window could not be made; 3 no display; 64 a wrong option.\n";
@@ -190,5 +214,6 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
     }
     midi_choose_system(options.midi, MIDI_USE_PANEL);
     set_monitor(options.monitor);
+    g_panel.channel = uint8_t(options.channel - 1);
     return -1;
 }

@@ -31,8 +31,10 @@ struct ProgramOptions {
     ProgramAction action = ACTION_RUN;
     MidiSystem midi = MIDI_SYSTEM_AUTO;
     bool monitor = false;
-    int scale = SCALE_AUTO;  // window pixels per panel pixel, each way; SCALE_AUTO: the screen's
-    std::string error;       // ACTION_USAGE_ERROR: the line to report, without the program's name
+    int scale = SCALE_AUTO;   // window pixels per panel pixel, each way; SCALE_AUTO: the screen's
+    int channel = 1;          // 1..16: the channel of everything the panel sends
+    bool show_input = false;  // keys light up from MIDI input
+    std::string error;        // ACTION_USAGE_ERROR: the line to report, without the program's name
 };
 
 // What a platform layer offers beyond the common options.
