@@ -3,13 +3,17 @@
 // cycle's frames, until its standard input closes. Then it prints
 // "sent N lost M" (M: events the port buffer refused) and exits 0.
 //
-// Usage: zorve-midi-flood NAME PORTS RATE [hold]
+// With RATE "script" the ports send instead what standard input gives, one
+// message per line in hex ("90 02 7F"), each at the start of the next cycle.
+//
+// Usage: zorve-midi-flood NAME PORTS RATE|script [hold]
 // With "hold" the ports are registered and "registered" printed, and the
 // client is activated (its ports become connectable) only after a line on
 // standard input. The server is the one JACK_DEFAULT_SERVER names; none is
 // started.
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <jack/ringbuffer.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +34,7 @@ uint32_t g_serial;             // picks each message's kind and values
 std::atomic<uint64_t> g_sent;  // all ports together
 std::atomic<uint64_t> g_lost;
 std::atomic<bool> g_stopping;
+jack_ringbuffer_t* g_script;  // script mode: 4-byte records, length then up to 3 bytes
 
 // A varied stream: notes on and off, controllers, pitch bend, program
 // changes and clock, on all sixteen channels.
@@ -75,6 +80,18 @@ size_t next_message(uint8_t (&m)[3]) {
 
 // Runs on JACK's process thread; no allocation, no lock.
 int process(jack_nframes_t frames, void*) {
+    if (g_script) {
+        uint8_t scripted[64][4];
+        size_t count = 0;
+        while (count < 64 && jack_ringbuffer_read(g_script, reinterpret_cast<char*>(scripted[count]), 4) == 4) ++count;
+        for (jack_port_t* port : g_ports) {
+            void* buffer = jack_port_get_buffer(port, frames);
+            jack_midi_clear_buffer(buffer);
+            for (size_t i = 0; i < count; ++i) jack_midi_event_write(buffer, 0, scripted[i] + 1, scripted[i][0]);
+        }
+        g_sent.fetch_add(count, std::memory_order_relaxed);
+        return 0;
+    }
     g_due += g_rate * double(frames) / double(jack_get_sample_rate(g_client));
     const uint32_t n = g_stopping.load(std::memory_order_relaxed) ? 0 : uint32_t(g_due);
     g_due -= double(uint32_t(g_due));
@@ -106,9 +123,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int ports = std::atoi(argv[2]);
-    g_rate = std::atof(argv[3]);
+    if (std::string(argv[3]) == "script") {
+        g_script = jack_ringbuffer_create(4096);
+        g_rate = 1;
+    } else {
+        g_rate = std::atof(argv[3]);
+    }
     if (ports < 1 || ports > 16 || g_rate <= 0) {
-        std::fprintf(stderr, "PORTS must be 1 to 16 and RATE positive\n");
+        std::fprintf(stderr, "PORTS must be 1 to 16 and RATE positive or script\n");
         return 2;
     }
     g_client = jack_client_open(argv[1], JackNoStartServer, nullptr);
@@ -139,8 +161,19 @@ int main(int argc, char** argv) {
     }
     std::printf("ready\n");
     std::fflush(stdout);
+    char line[256];
+    while (g_script && std::fgets(line, sizeof line, stdin)) {
+        uint8_t record[4] = {};
+        char* at = line;
+        for (char* end = nullptr; record[0] < 3; at = end) {
+            const unsigned long byte = std::strtoul(at, &end, 16);
+            if (end == at) break;
+            record[1 + record[0]++] = uint8_t(byte);
+        }
+        while (record[0] > 0 && jack_ringbuffer_write(g_script, reinterpret_cast<char*>(record), 4) != 4) usleep(1000);
+    }
     char sink[256];
-    while (read(0, sink, sizeof sink) > 0) {
+    while (!g_script && read(0, sink, sizeof sink) > 0) {
     }
     g_stopping.store(true, std::memory_order_relaxed);
     jack_deactivate(g_client);
