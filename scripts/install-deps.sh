@@ -10,7 +10,7 @@ set -euo pipefail
 declare -A group=(
   [run]="cmake ninja-build g++ pkg-config
          libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
-         libasound2-dev libjack-jackd2-dev libpng-dev"
+         libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev"
   # unit tests, sanitizers and fuzzers, format check; end-to-end: display,
   # MIDI server and receivers, input and screenshots; the ALSA sequencer in
   # a virtual machine (scripts/vm-run.sh) and its patchbay tool; the package
@@ -19,7 +19,7 @@ declare -A group=(
   [test]="googletest clang libclang-rt-14-dev clang-format python3
           xvfb xdotool imagemagick x11-apps x11-utils jackd2
           qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils
-          dpkg-dev appstream desktop-file-utils groff-base"
+          dpkg-dev appstream desktop-file-utils groff-base python3-liblo"
   [windows]="mingw-w64 wine wine64"
   # bench/measure_program.py measures the program beside jack-keyboard and a
   # bare Xlib client

@@ -36,7 +36,7 @@ struct JackBackend : ::testing::Test {
     // Outputs 0 and 1 open and connected; then the user takes out 0 off its
     // device and puts the panel port on a monitor.
     void start() {
-        ASSERT_TRUE(jack_start());
+        ASSERT_TRUE(jack_start("ZORVE_BUTTON"));
         ASSERT_EQ(jack_out_count(), 3);
         ASSERT_NE(jack_out_open(0), nullptr);
         ASSERT_NE(jack_out_open(1), nullptr);

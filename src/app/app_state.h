@@ -23,6 +23,8 @@ struct AppState {
     uint32_t clock_last_time = 0;     // clock_callback only: last platform time seen
     int32_t last_tick = 0;            // window thread only: clock value of the last tick
     bool own_capture_change = false;  // window thread: our own capture call is in progress
+    // How the switches start: all on, unless a session saved them otherwise.
+    bool start_enable[PORT_COUNT] = {true, true, true};
 };
 
 extern AppState g_app;

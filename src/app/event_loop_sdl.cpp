@@ -4,7 +4,9 @@
 #include <SDL.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -35,14 +37,34 @@ void run_clock_thread() {
 // calls, and this wait comes twice a click. A pump leaves Xlib's queue empty
 // and its requests sent, so the poll misses nothing; a signal ends the poll,
 // and the next pump turns it into SDL_QUIT.
-bool wait_event(SDL_Event* e, int wait_ms) {
-    if (wait_ms >= 0 || g_sdl.x11_fd < 0) return SDL_WaitEventTimeout(e, wait_ms) != 0;
+enum Waited { WAITED_TIMEOUT, WAITED_EVENT, WAITED_WAKEUP };
+
+Waited wait_event(SDL_Event* e, int wait_ms) {
+    if (wait_ms >= 0 || g_sdl.x11_fd < 0) {
+        if (SDL_WaitEventTimeout(e, wait_ms) == 0) return WAITED_TIMEOUT;
+        return g_sdl.wake_event != 0 && e->type == g_sdl.wake_event ? WAITED_WAKEUP : WAITED_EVENT;
+    }
     for (;;) {
         SDL_PumpEvents();
-        if (SDL_PeepEvents(e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) return true;
-        pollfd x{g_sdl.x11_fd, POLLIN, 0};
-        poll(&x, 1, -1);
+        if (SDL_PeepEvents(e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) return WAITED_EVENT;
+        pollfd fds[2] = {{g_sdl.x11_fd, POLLIN, 0}, {g_sdl.wake_fd, POLLIN, 0}};
+        poll(fds, g_sdl.wake_fd >= 0 ? 2 : 1, -1);
+        if (fds[1].revents & POLLIN) return WAITED_WAKEUP;
     }
+}
+
+// The flag, not the eventfd, says a wake-up waits: the loop looks at it once
+// a turn, without a system call, so wake-ups are taken while ticks run too.
+void take_wakeup() {
+    if (!g_sdl.wake_pending.load(std::memory_order_relaxed)) return;
+    g_sdl.wake_pending.store(false, std::memory_order_seq_cst);
+    if (g_sdl.on_wake) g_sdl.on_wake();
+}
+
+// The eventfd only ends the unlimited wait; its count is dropped.
+void clear_wake_fd() {
+    uint64_t count = 0;
+    if (g_sdl.wake_fd >= 0 && read(g_sdl.wake_fd, &count, sizeof count) < 0) return;
 }
 
 // Ticks are wanted while the shell has work for them or the window still
@@ -63,6 +85,7 @@ bool ticks_wanted() { return g_sdl.timer_on && (tick_wanted() || g_sdl.repaint);
 int platform_message_loop() {
     bool running = true;  // the timer's first deadline was set when it started
     while (!g_sdl.quit) {
+        take_wakeup();
         const bool wanted = ticks_wanted();
         if (wanted && !running && g_sdl.clock_thread.joinable()) {
             catch_up_clock(g_sdl.clock_gate, clock_callback);
@@ -93,7 +116,9 @@ int platform_message_loop() {
         // without asking the connection again for each event (a system call
         // or more each, costly on a virtual machine).
         SDL_Event e;
-        if (wait_event(&e, wait_ms)) {
+        const Waited waited = wait_event(&e, wait_ms);
+        if (waited == WAITED_WAKEUP) clear_wake_fd();
+        if (waited == WAITED_EVENT) {
             translate_event(e);
             apply_capture();
             while (!g_sdl.quit && SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
@@ -103,6 +128,25 @@ int platform_message_loop() {
         }
     }
     return g_sdl.quit_code;
+}
+
+void start_wakeups() {
+    if (g_sdl.wake_fd < 0) g_sdl.wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (g_sdl.wake_event == 0 && SDL_WasInit(SDL_INIT_EVENTS)) {
+        const Uint32 type = SDL_RegisterEvents(1);
+        if (type != Uint32(-1)) g_sdl.wake_event = type;
+    }
+}
+
+void wake_window_thread() {
+    if (g_sdl.wake_pending.exchange(true, std::memory_order_seq_cst)) return;  // one waits already
+    const uint64_t one = 1;
+    if (g_sdl.wake_fd >= 0 && write(g_sdl.wake_fd, &one, sizeof one) < 0) return;
+    if (g_sdl.x11_fd < 0 && g_sdl.wake_event != 0) {
+        SDL_Event e{};
+        e.type = g_sdl.wake_event;
+        SDL_PushEvent(&e);
+    }
 }
 
 void platform_post_quit(int code) {

@@ -16,14 +16,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "app/app_state.h"
 #include "app/options.h"
 #include "app/platform.h"
+#include "app/session.h"
 #include "app/shell.h"
 #include "app/window_sdl.h"
 #include "base/program.h"
+#include "midi/input_queue.h"
 #include "midi/ports_linux.h"
+#include "panel/panel.h"
 #include "render/frame_buffer.h"
 #include "render/text_freetype.h"
 
@@ -207,12 +214,63 @@ void end_second_copy_on_signals() {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+std::vector<std::string> g_option_words;  // what a session saves: the options the program runs with
+
+SessionState current_session_state() {
+    SessionState state;
+    state.options = g_option_words;
+    for (int k = 0; k < PORT_COUNT; ++k) state.enabled[k] = g_panel.port_enable[k] != 0;
+    return state;
+}
+
+// Window thread, after another thread asked for it: MIDI input to light
+// keys, a session's save request.
+void on_wake() {
+    shell_midi_input();
+    if (session_active()) session_poll(current_session_state());
+}
+
+// Under a session manager the saved options come first and the command
+// line's own after them, so that a word given now wins. Empty when the
+// program does not run under one (or the manager did not answer).
+std::vector<std::string> open_session(int argc, char** argv) {
+    std::vector<std::string> words;
+    SessionOpen open;
+    if (session_start(open, wake_window_thread) != SESSION_OPENED) return words;
+    std::ifstream file(open.state_file);
+    std::stringstream text;
+    text << file.rdbuf();
+    const SessionState saved = parse_session_state(text.str());
+    words = saved.options;
+    for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
+    for (int k = 0; k < PORT_COUNT; ++k) g_app.start_enable[k] = saved.enabled[k];
+    midi_set_client_name(open.client_name.c_str());
+    return words;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Help, version, the device list and wrong options need no display.
+    // Wake-ups may come as soon as a session or a MIDI system starts.
+    start_wakeups();
+    g_sdl.on_wake = on_wake;
+    std::vector<std::string> words;
+    if (parse_program_options(argc, argv, OPTIONS_LINUX).action == ACTION_RUN) {
+        // A second copy never joins a session: it says so on one line, as
+        // nobody may be there to click a box.
+        if (std::getenv("NSM_URL") && platform_other_instance_running()) {
+            report_error("another copy is running: %s", SECOND_INSTANCE_TEXT);
+            return 1;
+        }
+        words = open_session(argc, argv);
+    }
+    if (words.empty()) words.assign(argv + 1, argv + argc);
+    g_option_words = words;
+    std::vector<const char*> args{argv[0]};
+    for (const std::string& word : words) args.push_back(word.c_str());
     ProgramOptions options;
-    if (const int status = handle_command_line(argc, argv, OPTIONS_LINUX, options); status >= 0) {
+    if (const int status = handle_command_line(int(args.size()), args.data(), OPTIONS_LINUX, options); status >= 0) {
         midi_end_system();  // the device list's client
         return status;
     }
@@ -226,6 +284,7 @@ int main(int argc, char** argv) {
                      missing.c_str());
         return EXIT_NO_DISPLAY;
     }
+    input_queue_enable(options.show_input, wake_window_thread);
     // SDL's input-method probe asks the session bus; where none is set up,
     // libdbus would start one through dbus-launch (a fork and a wait) only to
     // find no input method. The panel takes no text. Set before any thread
@@ -269,7 +328,10 @@ int main(int argc, char** argv) {
     if (driver && std::strcmp(driver, "x11") == 0)
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
     if (platform_other_instance_running()) end_second_copy_on_signals();
+    start_wakeups();  // now also as an SDL event, for drivers whose wait polls no file
     const int status = run_program();
+    input_queue_enable(false);
+    session_stop();
     midi_end_system();  // a second copy, or a window that failed, asked for no device
     if (g_sdl.arrow) SDL_FreeCursor(g_sdl.arrow);
     SDL_Quit();

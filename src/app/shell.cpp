@@ -86,7 +86,7 @@ bool shell_create(void* window) {
     fill_rect(g_render, 0, 0, FB_WIDTH, FB_HEIGHT, START_FILL_COLOR);
     add_damage(g_render, 0, 0, FB_WIDTH, FB_HEIGHT);
     forget_panel_drawing();
-    for (int16_t& enabled : g_panel.port_enable) enabled = 1;
+    for (int k = 0; k < PORT_COUNT; ++k) g_panel.port_enable[k] = g_app.start_enable[k] ? 1 : 0;
     g_app.redraw_flags = REDRAW_FULL;
     platform_set_arrow_cursor();
     g_window_ready = true;

@@ -4,6 +4,7 @@
 #pragma once
 #include <SDL.h>
 
+#include <atomic>
 #include <cstdint>
 #include <thread>
 
@@ -37,6 +38,14 @@ struct SdlLayer {
 
     std::thread clock_thread;
     ClockGate clock_gate;
+
+    // Wake-ups from other threads (MIDI input, the session manager): an
+    // eventfd the unlimited wait polls beside the X connection, and an SDL
+    // event for the other drivers' waits. `on_wake` runs on this thread.
+    std::atomic<bool> wake_pending{false};  // set by wakers, cleared by the loop
+    int wake_fd = -1;
+    uint32_t wake_event = 0;  // 0 until SDL has started
+    void (*on_wake)() = nullptr;
 };
 
 extern SdlLayer g_sdl;
@@ -53,6 +62,13 @@ void prefault_window_image(SDL_Window* window);
 // event, before the next one is read.
 void translate_event(const SDL_Event& e);
 void apply_capture();
+
+// Wake-ups (event_loop_sdl.cpp). start_wakeups makes the eventfd, before any
+// thread that wakes starts; wake_window_thread may be called on any thread
+// and only writes the eventfd (and, off X11 once SDL runs, pushes an event):
+// it never blocks. The loop then calls g_sdl.on_wake.
+void start_wakeups();
+void wake_window_thread();
 
 // Gives `window` the program's icon; leaves it as it is when that fails.
 void set_program_icon(SDL_Window* window);

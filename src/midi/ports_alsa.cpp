@@ -37,7 +37,6 @@
 
 namespace {
 
-constexpr const char* CLIENT_NAME = "ZORVE_BUTTON";
 constexpr unsigned PORT_TYPE = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
 
 // How long a subscription the sequencer refused is tried again after a port
@@ -294,7 +293,7 @@ void stop() {
     g_alsa.dropped = 0;
 }
 
-const char* start() {
+const char* start(const char* client_name) {
     // libasound prints its own lines when the device cannot be opened; the
     // one line of ports_linux.cpp names the reason instead.
     snd_lib_error_set_handler(alsa_quiet);
@@ -313,7 +312,7 @@ const char* start() {
         }
     }
     g_alsa.client = snd_seq_client_id(g_alsa.seq);
-    snd_seq_set_client_name(g_alsa.seq, CLIENT_NAME);
+    snd_seq_set_client_name(g_alsa.seq, client_name);
     // Input is dropped as it arrives; the most room the sequencer gives lets
     // a burst wait while the event thread waits for a processor.
     snd_seq_set_client_pool_input(g_alsa.seq, INPUT_POOL);

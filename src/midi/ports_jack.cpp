@@ -33,12 +33,11 @@
 #include "base/program.h"
 #include "midi/device_name.h"
 #include "midi/device_table.h"
+#include "midi/input_queue.h"
 #include "midi/ports_linux.h"
 #include "midi/server_jack.h"
 
 namespace {
-
-constexpr const char* CLIENT_NAME = "ZORVE_BUTTON";
 
 // Each queued message is 4 bytes (three message bytes and its length); the
 // ring keeps one byte free, so 255 fit: far more than piles up in one cycle
@@ -99,6 +98,7 @@ struct Jack {
     std::atomic<int> outputs_live{0};
     Input inputs[MAX_INPUTS];
     int inputs_used = 0;
+    std::atomic<int> inputs_live{0};  // published to the process thread as outputs are
 
     Link links[MAX_INPUTS + MAX_OUTPUTS];
     int links_used = 0;
@@ -155,6 +155,21 @@ int process(jack_nframes_t frames, void* arg) {
              n < PER_CYCLE && jack_ringbuffer_peek(out.ring, reinterpret_cast<char*>(queued), QUEUED) == QUEUED; ++n) {
             if (jack_server_midi_event_write(buffer, 0, queued, queued[3]) != 0) break;
             jack_ringbuffer_read_advance(out.ring, QUEUED);
+        }
+    }
+    // Input is read only to light keys; otherwise it stays in the port
+    // buffers, which JACK clears each cycle.
+    if (input_queue_enabled()) {
+        const int inputs = jack.inputs_live.load(std::memory_order_acquire);
+        for (int i = 0; i < inputs; ++i) {
+            void* buffer = jack_server_port_get_buffer(jack.inputs[i].port, frames);
+            const uint32_t count = jack_server_midi_get_event_count(buffer);
+            for (uint32_t e = 0; e < count; ++e) {
+                jack_midi_event_t event;
+                if (jack_server_midi_event_get(&event, buffer, e) != 0 || event.size < 2 || event.size > 3) continue;
+                input_queue_push(event.buffer[0] | uint32_t(event.buffer[1]) << 8 |
+                                 (event.size == 3 ? uint32_t(event.buffer[2]) << 16 : 0));
+            }
         }
     }
     jack.cycles.fetch_add(1, std::memory_order_release);
@@ -365,11 +380,11 @@ void stop(Jack& jack) {
 // one line of ports_linux.cpp instead. The panel port and the process
 // callback are in place before the client is activated; device ports join
 // the running client as they are opened.
-bool jack_start() {
+bool jack_start(const char* client_name) {
     jack_set_error_function(jack_quiet);
     jack_set_info_function(jack_quiet);
     jack_status_t status;
-    jack_client_t* client = jack_server_client_open(CLIENT_NAME, JackNoStartServer, &status);
+    jack_client_t* client = jack_server_client_open(client_name, JackNoStartServer, &status);
     jack_set_error_function(jack_message);
     if (!client) return false;
     Jack& jack = *new Jack;
@@ -421,6 +436,7 @@ MidiHandle jack_in_open(int device) {
     if (!port) return nullptr;
     Input& in = g_jack->inputs[g_jack->inputs_used++];
     in.port = port;
+    g_jack->inputs_live.store(g_jack->inputs_used, std::memory_order_release);
     return &in;
 }
 
@@ -445,7 +461,7 @@ void jack_panel_send(uint32_t message) {
 }
 
 namespace {
-const char* start_jack() { return jack_start() ? nullptr : "no JACK server running"; }
+const char* start_jack(const char* client_name) { return jack_start(client_name) ? nullptr : "no JACK server running"; }
 }  // namespace
 
 extern const MidiBackend JACK_BACKEND = {start_jack,    jack_in_count, jack_in_name,  jack_in_open,    jack_out_count,

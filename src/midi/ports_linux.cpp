@@ -13,7 +13,7 @@
 
 namespace {
 
-const char* start_none() { return nullptr; }
+const char* start_none(const char*) { return nullptr; }
 int count_none() { return 0; }
 void name_none(int, char (&name)[MIDI_NAME_FIELD]) {
     for (char& c : name) c = 0;
@@ -28,6 +28,7 @@ const MidiBackend NO_BACKEND = {start_none, count_none, name_none, open_none,   
 
 MidiSystem g_requested = MIDI_SYSTEM_AUTO;
 MidiUse g_use = MIDI_USE_PANEL;
+std::string g_client_name = "ZORVE_BUTTON";
 // Null until chosen; written once, by the chooser thread or the window thread.
 const MidiBackend* g_midi_system = nullptr;
 
@@ -43,19 +44,19 @@ const MidiBackend* choose() {
     const char* jack = nullptr;
     switch (g_requested) {
         case MIDI_SYSTEM_AUTO:
-            if (!(alsa = ALSA_BACKEND.start())) return &ALSA_BACKEND;
-            if (!(jack = JACK_BACKEND.start())) return &JACK_BACKEND;
+            if (!(alsa = ALSA_BACKEND.start(g_client_name.c_str()))) return &ALSA_BACKEND;
+            if (!(jack = JACK_BACKEND.start(g_client_name.c_str()))) return &JACK_BACKEND;
             if (access("/dev/snd/seq", F_OK) != 0)
                 report_missing("no MIDI system found (no ALSA sequencer, no JACK server running)");
             else
                 report_missing(std::string(alsa) + ", and " + jack);
             return &NO_BACKEND;
         case MIDI_SYSTEM_ALSA:
-            if (!(alsa = ALSA_BACKEND.start())) return &ALSA_BACKEND;
+            if (!(alsa = ALSA_BACKEND.start(g_client_name.c_str()))) return &ALSA_BACKEND;
             report_missing(alsa);
             return &NO_BACKEND;
         case MIDI_SYSTEM_JACK:
-            if (!(jack = JACK_BACKEND.start())) return &JACK_BACKEND;
+            if (!(jack = JACK_BACKEND.start(g_client_name.c_str()))) return &JACK_BACKEND;
             report_missing(jack);
             return &NO_BACKEND;
         case MIDI_SYSTEM_NONE: break;
@@ -79,6 +80,8 @@ void midi_choose_system(MidiSystem system, MidiUse use) {
     g_requested = system;
     g_use = use;
 }
+
+void midi_set_client_name(const char* name) { g_client_name = name; }
 
 void midi_begin_choice() {
     if (g_midi_system || g_chooser) return;

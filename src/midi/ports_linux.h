@@ -14,8 +14,9 @@
 struct MidiBackend {
     // Makes the client and its "panel" port: null, or with nothing left
     // behind and nothing printed, what is missing ("no JACK server
-    // running"). Called at most once, before the other functions.
-    const char* (*start)();
+    // running"). Called at most once, before the other functions, with the
+    // client name to register.
+    const char* (*start)(const char* client_name);
     int (*in_count)();
     void (*in_name)(int device, char (&name)[MIDI_NAME_FIELD]);
     MidiHandle (*in_open)(int device);
@@ -44,9 +45,13 @@ void midi_end_choice();
 // second). No contract call after it.
 void midi_end_system();
 
+// The client name the backend registers: "ZORVE_BUTTON" unless a session
+// manager gave another. Set before midi_begin_choice; the text is copied.
+void midi_set_client_name(const char* name);
+
 // The JACK backend's functions, which JACK_BACKEND holds; its unit tests
 // call them directly. jack_start is the table's start, true for a null.
-bool jack_start();
+bool jack_start(const char* client_name);
 int jack_in_count();
 void jack_in_name(int device, char (&name)[MIDI_NAME_FIELD]);
 MidiHandle jack_in_open(int device);

@@ -47,3 +47,7 @@ void jack_server_midi_clear_buffer(void* buffer) { jack_midi_clear_buffer(buffer
 int jack_server_midi_event_write(void* buffer, jack_nframes_t time, const jack_midi_data_t* data, size_t size) {
     return jack_midi_event_write(buffer, time, data, size);
 }
+uint32_t jack_server_midi_get_event_count(void* buffer) { return jack_midi_get_event_count(buffer); }
+int jack_server_midi_event_get(jack_midi_event_t* event, void* buffer, uint32_t index) {
+    return jack_midi_event_get(event, buffer, index);
+}

@@ -40,3 +40,5 @@ jack_time_t jack_server_get_time();
 void* jack_server_port_get_buffer(jack_port_t* port, jack_nframes_t frames);
 void jack_server_midi_clear_buffer(void* buffer);
 int jack_server_midi_event_write(void* buffer, jack_nframes_t time, const jack_midi_data_t* data, size_t size);
+uint32_t jack_server_midi_get_event_count(void* buffer);
+int jack_server_midi_event_get(jack_midi_event_t* event, void* buffer, uint32_t index);

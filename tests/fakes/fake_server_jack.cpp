@@ -336,6 +336,9 @@ jack_time_t jack_server_get_time() {
 // A port's buffer is its slot; what is written is kept by the slot.
 void* jack_server_port_get_buffer(jack_port_t* port, jack_nframes_t) { return port; }
 void jack_server_midi_clear_buffer(void*) {}
+// No device sends to our inputs here.
+uint32_t jack_server_midi_get_event_count(void*) { return 0; }
+int jack_server_midi_event_get(jack_midi_event_t*, void*, uint32_t) { return -1; }
 
 int jack_server_midi_event_write(void* buffer, jack_nframes_t, const jack_midi_data_t* data, size_t size) {
     const std::lock_guard<std::mutex> hold(server.lock);
