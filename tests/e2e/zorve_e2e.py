@@ -1276,8 +1276,76 @@ def fresh_deb(build, version):
     return deb
 
 
+def case_session(c):
+    """Under a session manager (a small one here, on liblo): the JACK client
+    takes the manager's client id, the switches survive save, quit and
+    restart, and a manager that is not there costs one line."""
+    import liblo  # Debian's python3-liblo; CMake runs this case with the system Python
+
+    display = c.display()
+    env, rx = c.midi()
+    state = tempfile.mkdtemp(prefix="zorve-e2e-session-")
+    replies = []
+    server = liblo.ServerThread()
+
+    def announce(path, args, types, src):
+        check(args[0] == "Zorve Button" and args[2] == "zorve-button" and args[3] == 1,
+              f"announce {args}")
+        replies.append(("announce", args[1]))
+        server.send(src, "/reply", "/nsm/server/announce", "welcome", "test manager", ":server-control:")
+        server.send(src, "/nsm/client/open", os.path.join(state, "panel"), "Zorve Button", "nZrvB")
+        replies.append(("client", src.url))
+
+    server.add_method("/nsm/server/announce", "sssiii", announce)
+    server.add_method("/reply", None, lambda path, args: replies.append(tuple(args)))
+    server.start()
+    nsm = dict(env, NSM_URL=server.url)
+    try:
+        program = c.program(display, nsm)
+        panel_ready(program, Screen(display, c.out, c.name))
+        wait_for(lambda: ("/nsm/client/open", "OK") in replies, 5, "the open to be answered")
+        ports = jack_ports(env)
+        check("nZrvB:panel" in ports and "ZORVE_BUTTON" not in ports, f"the client is not nZrvB:\n{ports}")
+        program.click(20, 403)  # switch 2 off
+        expect_marker(program, rx, [1, 3], "switch 2 off")
+        client = liblo.Address(next(v for k, v in replies if k == "client"))
+        server.send(client, "/nsm/client/save")
+        wait_for(lambda: ("/nsm/client/save", "OK") in replies, 5, "the save to be answered")
+        with open(os.path.join(state, "panel.conf")) as f:
+            saved = f.read()
+        check("switches 1 0 1" in saved, f"saved state:\n{saved}")
+        program.proc.send_signal(signal.SIGTERM)  # the manager's quit
+        check(program.exit_status(5) == 0, "exit status after the session's quit")
+
+        program = c.program(display, nsm)
+        panel_ready(program, Screen(display, c.out, c.name))
+        program.click(570, 25)
+        expect(rx, [1, 3], on_off(0x90, 89), "a click on A after the restart")
+        expect_silent(rx, [0, 2])
+        second = subprocess.run([c.args.program], env=dict(nsm, DISPLAY=display), capture_output=True, text=True,
+                                timeout=10)
+        check(second.returncode == 1 and second.stderr.count("\n") == 1 and "Proram still running?" in second.stderr,
+              f"a second copy under the manager: {second.returncode} {second.stderr!r}")
+        program.proc.send_signal(signal.SIGTERM)
+        check(program.exit_status(5) == 0, "exit status after the second quit")
+    finally:
+        server.stop()
+        shutil.rmtree(state, ignore_errors=True)
+
+    # A manager that does not answer: one line, then the program as without.
+    program = c.program(display, dict(env, NSM_URL="osc.udp://127.0.0.1:9/"))
+    panel_ready(program, Screen(display, c.out, c.name))
+    lines = program.output().splitlines()
+    check(lines == ["zorve-button: no session manager answers at NSM_URL 'osc.udp://127.0.0.1:9/'; "
+                    "the panel runs outside the session"], f"output: {lines}")
+    check("ZORVE_BUTTON:panel" in jack_ports(env), "the client keeps its own name without a manager")
+    program.click(570, 25)
+    expect(rx, [1, 2, 3], on_off(0x90, 89), "a click without a manager")
+
+
 CASES = {
     "midi_fanout": case_midi_fanout,
+    "session": case_session,
     "midi_input": case_midi_input,
     "midi_ports": case_midi_ports,
     "panel_port": case_panel_port,
