@@ -33,6 +33,7 @@
 #include "base/program.h"
 #include "midi/device_name.h"
 #include "midi/device_table.h"
+#include "midi/input_queue.h"
 #include "midi/ports_linux.h"
 
 namespace {
@@ -193,6 +194,21 @@ bool resubscribe_all() {
 
 // ----------------------------------------------------------- event thread
 
+// The kinds of input that can light a key, as the short message they carry.
+void light_keys(const snd_seq_event_t& ev) {
+    if (!input_queue_enabled()) return;
+    const snd_seq_ev_note_t& note = ev.data.note;
+    const snd_seq_ev_ctrl_t& control = ev.data.control;
+    switch (ev.type) {
+        case SND_SEQ_EVENT_NOTEON: input_queue_push(pack_input(0x90 | note.channel, note.note, note.velocity)); break;
+        case SND_SEQ_EVENT_NOTEOFF: input_queue_push(pack_input(0x80 | note.channel, note.note, note.velocity)); break;
+        case SND_SEQ_EVENT_CONTROLLER:
+            input_queue_push(pack_input(0xB0 | control.channel, int(control.param), control.value));
+            break;
+        default: break;
+    }
+}
+
 // Takes every event the client has; true when an announcement may have
 // brought a lost device back and a refused subscription wants a retry.
 bool take_events() {
@@ -201,8 +217,11 @@ bool take_events() {
     for (;;) {
         const int result = snd_seq_event_input(g_alsa.seq, &ev);
         if (result == -EAGAIN) break;
-        if (result < 0 || !ev) continue;                           // -ENOSPC: input overflowed and was dropped
-        if (ev->source.client != SND_SEQ_CLIENT_SYSTEM) continue;  // input data: dropped
+        if (result < 0 || !ev) continue;  // -ENOSPC: input overflowed and was dropped
+        if (ev->source.client != SND_SEQ_CLIENT_SYSTEM) {
+            light_keys(*ev);  // input data: dropped, unless keys light from it
+            continue;
+        }
         const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
         switch (ev->type) {
             case SND_SEQ_EVENT_CLIENT_EXIT: mark_lost(ev->data.addr.client, -1); break;
