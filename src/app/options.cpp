@@ -6,8 +6,8 @@
 
 #include "app/key_list.h"
 #include "app/platform.h"
+#include "base/cp1252.h"
 #include "base/program.h"
-#include "midi/device_name.h"
 #include "panel/panel.h"
 
 #ifndef ZORVE_VERSION

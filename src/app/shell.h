@@ -42,7 +42,8 @@ enum KeyCode : int {
     KEY_KEYPAD_9 = 105,
 };
 void shell_key_down(KeyCode key);
-// Returns the dispatch result, never 0: the platform then picks the cursor.
+// Posts EV_SET_CURSOR before the platform sets its own cursor; returns the
+// event code, which no platform reads.
 int shell_set_cursor();
 void shell_timer();
 // Capture or focus taken away while a button is held: no release will come,

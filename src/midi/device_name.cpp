@@ -3,21 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/cp1252.h"
 #include "midi/device_table.h"
 
 namespace {
-
-// Code points of Windows-1252 bytes 0x80..0x9F. The five bytes the set leaves
-// unassigned stand for the C1 controls of the same value, as on Windows, so
-// those round-trip and the other C1 controls do not.
-// clang-format off
-constexpr uint16_t CP1252_HIGH[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-// clang-format on
 
 constexpr uint32_t MALFORMED = 0xFFFFFFFF;
 
@@ -58,13 +47,6 @@ size_t decode(const unsigned char* s, uint32_t& code) {
     return length;
 }
 
-char to_cp1252(uint32_t code) {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return char(code);
-    for (int i = 0; i < 32; ++i)
-        if (CP1252_HIGH[i] == code) return char(0x80 + i);
-    return '?';
-}
-
 }  // namespace
 
 size_t utf8_cut(const char* utf8, size_t limit) {
@@ -87,24 +69,6 @@ void utf8_name_to_cp1252(const char* utf8, char (&name)[MIDI_NAME_FIELD]) {
     while (*s) {
         uint32_t code;
         s += decode(s, code);
-        name[out++] = code == MALFORMED ? '?' : to_cp1252(code);
+        name[out++] = code == MALFORMED ? '?' : unicode_to_cp1252(code);
     }
-}
-
-std::string cp1252_to_utf8(const char* name) {
-    std::string out;
-    for (const unsigned char* s = reinterpret_cast<const unsigned char*>(name); *s; ++s) {
-        const uint32_t code = *s >= 0x80 && *s < 0xA0 ? CP1252_HIGH[*s - 0x80] : *s;
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | code >> 6);
-            out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xE0 | code >> 12);
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
 }

@@ -3,7 +3,6 @@
 // (Windows-1252). Portable; used by the Linux MIDI backends.
 #pragma once
 #include <cstddef>
-#include <string>
 
 #include "midi/midi_ports.h"
 
@@ -16,7 +15,3 @@ size_t utf8_cut(const char* utf8, size_t limit);
 // byte, any other character and each byte of a malformed sequence becomes
 // '?'. The rest of `name` is zero-filled.
 void utf8_name_to_cp1252(const char* utf8, char (&name)[MIDI_NAME_FIELD]);
-
-// The other way, for text a terminal shows (the device list): a name in
-// Windows-1252 as UTF-8. Every byte has a character, so nothing is lost.
-std::string cp1252_to_utf8(const char* name);

@@ -1,5 +1,8 @@
 // Panel event vocabulary shared by the shell and the panel. The values are part
 // of the interface: both platform layers and the fuzzers rely on them.
+// EV_MOVE, EV_SET_CURSOR, EV_REFRESH, EV_TICK, EV_CANCEL and EV_KEY are posted
+// although no receiver acts on them today: they are the protocol's, for a
+// receiver that wants them, and stay.
 #pragma once
 
 enum PanelEventCode : int {

@@ -39,8 +39,7 @@ extern Panel g_panel;
 // someone else): the next EV_REDRAW draws all of it.
 void forget_panel_drawing();
 
-// Hands one event to dispatch; returns the event code unchanged (the shell
-// relies on a non-zero result for EV_SET_CURSOR).
+// Hands one event to dispatch; returns the event code unchanged.
 int post_event(int event, int arg);
 void dispatch(int event, int arg);
 

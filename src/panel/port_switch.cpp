@@ -1,5 +1,5 @@
-// Output-port switches: each toggles one PortEnable flag and shows its state
-// beside the name of its output device.
+// Output-port switches: each toggles its port_enable flag in the Panel and
+// shows its state beside the name of its output device.
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
 #include "render/primitives.h"

@@ -6,6 +6,7 @@
 // and of the stock fonts. Window thread only.
 #include "render/font_face_freetype.h"
 
+#include "base/cp1252.h"
 #include "base/program.h"
 
 #include <ft2build.h>
@@ -104,32 +105,6 @@ void report_missing(const std::string& name) {
 
 // ---------------------------------------------------------------------------
 // Face lookup
-
-// Windows-1252 bytes 0x80..0x9F; the five unassigned ones map to themselves
-// as Windows does.
-constexpr uint16_t CP1252_HIGH[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-std::string cp1252_to_utf8(const char* s) {
-    std::string out;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
-        uint32_t u = cp1252_to_unicode(*p);
-        if (u < 0x80) {
-            out += char(u);
-        } else if (u < 0x800) {
-            out += char(0xC0 | (u >> 6));
-            out += char(0x80 | (u & 0x3F));
-        } else {
-            out += char(0xE0 | (u >> 12));
-            out += char(0x80 | ((u >> 6) & 0x3F));
-            out += char(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
-}
 
 // Windows faces a program may name without the face being installed here,
 // with the generic family that stands in when fontconfig knows no alias.
@@ -321,8 +296,6 @@ void open_face(FontFace& font, const FaceFile& file, int height, int width, bool
 
 // ---------------------------------------------------------------------------
 // The faces of requests and of the stock fonts
-
-uint32_t cp1252_to_unicode(unsigned char c) { return (c >= 0x80 && c < 0xA0) ? CP1252_HIGH[c - 0x80] : c; }
 
 void open_font_face(FontFace& font, int height, int width, int weight, int charset, const char* face_bytes) {
     const char* face = face_bytes ? face_bytes : "";

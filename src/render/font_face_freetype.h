@@ -27,7 +27,3 @@ void close_font_face(FontFace& font);
 // See text_begin_font_lookup and text_end_font_lookup (text_freetype.h).
 void begin_font_lookup();
 void end_font_lookup();
-
-// Unicode code point of a Windows-1252 byte; the five bytes Windows leaves
-// unassigned map to themselves.
-uint32_t cp1252_to_unicode(unsigned char c);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/cp1252.h"
 #include "render/font_face_freetype.h"
 #include "render/frame_buffer.h"
 #include "render/text_backend.h"
