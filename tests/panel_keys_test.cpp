@@ -202,13 +202,13 @@ TEST_F(Keys, ReturnValues) {
     open_outputs(2);
     const int a = find_label("A");
     g_panel.pointer = {545, 15};
-    EXPECT_EQ(handle_event(a, EV_LEFT_DOWN, 0), 0);
-    EXPECT_EQ(handle_event(a, EV_RIGHT_DOWN, 0), EV_RIGHT_DOWN);
-    EXPECT_EQ(handle_event(a, EV_TICK, 0), EV_TICK);
-    EXPECT_EQ(handle_event(a, 77, 0), 77);
-    EXPECT_EQ(handle_event(a, EV_LEFT_UP, 0), 0);
+    EXPECT_EQ(key_event(a, EV_LEFT_DOWN, 0), 0);
+    EXPECT_EQ(key_event(a, EV_RIGHT_DOWN, 0), EV_RIGHT_DOWN);
+    EXPECT_EQ(key_event(a, EV_TICK, 0), EV_TICK);
+    EXPECT_EQ(key_event(a, 77, 0), 77);
+    EXPECT_EQ(key_event(a, EV_LEFT_UP, 0), 0);
     g_panel.pointer.x = 700;
-    EXPECT_EQ(handle_event(a, EV_LEFT_DOWN, 0), EV_LEFT_DOWN);
+    EXPECT_EQ(key_event(a, EV_LEFT_DOWN, 0), EV_LEFT_DOWN);
     EXPECT_EQ(post_event(EV_SET_CURSOR, 0), EV_SET_CURSOR);
 }
 

@@ -23,6 +23,13 @@
 
 namespace {
 
+// One name for three things, as other programs may look each up by it: the
+// main window's class, the menu resource name it asks for, and the
+// running-copy marker.
+constexpr const char* WINDOW_CLASS = "PC_ZORVE";
+constexpr const char* MENU_NAME = "PC_ZORVE";
+constexpr const char* INSTANCE_MUTEX_NAME = "PC_ZORVE";
+
 HINSTANCE g_instance;
 int g_show_command;
 // First copy: the marker, owned until the process ends and never closed.
@@ -156,9 +163,9 @@ void CALLBACK clock_event(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) { clock_c
 // ---- Entry services ---------------------------------------------------------
 
 bool platform_other_instance_running() {
-    g_instance_mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, APP_CLASS);
+    g_instance_mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, INSTANCE_MUTEX_NAME);
     if (g_instance_mutex) return true;
-    g_instance_mutex = CreateMutexA(nullptr, TRUE, APP_CLASS);
+    g_instance_mutex = CreateMutexA(nullptr, TRUE, INSTANCE_MUTEX_NAME);
     // Two copies started at once may both miss the open; the later creator
     // then gets the existing mutex, unowned, and counts as the second copy.
     return g_instance_mutex && GetLastError() == ERROR_ALREADY_EXISTS;
@@ -190,8 +197,8 @@ bool platform_register_class() {
     wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     // No menu resource of this name exists, so the window has no menu bar.
-    wc.lpszMenuName = APP_CLASS;
-    wc.lpszClassName = APP_CLASS;
+    wc.lpszMenuName = MENU_NAME;
+    wc.lpszClassName = WINDOW_CLASS;
     wc.hIconSm = LoadIconA(nullptr, IDI_WINLOGO);
     return RegisterClassExA(&wc) != 0;
 }
@@ -201,8 +208,8 @@ bool platform_register_class() {
 void* platform_create_window(int width, int height) {
     g_outer_w = width;
     g_outer_h = height;
-    HWND hwnd = CreateWindowExA(0, APP_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width * g_scale, height * g_scale,
-                                nullptr, nullptr, g_instance, nullptr);
+    HWND hwnd = CreateWindowExA(0, WINDOW_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width * g_scale,
+                                height * g_scale, nullptr, nullptr, g_instance, nullptr);
     if (hwnd) follow_dpi(hwnd, window_dpi(hwnd), 0, 0);
     return hwnd;
 }

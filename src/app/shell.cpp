@@ -199,7 +199,7 @@ std::string instance_display_name(const char* x_display, const char* wayland_dis
 
 int run_entry() {
     if (platform_other_instance_running()) {
-        platform_message_box(APP_CLASS, SECOND_INSTANCE_TEXT);
+        platform_message_box(SECOND_INSTANCE_CAPTION, SECOND_INSTANCE_TEXT);
         platform_release_instance_probe();
         return EXIT_SECOND_COPY;
     }

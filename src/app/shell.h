@@ -81,6 +81,7 @@ int run_program();
 constexpr int EXIT_SECOND_COPY = 1;  // run_entry's status after the box of a second copy
 
 constexpr const char* APP_TITLE = "ZORVE_BUTTON";
-constexpr const char* APP_CLASS = "PC_ZORVE";
+// The second copy's box caption: the window class's name, as users know it.
+constexpr const char* SECOND_INSTANCE_CAPTION = "PC_ZORVE";
 // Spelt so on purpose: users and scripts know the box by this exact text.
 constexpr const char* SECOND_INSTANCE_TEXT = "Proram still running?";

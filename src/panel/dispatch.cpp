@@ -40,7 +40,7 @@ void dispatch(int event, int arg) {
         wheel_event(arg);
         return;
     }
-    for (int k = 0; k < KEY_COUNT; ++k) handle_event(k, event, arg);
+    for (int k = 0; k < KEY_COUNT; ++k) key_event(k, event, arg);
     for (int k = 1; k <= PORT_COUNT; ++k) {
         if (port_switch_exists(k)) port_switch_event(k, event, arg);
     }
@@ -66,7 +66,7 @@ bool hit_test(int event, const Rect& r) {
     return px >= r.x && px < r.x + r.w && py >= r.y && py < r.y + r.h;
 }
 
-int handle_event(int key, int event, int /*arg*/) {
+int key_event(int key, int event, int /*arg*/) {
     const PanelKey& k = KeyTable[key];
     int16_t& pressed = g_panel.pressed[key];
     // The flag is always written before the message goes out.

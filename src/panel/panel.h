@@ -54,7 +54,7 @@ bool light_from_input(uint32_t message);
 bool hit_test(int event, const Rect& r);
 
 // Receivers, each (event, arg) -> 0 when handled, else the event code.
-int handle_event(int key, int event, int arg);  // key: index into KeyTable
+int key_event(int key, int event, int arg);  // key: index into KeyTable
 int background_event(int event, int arg);
 int port_switch_event(int k, int event, int arg);  // k = 1..3
 
