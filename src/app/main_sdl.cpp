@@ -291,7 +291,7 @@ int main(int argc, char** argv) {
     // starts: setenv races with getenv elsewhere.
     if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
     // For the same reason, Xlib's input method need not read a compose table
-    // (thousands of lines, a character at a time, ~20 ms here) at SDL_Init.
+    // (thousands of lines, a character at a time) at SDL_Init.
     setenv("XCOMPOSEFILE", "/dev/null", 0);
     // Fontconfig loads its configuration, and the MIDI system its client,
     // while SDL connects to the display. A second copy, which only says so

@@ -108,9 +108,9 @@ void present_damage() {
 }
 
 // Gives `bytes` from `pixels` their pages. One madvise does it for all of
-// them, in 0.5 ms for the 2 MB image here against 5-7 ms for faulting them
-// one by one on the first writes (each fault an exit to the hypervisor on a
-// virtual machine); where the kernel cannot, they are written.
+// them, several times faster than faulting them one by one on the first
+// writes (each fault an exit to the hypervisor on a virtual machine; figures
+// in docs/performance.md); where the kernel cannot, they are written.
 void prefault(void* pixels, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
     const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
