@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 #include "app/clock_linux.h"
@@ -87,3 +88,6 @@ int x11_resource_dpi(SDL_Window* window);
 // desktops lack). Returns when OK is clicked, Enter, Space or Escape is
 // pressed, or the box is closed; false when it could not be shown at all.
 bool run_own_box(const char* caption, const char* text);
+
+// Why no display can be reached, or "" when one may be (display_sdl.cpp).
+std::string display_missing();
