@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <thread>
 
@@ -31,14 +32,14 @@ void run_clock_thread() {
     run_clock(g_sdl.clock_gate, clock_callback);
 }
 
+enum Waited { WAITED_TIMEOUT, WAITED_EVENT, WAITED_WAKEUP };
+
 // Waits for the next event, at most `wait_ms` (-1: no limit). On X11 the
 // unlimited wait is a poll on the connection between two pumps; SDL's own
 // asks the connection dry four times around its wait, each time a few system
 // calls, and this wait comes twice a click. A pump leaves Xlib's queue empty
 // and its requests sent, so the poll misses nothing; a signal ends the poll,
 // and the next pump turns it into SDL_QUIT.
-enum Waited { WAITED_TIMEOUT, WAITED_EVENT, WAITED_WAKEUP };
-
 Waited wait_event(SDL_Event* e, int wait_ms) {
     if (wait_ms >= 0 || g_sdl.x11_fd < 0) {
         if (SDL_WaitEventTimeout(e, wait_ms) == 0) return WAITED_TIMEOUT;
@@ -64,7 +65,8 @@ void take_wakeup() {
 // The eventfd only ends the unlimited wait; its count is dropped.
 void clear_wake_fd() {
     uint64_t count = 0;
-    if (g_sdl.wake_fd >= 0 && read(g_sdl.wake_fd, &count, sizeof count) < 0) return;
+    while (g_sdl.wake_fd >= 0 && read(g_sdl.wake_fd, &count, sizeof count) < 0 && errno == EINTR) {
+    }
 }
 
 // Ticks are wanted while the shell has work for them or the window still

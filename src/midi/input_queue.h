@@ -18,13 +18,8 @@ constexpr size_t INPUT_QUEUE_SIZE = 1024;  // a power of two
 void input_queue_enable(bool on, void (*wake)() = nullptr);
 bool input_queue_enabled();
 
-// status | data1 << 8 | data2 << 16, each cut to 7 bits but the status.
-constexpr uint32_t pack_input(int status, int data1, int data2) {
-    return (uint32_t(status) & 0xFF) | (uint32_t(data1) & 0x7F) << 8 | (uint32_t(data2) & 0x7F) << 16;
-}
-
 // Any thread that delivers input. A packed short message
-// (status | data1 << 8 | data2 << 16).
+// (status | data1 << 8 | data2 << 16, pack_short_message).
 void input_queue_push(uint32_t message);
 
 // Window thread. Takes what arrived since the last call, oldest first, into

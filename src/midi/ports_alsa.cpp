@@ -200,10 +200,14 @@ void light_keys(const snd_seq_event_t& ev) {
     const snd_seq_ev_note_t& note = ev.data.note;
     const snd_seq_ev_ctrl_t& control = ev.data.control;
     switch (ev.type) {
-        case SND_SEQ_EVENT_NOTEON: input_queue_push(pack_input(0x90 | note.channel, note.note, note.velocity)); break;
-        case SND_SEQ_EVENT_NOTEOFF: input_queue_push(pack_input(0x80 | note.channel, note.note, note.velocity)); break;
+        case SND_SEQ_EVENT_NOTEON:
+            input_queue_push(pack_short_message(0x90 | note.channel, note.note, note.velocity));
+            break;
+        case SND_SEQ_EVENT_NOTEOFF:
+            input_queue_push(pack_short_message(0x80 | note.channel, note.note, note.velocity));
+            break;
         case SND_SEQ_EVENT_CONTROLLER:
-            input_queue_push(pack_input(0xB0 | control.channel, int(control.param), control.value));
+            input_queue_push(pack_short_message(0xB0 | control.channel, int(control.param), control.value));
             break;
         default: break;
     }

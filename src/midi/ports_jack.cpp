@@ -167,8 +167,8 @@ int process(jack_nframes_t frames, void* arg) {
             for (uint32_t e = 0; e < count; ++e) {
                 jack_midi_event_t event;
                 if (jack_server_midi_event_get(&event, buffer, e) != 0 || event.size < 2 || event.size > 3) continue;
-                input_queue_push(event.buffer[0] | uint32_t(event.buffer[1]) << 8 |
-                                 (event.size == 3 ? uint32_t(event.buffer[2]) << 16 : 0));
+                input_queue_push(
+                    pack_short_message(event.buffer[0], event.buffer[1], event.size == 3 ? event.buffer[2] : 0));
             }
         }
     }
