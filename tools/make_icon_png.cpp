@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/args.h"
 #include "app/icon.h"
+#include "tool_args.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // program; needs only the core. Usage: zorve-print-key-table
 #include <cstdio>
 
-#include "app/args.h"
 #include "panel/key_table.h"
+#include "tool_args.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/args.h"
 #include "panel/events.h"
 #include "panel/key_table.h"
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
+#include "tool_args.h"
 
 #ifndef ZORVE_RENDER_DIR
 #define ZORVE_RENDER_DIR "."

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/args.h"
 #include "app/key_list.h"
+#include "tool_args.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // A table-driven command-line parser, shared by the program (options.h) and
-// the developer tools: one row per option, the words parsed against the
-// table, the usage text and the one-line synopsis made from it.
+// the developer tools (tools/tool_args.h): one row per option, the words
+// parsed against the table, the usage text and the one-line synopsis made
+// from it.
 #pragma once
 #include <string>
 #include <vector>
@@ -38,10 +39,3 @@ std::string option_lines(const std::vector<OptionSpec>& table);
 
 // "[--help] [--scale N] ..." for every row, for one-line error reports.
 std::string option_synopsis(const std::vector<OptionSpec>& table);
-
-// For the developer tools: parses against `table`, allowing `max_operands`
-// operands. With --help (a row named so) the usage goes to stdout, status 0;
-// a wrong word gives one line on stderr naming it and the synopsis, status
-// EXIT_USAGE. Returns -1 when the tool should go on with `args`.
-int tool_command_line(const char* tool, const char* operands, const char* about, int argc, const char* const argv[],
-                      const std::vector<OptionSpec>& table, int max_operands, ParsedArgs& args);
