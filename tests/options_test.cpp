@@ -284,7 +284,7 @@ TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
 
 TEST(KeyList, GroupsCoverTheTableInOrder) {
     int next = 0;
-    for (const KeyGroup& g : KeyGroups) {
+    for (const KeyGroup& g : KEY_GROUPS) {
         EXPECT_EQ(g.first, next) << g.name;
         EXPECT_GT(g.count, 0) << g.name;
         next = g.first + g.count;

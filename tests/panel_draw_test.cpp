@@ -58,7 +58,7 @@ TEST_F(Drawing, EverySchemeInBothStates) {
         const auto colors = text_colors();
         for (int k = 0; k < KEY_COUNT; ++k) {
             const PanelKey& key = KeyTable[k];
-            const FaceColors& c = FaceSchemes[key.scheme];
+            const FaceColors& c = FACE_SCHEMES[key.scheme];
             const int face = pressed ? c.face_pressed : c.face_released;
             // A face pixel away from any label or glyph: just inside the edges.
             EXPECT_EQ(px(key.rect.x + 3, key.rect.y + key.rect.h - 4), Palette[face]) << k;

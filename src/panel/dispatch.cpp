@@ -40,9 +40,9 @@ void dispatch(int event, int arg) {
         wheel_event(arg);
         return;
     }
-    for (int k = 0; k < KEY_COUNT; ++k) key_event(k, event, arg);
-    for (int k = 1; k <= PORT_COUNT; ++k) {
-        if (port_switch_exists(k)) port_switch_event(k, event, arg);
+    for (int key = 0; key < KEY_COUNT; ++key) key_event(key, event, arg);
+    for (int port = 1; port <= PORT_COUNT; ++port) {
+        if (port_switch_exists(port)) port_switch_event(port, event, arg);
     }
 }
 
@@ -67,32 +67,33 @@ bool hit_test(int event, const Rect& r) {
 }
 
 int key_event(int key, int event, int /*arg*/) {
-    const PanelKey& k = KeyTable[key];
+    const PanelKey& entry = KeyTable[key];
     int16_t& pressed = g_panel.pressed[key];
     // The flag is always written before the message goes out.
-    if (!hit_test(event, k.rect)) {
+    if (!hit_test(event, entry.rect)) {
         if (pressed == 1) {
             pressed = 0;
-            send(k.status, k.number, 0);
+            send(entry.status, entry.number, 0);
         }
         return event;
     }
     switch (event) {
         case EV_LEFT_DOWN:
             pressed = 1;
-            send(k.status, k.number, 127);
+            send(entry.status, entry.number, 127);
             return 0;
         case EV_LEFT_UP:
             // Sent even when not pressed: a press outside, a slide on and a
             // release here still ends with this key's value 0.
             pressed = 0;
-            send(k.status, k.number, 0);
+            send(entry.status, entry.number, 0);
             return 0;
         case EV_REDRAW: {
             const int16_t look = pressed || g_panel.lit[key] ? 1 : 0;
             if (g_panel.shown_pressed[key] != look) {
                 Rect& ink = g_panel.shown_ink[key];
-                ink = g_panel.shown_pressed[key] < 0 ? draw_key(g_render, k, look) : redraw_key(g_render, k, look, ink);
+                ink = g_panel.shown_pressed[key] < 0 ? draw_key(g_render, entry, look)
+                                                     : redraw_key(g_render, entry, look, ink);
                 g_panel.shown_pressed[key] = look;
             }
             return 0;

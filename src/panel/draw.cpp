@@ -57,7 +57,7 @@ int background_event(int event, int /*arg*/) {
 }
 
 Rect draw_key(RenderContext& rc, const PanelKey& key, int pressed) {
-    const FaceColors& c = FaceSchemes[key.scheme];
+    const FaceColors& c = FACE_SCHEMES[key.scheme];
     if (key.style == STYLE_LABEL || key.style == STYLE_TWO_LINE) select_font(rc, key.font);
     const Rect& r = key.rect;
     bevel_box(rc, pressed, r.x, r.y, r.w, r.h, pressed ? c.face_pressed : c.face_released, EDGE_LIGHT, EDGE_DARK);

@@ -2,7 +2,7 @@
 // checked against the printed panel; the tests check the regularities.
 #include "panel/key_table.h"
 
-const FaceColors FaceSchemes[5] = {
+const FaceColors FACE_SCHEMES[5] = {
     //                face rel, face prs, label rel, label prs
     /* FACE_STANDARD  */ {247, 0, 255, 255},
     /* FACE_TRANSPORT */ {246, 0, 255, 255},
@@ -137,13 +137,13 @@ const PanelKey KeyTable[KEY_COUNT] = {
     label({845, 480, 45, 30}, CC, 31, 10, FACE_STANDARD, "16", {855, 482}),
 };
 
-const KeyGroup KeyGroups[KEY_GROUP_COUNT] = {
+const KeyGroup KEY_GROUPS[KEY_GROUP_COUNT] = {
     {"pad bank", 0, 4}, {"pad function", 4, 4}, {"cursor", 8, 4},   {"transport", 12, 9},     {"screen", 21, 2},
     {"soft", 23, 6},    {"mode", 29, 16},       {"keypad", 45, 13}, {"track select", 58, 16}, {"pad", 74, 16},
 };
 
 const char* key_group(int index) {
-    for (const KeyGroup& g : KeyGroups)
+    for (const KeyGroup& g : KEY_GROUPS)
         if (index >= g.first && index < g.first + g.count) return g.name;
     return "";
 }

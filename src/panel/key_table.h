@@ -25,7 +25,7 @@ struct FaceColors {
     uint8_t face_released, face_pressed, label_released, label_pressed;
 };
 
-extern const FaceColors FaceSchemes[5];
+extern const FaceColors FACE_SCHEMES[5];
 
 constexpr uint8_t STATUS_NOTE_ON = 144;         // 0x90, channel 1
 constexpr uint8_t STATUS_CONTROL_CHANGE = 176;  // 0xB0, channel 1
@@ -56,7 +56,7 @@ struct KeyGroup {
     int count;
 };
 constexpr int KEY_GROUP_COUNT = 10;
-extern const KeyGroup KeyGroups[KEY_GROUP_COUNT];
+extern const KeyGroup KEY_GROUPS[KEY_GROUP_COUNT];
 
 // Key `index`'s group name.
 const char* key_group(int index);

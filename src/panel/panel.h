@@ -9,7 +9,7 @@
 
 struct Panel {
     int16_t pressed[KEY_COUNT] = {};       // 0 released, 1 pressed
-    int16_t port_enable[PORT_COUNT] = {};  // index k-1 for output port k; set on at window creation
+    int16_t port_enable[PORT_COUNT] = {};  // index n-1 for output port n; set on at window creation
     // Stored by the shell: the last pointer position in frame-buffer pixels,
     // 0..32767 each, that hit_test tests against.
     Point pointer{0, 0};
@@ -56,10 +56,10 @@ bool hit_test(int event, const Rect& r);
 // Receivers, each (event, arg) -> 0 when handled, else the event code.
 int key_event(int key, int event, int arg);  // key: index into KeyTable
 int background_event(int event, int arg);
-int port_switch_event(int k, int event, int arg);  // k = 1..3
+int port_switch_event(int port, int event, int arg);  // port = 1..3
 
-// Switch k exists when more than k output devices were counted.
-bool port_switch_exists(int k);
+// Switch `port` exists when more than `port` output devices were counted.
+bool port_switch_exists(int port);
 
-// Hit rectangle of switch k (k = 1..3); the drawn box sits 2 px higher.
-Rect port_switch_hit_rect(int k);
+// Hit rectangle of switch `port` (1..3); the drawn box sits 2 px higher.
+Rect port_switch_hit_rect(int port);

@@ -128,9 +128,9 @@ const char* generic_for(const std::string& family) {
 }
 
 bool is_generic(const FcChar8* family) {
-    static const char* const generics[] = {"sans-serif", "serif", "monospace", "cursive", "fantasy",
-                                           "system-ui",  "emoji", "math",      "sans",    "mono"};
-    for (const char* g : generics)
+    static const char* const GENERIC_FAMILIES[] = {"sans-serif", "serif", "monospace", "cursive", "fantasy",
+                                                   "system-ui",  "emoji", "math",      "sans",    "mono"};
+    for (const char* g : GENERIC_FAMILIES)
         if (FcStrCmpIgnoreCase(family, reinterpret_cast<const FcChar8*>(g)) == 0) return true;
     return false;
 }
@@ -216,15 +216,15 @@ bool sort_for_face(const char* family, int weight, const char* lang, bool exact,
 // tables (Liberation's among them) average every glyph instead, which would
 // condense a face far more than Windows condenses Arial.
 double average_width_units(FT_Face face, const TT_OS2* os2) {
-    static const int weights[27] = {166, 64, 14, 27, 35, 100, 20, 14, 42, 63, 3, 6,  35, 20,
-                                    56,  56, 17, 4,  49, 56,  71, 31, 10, 18, 3, 18, 2};
+    static const int LETTER_WEIGHTS[27] = {166, 64, 14, 27, 35, 100, 20, 14, 42, 63, 3, 6,  35, 20,
+                                           56,  56, 17, 4,  49, 56,  71, 31, 10, 18, 3, 18, 2};
     double sum = 0;
     bool complete = true;
     for (int i = 0; i < 27 && complete; ++i) {
         FT_UInt index = FT_Get_Char_Index(face, i == 0 ? ' ' : FT_ULong('a' + i - 1));
         FT_Fixed advance = 0;
         complete = index != 0 && FT_Get_Advance(face, index, FT_LOAD_NO_SCALE, &advance) == 0;
-        sum += double(advance) * weights[i];
+        sum += double(advance) * LETTER_WEIGHTS[i];
     }
     if (complete) return sum / 1000.0;
     if (os2 && os2->xAvgCharWidth > 0) return os2->xAvgCharWidth;
@@ -329,12 +329,12 @@ void open_stock_face(FontFace& font, StockFont which) {
         int height, width, weight;
         const char* name;  // for the missing-face message
     };
-    static const StockSpec specs[5] = {
+    static const StockSpec STOCK_STAND_INS[5] = {
         {"monospace", 13, 0, 400, "ANSI_FIXED_FONT"},           {"sans-serif", 13, 0, 400, "ANSI_VAR_FONT"},
         {"Liberation Sans", 16, 0, 700, "DEVICE_DEFAULT_FONT"}, {"sans-serif", 13, 0, 400, "DEFAULT_GUI_FONT"},
         {"Liberation Sans", 16, 0, 700, "SYSTEM_FONT"},
     };
-    const StockSpec& s = specs[int(which)];
+    const StockSpec& s = STOCK_STAND_INS[int(which)];
     FaceFile file;
     if (find_face(s.family, s.weight, nullptr, false, file)) open_face(font, file, s.height, s.width, s.weight >= 600);
     if (!font.ft) report_missing(s.name);

@@ -22,13 +22,13 @@ struct CreatedFont {
 };
 
 // Slots 5..13, in creation order.
-constexpr CreatedFont kCreated[] = {
+constexpr CreatedFont CREATED_FONTS[] = {
     {14, 0, ANSI_CHARSET, "arial"},  {16, 0, ANSI_CHARSET, "arial"},         {18, 0, ANSI_CHARSET, "arial"},
     {21, 7, ANSI_CHARSET, "arial"},  {22, 8, ANSI_CHARSET, "arial"},         {28, 10, ANSI_CHARSET, "arial"},
     {35, 15, ANSI_CHARSET, "arial"}, {16, 0, SHIFTJIS_CHARSET, GOTHIC_SJIS}, {12, 0, SHIFTJIS_CHARSET, GOTHIC_SJIS},
 };
 constexpr int STOCK_SLOTS = 5;
-static_assert(STOCK_SLOTS + sizeof(kCreated) / sizeof(kCreated[0]) == FONT_SLOTS);
+static_assert(STOCK_SLOTS + sizeof(CREATED_FONTS) / sizeof(CREATED_FONTS[0]) == FONT_SLOTS);
 
 }  // namespace
 
@@ -36,7 +36,7 @@ void create_fonts(RenderContext& rc) {
     rc.text_color_index = 255;
     for (int s = 0; s < STOCK_SLOTS; ++s) rc.fonts[s] = text_stock_font(StockFont(s));
     for (int s = STOCK_SLOTS; s < FONT_SLOTS; ++s) {
-        const CreatedFont& f = kCreated[s - STOCK_SLOTS];
+        const CreatedFont& f = CREATED_FONTS[s - STOCK_SLOTS];
         rc.fonts[s] = text_create_font(f.height, f.width, BOLD, f.charset, f.face);
     }
 }

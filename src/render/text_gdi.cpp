@@ -6,8 +6,9 @@
 #include "render/text_backend.h"
 
 void* text_stock_font(StockFont which) {
-    static constexpr int stock[] = {ANSI_FIXED_FONT, ANSI_VAR_FONT, DEVICE_DEFAULT_FONT, DEFAULT_GUI_FONT, SYSTEM_FONT};
-    return GetStockObject(stock[which]);
+    static constexpr int STOCK_OBJECTS[] = {ANSI_FIXED_FONT, ANSI_VAR_FONT, DEVICE_DEFAULT_FONT, DEFAULT_GUI_FONT,
+                                            SYSTEM_FONT};
+    return GetStockObject(STOCK_OBJECTS[which]);
 }
 
 // Not italic, underlined or struck out; precisions, quality and pitch are the

@@ -17,14 +17,14 @@ struct ExpectedFont {
     std::string face;  // raw bytes as passed
 };
 
-const std::string kArial = "arial";
-const std::string kGothicSjis = "\x82\x6C\x82\x72\x81\x40\x83\x53\x83\x56\x83\x62\x83\x4E";
+const std::string ARIAL = "arial";
+const std::string MS_GOTHIC = "\x82\x6C\x82\x72\x81\x40\x83\x53\x83\x56\x83\x62\x83\x4E";
 
 // Slots 5..13 as the panel needs them.
-const ExpectedFont kCreated[] = {
-    {14, 0, ANSI_CHARSET, kArial},  {16, 0, ANSI_CHARSET, kArial},          {18, 0, ANSI_CHARSET, kArial},
-    {21, 7, ANSI_CHARSET, kArial},  {22, 8, ANSI_CHARSET, kArial},          {28, 10, ANSI_CHARSET, kArial},
-    {35, 15, ANSI_CHARSET, kArial}, {16, 0, SHIFTJIS_CHARSET, kGothicSjis}, {12, 0, SHIFTJIS_CHARSET, kGothicSjis},
+const ExpectedFont CREATED_FONTS[] = {
+    {14, 0, ANSI_CHARSET, ARIAL},  {16, 0, ANSI_CHARSET, ARIAL},         {18, 0, ANSI_CHARSET, ARIAL},
+    {21, 7, ANSI_CHARSET, ARIAL},  {22, 8, ANSI_CHARSET, ARIAL},         {28, 10, ANSI_CHARSET, ARIAL},
+    {35, 15, ANSI_CHARSET, ARIAL}, {16, 0, SHIFTJIS_CHARSET, MS_GOTHIC}, {12, 0, SHIFTJIS_CHARSET, MS_GOTHIC},
 };
 
 const int kStock[] = {ANSI_FIXED_FONT, ANSI_VAR_FONT, DEVICE_DEFAULT_FONT, DEFAULT_GUI_FONT, SYSTEM_FONT};
@@ -46,7 +46,7 @@ TEST_F(FontSlots, StockSlotsHoldTheFiveStockFontsInOrder) {
 
 TEST_F(FontSlots, CreatedSlotsCarryEveryRequestedValue) {
     for (int s = 5; s < FONT_SLOTS; ++s) {
-        const ExpectedFont& want = kCreated[s - 5];
+        const ExpectedFont& want = CREATED_FONTS[s - 5];
         SCOPED_TRACE("slot " + std::to_string(s));
         ASSERT_NE(rc.fonts[s], nullptr);
         LOGFONTA lf;
@@ -81,7 +81,7 @@ TEST_F(FontSlots, CellHeightAndAverageWidthAreInPixels) {
     HDC dc = CreateCompatibleDC(nullptr);
     ASSERT_NE(dc, nullptr);
     for (int s = 5; s <= 11; ++s) {
-        const ExpectedFont& want = kCreated[s - 5];
+        const ExpectedFont& want = CREATED_FONTS[s - 5];
         SCOPED_TRACE("slot " + std::to_string(s));
         SelectObject(dc, rc.fonts[s]);
         TEXTMETRICA tm;
