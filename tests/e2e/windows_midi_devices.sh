@@ -6,7 +6,8 @@
 # 90 keys and of the data wheel at devices 1, 2, 3 in that order and nowhere
 # else, the port switches (which exist, the names they show, what they turn
 # off), device counts beyond the table, refused opens and starts, input data
-# arriving at the window, and names longer than the name fields.
+# arriving at the window, names longer than the name fields, keys lit by
+# input (exactly as a click presses them) and the channel option.
 #
 # All cases share one prefix and one display; each starts the program anew,
 # because winmm reads the device list once per process.
@@ -36,15 +37,18 @@ install_driver() {
     log "driver installed as the prefix's audio driver"
 }
 
-# start_case NAME OUTPUTS INPUTS [FAULTS [INPUT_DATA]]: device names separated
-# by '|'; FAULTS as the driver reads them (out-open:N in-open:N in-start:N).
+# start_case NAME OUTPUTS INPUTS [FAULTS [INPUT_DATA [ARGS...]]]: device names
+# separated by '|'; FAULTS as the driver reads them (out-open:N in-open:N
+# in-start:N); ARGS for the program.
 start_case() {
     CASE=$1
-    LOG=$LOG_DIR/$1.log
+    LOG=$LOG_DIR/$1.log INPUT=$LOG_DIR/$1.in
     : >"$LOG"
-    export TESTMIDI_OUTPUTS=$2 TESTMIDI_INPUTS=$3 TESTMIDI_FAIL=${4:-} TESTMIDI_IN_DATA=${5:-0} TESTMIDI_LOG="Z:$LOG"
+    : >"$INPUT"
+    export TESTMIDI_OUTPUTS=$2 TESTMIDI_INPUTS=$3 TESTMIDI_FAIL=${4:-} TESTMIDI_IN_DATA=${5:-0} TESTMIDI_LOG="Z:$LOG" \
+        TESTMIDI_IN_FILE="Z:$INPUT"
     SEEN=0
-    start_program
+    start_program "${@:6}"
     wait_for 30 "main window ($CASE)" main_window_shown
     wait_for 10 "drawn panel ($CASE)" pixels_are 5,5=444444
     log "$CASE: running"
@@ -110,6 +114,34 @@ click_messages() {
     messages "$1" "$2" "$3" 0
 }
 
+# on_channel N STATUS NUMBER: the message's status and number on channel N.
+on_channel() { echo "$(($2 | ($1 - 1))) $3"; }
+
+# ---- Input --------------------------------------------------------------------
+
+log_has_more() { [ "$(grep -cxF "$1" "$LOG")" -gt "$2" ]; }
+
+# feed DEVICE BYTE...: input DEVICE delivers the message (bytes in hex) to
+# the window; returns once the driver has posted it.
+feed() {
+    local line="in $1 delivered ${*:2}"
+    local n
+    n=$(grep -cxF "$line" "$LOG")
+    echo "$*" >>"$INPUT"
+    wait_for 5 "\"$line\" ($CASE)" log_has_more "$line" "$n"
+}
+
+# ---- Screenshots of the whole window ------------------------------------------
+
+save_shot() { cp "$SHOT" "$SHOT.$1"; }
+shot_is() {
+    screenshot
+    cmp -s "$SHOT" "$SHOT.$1" || { MISMATCH="differs from \"$1\""; return 1; }
+}
+shot_differs() { ! shot_is "$1"; }
+# look_is NAME: waits until the window looks exactly like screenshot NAME.
+look_is() { wait_for 5 "look \"$1\" ($CASE)" shot_is "$1"; }
+
 # ---- Panel actions ------------------------------------------------------------
 
 # Key k (0-based, dispatch order): its centre and its message.
@@ -128,6 +160,24 @@ key_message() {
 click_at() { xdotool mousemove --window "$MAIN_XID" "$1" "$2" mousedown 1 mouseup 1; }
 
 click_key() { click_at $(key_centre "$1"); }
+
+# key_named STATUS LABEL: the first key with that status (0x90, 0xB0) and label.
+key_named() { grep -m1 " $1 [0-9]* $2\$" "$KEYS" | cut -d' ' -f1; }
+
+# press_look K NAME: holds key K down and saves the window then as NAME;
+# the window must look like "released" before and after.
+press_look() {
+    look_is released
+    pointer_to $(key_centre "$1")
+    xdotool mousedown 1
+    wait_for 5 "pressed key $1 ($CASE)" shot_differs released
+    sleep 0.3
+    screenshot
+    save_shot "$2"
+    xdotool mouseup 1
+    pointer_to 5 5
+    look_is released
+}
 
 # Switch k's hit rectangle is (10, 378 + 18 (k - 1), 35, 16); its drawn box
 # sits 2 px higher.
@@ -280,22 +330,72 @@ expect_nothing_sent
 end_case
 
 # Two outputs: switch 1 only; a click where switch 2 would be changes nothing.
-start_case two_outputs "Device zero|Device one" "One input"
-expect_devices "in 0 open" "in 0 start" "out 0 open" "out 1 open"
+# Everything goes out on channel 10.
+start_case two_outputs "Device zero|Device one" "Keys in|Pads in" "" 0 --show-input --channel 10
+expect_devices "in 0 open" "in 0 start" "in 1 open" "in 1 start" "out 0 open" "out 1 open"
 expect_switches 1
 expect_names "Device one"
+A_10=$(on_channel 10 $A_MSG)
 click_key 0
-expect_sent "$(click_messages "1" $A_MSG)"
+expect_sent "$(click_messages "1" $A_10)"
 click_switch 2
 click_key 0
-expect_sent "$(click_messages "1" $A_MSG)"
+expect_sent "$(click_messages "1" $A_10)"
 expect_switches 1
 click_switch 1
 click_key_a_synced
 expect_nothing_sent
 click_switch 1
 click_key 0
-expect_sent "$(click_messages "1" $A_MSG)"
+expect_sent "$(click_messages "1" $A_10)"
+
+# Input lights keys from either input on any channel, exactly as a click
+# presses them, and sends nothing. The pressed looks come from real clicks,
+# which send on channel 10 as the Up arrow's wheel note does.
+PLAY=$(key_named 0x90 PLAY) PAD=$(key_named 0xB0 1)
+read -r _ PLAY_NOTE <<<"$(key_message "$PLAY")"
+read -r _ PAD_CC <<<"$(key_message "$PAD")"
+P=$(printf %02x "$PLAY_NOTE") C=$(printf %02x "$PAD_CC") W=$(printf %02x $WHEEL_TOWARD)
+! grep -q -e " 0xB0 $PLAY_NOTE " -e " 0x90 $WHEEL_TOWARD " "$KEYS" || fail "PLAY's controller or the wheel note is a key"
+pointer_to 5 5
+screenshot
+save_shot released
+press_look "$PLAY" play
+expect_sent "$(click_messages "1" $(on_channel 10 $(key_message "$PLAY")))"
+press_look "$PAD" pad
+expect_sent "$(click_messages "1" $(on_channel 10 $(key_message "$PAD")))"
+xdotool windowfocus --sync "$MAIN_XID" 2>/dev/null || true
+xdotool key Up
+expect_sent "$(click_messages "1" $(on_channel 10 144 $WHEEL_TOWARD))"
+feed 0 95 "$P" 40
+look_is play
+feed 0 90 "$P" 00
+look_is released
+feed 1 9f "$P" 7f
+look_is play
+feed 0 80 "$P" 40
+look_is released
+# Messages for no key (PLAY's number as a controller, the wheel's note)
+# before a pad's: nothing but the pad shows pressed.
+feed 0 b0 "$P" 7f
+feed 1 90 "$W" 7f
+feed 1 b3 "$C" 01
+look_is pad
+feed 0 b0 "$C" 00
+look_is released
+feed 0 90 "$P" 7f
+look_is play
+# A click on the lit key does not end its input: PLAY stays lit once the
+# pad, lit meanwhile, goes dark.
+feed 1 b0 "$C" 7f
+click_key "$PLAY"
+expect_sent "$(click_messages "1" $(on_channel 10 $(key_message "$PLAY")))"
+feed 1 b0 "$C" 00
+look_is play
+feed 0 90 "$P" 00
+look_is released
+expect_nothing_sent
+log "$CASE: input lit PLAY and a pad as clicks do, sent nothing"
 end_case
 
 # Three outputs: switches 1 and 2, messages to devices 1 and 2.
@@ -320,6 +420,16 @@ expect_devices \
     "out 0 open" "out 1 open" "out 2 open" "out 3 open" "out 4 open"
 expect_switches 3
 expect_names O1 O2 O3
+# Without --show-input, input changes no pixel: the window handles the
+# messages before the click on key "A" that follows them.
+pointer_to 5 5
+screenshot
+save_shot released
+feed 3 90 "$P" 7f
+feed 0 b0 "$C" 7f
+click_key_a_synced
+expect_sent "$(click_messages "1 2 3" $A_MSG)"
+shot_is released || fail "$CASE: input changed the window without --show-input"
 click_key 89
 expect_sent "$(click_messages "1 2 3" $(key_message 89))"
 end_case

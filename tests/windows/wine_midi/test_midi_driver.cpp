@@ -13,16 +13,22 @@
 //   TESTMIDI_INPUTS    input device names, likewise
 //   TESTMIDI_FAIL      space-separated faults: out-open:N, in-open:N, in-start:N
 //   TESTMIDI_IN_DATA   Note On messages each input delivers when started
+//   TESTMIDI_IN_FILE   Windows path of a file the test appends lines to, each
+//                      "DEVICE BYTE..." (decimal device, one to three hex
+//                      bytes); polled every 10 ms from the first start on,
+//                      each new complete line delivered by that input
 //   TESTMIDI_LOG       Windows path of the log (Z:/... for a host path)
 //
 // Log lines: "out 2 open", "out 2 open refused", "out 2 data 90 59 7f",
 // "in 1 start", "in 1 start refused", "in 1 delivered 3", "out 2 close",
-// "in 0 stop", ...
+// "in 0 stop", "in 1 delivered 80 02 00", "in 3 not started: 90 02 7f",
+// "bad input line ...", ...
 #include <windows.h>
 // After windows.h, which they need.
 #include <mmddk.h>
 #include <mmsystem.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +59,7 @@ struct Device {
     bool open;
     MIDIOPENDESC desc;  // callback of the current open
     DWORD callback_flags;
+    std::atomic<bool> started;  // inputs; read by the input file's poller
 };
 
 struct Side {
@@ -64,6 +71,7 @@ struct Side {
 Side g_out = {"out", 0, {}};
 Side g_in = {"in", 0, {}};
 int g_in_data;  // Note On messages each input sends when started
+char g_in_file[MAX_PATH];
 char g_log_path[MAX_PATH];
 
 // Appends one line; every line is a separate append so that a reader never
@@ -133,6 +141,7 @@ void read_config() {
     read_names(g_in, "TESTMIDI_INPUTS");
     char number[32];
     g_in_data = std::atoi(env("TESTMIDI_IN_DATA", number, sizeof number));
+    env("TESTMIDI_IN_FILE", g_in_file, sizeof g_in_file);
     read_faults();
 }
 
@@ -142,6 +151,55 @@ Device* find(Side& side, UINT device) { return device < UINT(side.count) ? &side
 bool notify(const Device& d, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
     return DriverCallback(d.desc.dwCallback, d.callback_flags, reinterpret_cast<HDRVR>(d.desc.hMidi), message,
                           d.desc.dwInstance, param1, param2) != FALSE;
+}
+
+// One line of the input file: "DEVICE BYTE..." with one to three hex bytes,
+// delivered by that input if it is started, time stamp 0.
+void deliver_line(const char* line) {
+    unsigned device = 0, bytes[3] = {};
+    const int n = std::sscanf(line, "%u %x %x %x", &device, &bytes[0], &bytes[1], &bytes[2]) - 1;
+    if (n < 1 || bytes[0] > 0xFF || bytes[1] > 0xFF || bytes[2] > 0xFF) {
+        log_line("bad input line %s", line);
+        return;
+    }
+    DWORD message = 0;
+    char text[16] = {};
+    for (int i = 0, at = 0; i < n; ++i) {
+        message |= DWORD(bytes[i]) << 8 * i;
+        at += std::snprintf(text + at, sizeof text - at, i ? " %02x" : "%02x", bytes[i]);
+    }
+    const Device* d = find(g_in, device);
+    if (!d || !d->started)
+        log_line("in %u not started: %s", device, text);
+    else if (notify(*d, MIM_DATA, message, 0))
+        log_line("in %u delivered %s", device, text);
+    else
+        log_line("in %u not delivered: %s", device, text);
+}
+
+// Runs on its own thread until the process ends. Each poll reads on from
+// the end of the last complete line, so a line still being written waits
+// for a later poll; lines must be shorter than the buffer.
+DWORD WINAPI poll_input_file(void*) {
+    LARGE_INTEGER done = {};
+    for (;; Sleep(10)) {
+        HANDLE file = CreateFileA(g_in_file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) continue;
+        char text[4096];
+        DWORD n = 0;
+        if (!SetFilePointerEx(file, done, nullptr, FILE_BEGIN) || !ReadFile(file, text, sizeof text - 1, &n, nullptr))
+            n = 0;
+        CloseHandle(file);
+        text[n] = 0;
+        char* line = text;
+        while (char* end = std::strchr(line, '\n')) {
+            *end = 0;
+            done.QuadPart += end + 1 - line;
+            deliver_line(line);
+            line = end + 1;
+        }
+    }
 }
 
 DWORD open_device(Side& side, UINT device, DWORD_PTR param1, DWORD_PTR param2, UINT open_message) {
@@ -168,6 +226,7 @@ DWORD close_device(Side& side, UINT device, UINT close_message) {
     Device* d = find(side, device);
     if (!d || !d->open) return MMSYSERR_INVALHANDLE;
     d->open = false;
+    d->started = false;
     log_line("%s %u close", side.tag, device);
     notify(*d, close_message, 0, 0);
     return MMSYSERR_NOERROR;
@@ -279,6 +338,10 @@ DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR, DWORD_PTR param1, 
                 return MMSYSERR_ERROR;
             }
             log_line("in %u start", device);
+            d->started = true;
+            static std::atomic<bool> polling{false};
+            if (g_in_file[0] && !polling.exchange(true))
+                CloseHandle(CreateThread(nullptr, 0, poll_input_file, nullptr, 0, nullptr));
             // Note On, channel 1, notes 60 and up; time stamps 0, 1, 2 ms.
             // Counted only when the notification reached its target.
             int delivered = 0;
@@ -294,6 +357,7 @@ DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR, DWORD_PTR param1, 
             Device* d = find(g_in, device);
             if (!d || !d->open) return MMSYSERR_INVALHANDLE;
             log_line("in %u %s", device, message == MIDM_STOP ? "stop" : "reset");
+            d->started = false;  // a reset stops input too
             return MMSYSERR_NOERROR;
         }
         default: return MMSYSERR_NOTSUPPORTED;
