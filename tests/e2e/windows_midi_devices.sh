@@ -430,6 +430,7 @@ feed 0 b0 "$C" 7f
 click_key_a_synced
 expect_sent "$(click_messages "1 2 3" $A_MSG)"
 shot_is released || fail "$CASE: input changed the window without --show-input"
+log "$CASE: input changed nothing without --show-input"
 click_key 89
 expect_sent "$(click_messages "1 2 3" $(key_message 89))"
 end_case
