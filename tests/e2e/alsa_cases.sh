@@ -9,5 +9,5 @@ common="--midi alsa --program $1 --seq-peer $2 --out $4"
 status=0
 python3 "$here/zorve_e2e.py" $common --key-table "$3" \
   midi_fanout port_switch panel_port device_restart list_devices monitor second_instance || status=1
-python3 "$here/zorve_faults.py" $common receiver_stalled input_flood || status=1
+python3 "$here/zorve_faults.py" $common receiver_stalled input_flood show_input || status=1
 exit $status

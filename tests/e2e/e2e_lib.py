@@ -399,6 +399,7 @@ def jack_connect(env, source, destination):
 # period users run for playing.
 PERIOD = 1024
 LATENCY_PERIOD = 256
+SAMPLE_RATE = 48000  # of every JACK server a case starts
 
 
 def start_jack(procs, log_path, period=PERIOD, with_jackd=None):
@@ -414,8 +415,8 @@ def start_jack(procs, log_path, period=PERIOD, with_jackd=None):
         if jack_ports(env) is not None:
             continue  # running for another case: answering its clients would mix the two
         with open(log_path, "w") as out:
-            jackd = procs.start(["jackd", "-n", server, "-d", "dummy", "-r", "48000", "-p", str(period)], env=env,
-                                stdout=out, stderr=subprocess.STDOUT)
+            jackd = procs.start(["jackd", "-n", server, "-d", "dummy", "-r", str(SAMPLE_RATE), "-p", str(period)],
+                                env=env, stdout=out, stderr=subprocess.STDOUT)
 
         def state():
             if jackd.poll() is not None:
@@ -487,6 +488,18 @@ class Receiver:
 # ------------------------------------------------------ the MIDI systems
 
 
+def ready_source(procs, args, name, env):
+    """A source client that prints "ready" once its ports exist and takes
+    lines on its standard input; its process. Both systems' flood sources
+    ("flood NAME PORTS RATE idle") send nothing until a first line, then
+    RATE messages a second on each port "out k" until standard input closes,
+    and print "sent N lost M". Scripted sources ("script NAME") send each
+    line as the bytes it names in hex ("90 59 7F") on their port "out 0"."""
+    proc = procs.start(args, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    check(proc.stdout.readline().strip() == "ready", f"the MIDI source {name} did not start")
+    return proc
+
+
 class JackMidi:
     """A JACK server of the case's own (start_jack) and its clients."""
 
@@ -499,6 +512,8 @@ class JackMidi:
     def __init__(self, c, period=PERIOD, with_jackd=None):
         self.procs = c.procs
         self.env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"), period, with_jackd)
+        self.cycle = period / SAMPLE_RATE  # s; a message waits for the next cycle to go out
+        self.flood_client = getattr(c.args, "flood", None)
 
     def receiver(self, name, listened=True):
         return Receiver(self.procs, self.env, name, listened)
@@ -525,6 +540,14 @@ class JackMidi:
         start_source(self, self.env, name)
         return [f"{name}:out"]
 
+    def flood(self, name, ports, rate):
+        check(self.flood_client and os.access(self.flood_client, os.X_OK), "--flood must name the built flood client")
+        return ready_source(self.procs, [self.flood_client, name, str(ports), str(rate), "idle"], name, self.env)
+
+    def scripted(self, name):
+        check(self.flood_client and os.access(self.flood_client, os.X_OK), "--flood must name the built flood client")
+        return ready_source(self.procs, [self.flood_client, name, "1", "script"], name, self.env)
+
 
 THROUGH = "Midi Through:Midi Through Port-0"
 ACONNECT_CLIENT = re.compile(r"^client (\d+): '(.*)' \[")
@@ -548,7 +571,7 @@ class AlsaMidi:
         self.peer = c.args.seq_peer
         check(self.peer and os.access(self.peer, os.X_OK), "--seq-peer must name the built zorve-seq-peer")
         self.env = jack_env("zorve-e2e-absent")  # JACK would never be asked; no server of that name either
-        self.sources = {}
+        self.cycle = 0.0  # the sequencer delivers at once
 
     def receiver(self, name, listened=True, watch=None):
         args = [self.peer, "receive", name] + ([watch] if watch else [])
@@ -597,13 +620,15 @@ class AlsaMidi:
 
     def source(self, name, ports=1, rate=10):
         """A zorve-seq-peer source of `ports` ports "out k", each sending
-        `rate` messages a second; [their device names]. Its process is
-        `self.sources[name]`."""
-        proc = self.procs.start([self.peer, "flood", name, str(ports), str(rate)], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, text=True)
-        check(proc.stdout.readline().strip() == "ready", f"the MIDI source {name} did not start")
-        self.sources[name] = proc
+        `rate` messages a second; [their device names]."""
+        ready_source(self.procs, [self.peer, "flood", name, str(ports), str(rate)], name, self.env)
         return [f"{name}:out {k} {self.address(f'{name}:out {k}')}" for k in range(ports)]
+
+    def flood(self, name, ports, rate):
+        return ready_source(self.procs, [self.peer, "flood", name, str(ports), str(rate), "idle"], name, self.env)
+
+    def scripted(self, name):
+        return ready_source(self.procs, [self.peer, "script", name], name, self.env)
 
 
 def program_ports_of(system, client="ZORVE_BUTTON"):

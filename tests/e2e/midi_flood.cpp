@@ -6,11 +6,13 @@
 // With RATE "script" the ports send instead what standard input gives, one
 // message per line in hex ("90 02 7F"), each at the start of the next cycle.
 //
-// Usage: zorve-midi-flood NAME PORTS RATE|script [hold]
+// Usage: zorve-midi-flood NAME PORTS RATE|script [hold|idle]
 // With "hold" the ports are registered and "registered" printed, and the
 // client is activated (its ports become connectable) only after a line on
-// standard input. The server is the one JACK_DEFAULT_SERVER names; none is
-// started.
+// standard input. With "idle" the client is active at once but its ports send
+// nothing until a line on standard input, so a receiver can be measured
+// connected and quiet first. The server is the one JACK_DEFAULT_SERVER names;
+// none is started.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
@@ -34,7 +36,8 @@ uint32_t g_serial;             // picks each message's kind and values
 std::atomic<uint64_t> g_sent;  // all ports together
 std::atomic<uint64_t> g_lost;
 std::atomic<bool> g_stopping;
-jack_ringbuffer_t* g_script;  // script mode: 4-byte records, length then up to 3 bytes
+std::atomic<bool> g_sending{true};  // false while "idle" waits for its line
+jack_ringbuffer_t* g_script;        // script mode: 4-byte records, length then up to 3 bytes
 
 // A varied stream: notes on and off, controllers, pitch bend, program
 // changes and clock, on all sixteen channels.
@@ -92,7 +95,8 @@ int process(jack_nframes_t frames, void*) {
         g_sent.fetch_add(count, std::memory_order_relaxed);
         return 0;
     }
-    g_due += g_rate * double(frames) / double(jack_get_sample_rate(g_client));
+    if (g_sending.load(std::memory_order_relaxed))
+        g_due += g_rate * double(frames) / double(jack_get_sample_rate(g_client));
     const uint32_t n = g_stopping.load(std::memory_order_relaxed) ? 0 : uint32_t(g_due);
     g_due -= double(uint32_t(g_due));
     uint64_t sent = 0, lost = 0;
@@ -114,12 +118,20 @@ int process(jack_nframes_t frames, void*) {
     return 0;
 }
 
+// Blocks until a line (or the end) on standard input.
+void read_line() {
+    char c;
+    while (read(0, &c, 1) == 1 && c != '\n') {
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool hold = argc == 5 && std::string(argv[4]) == "hold";
-    if (argc != 4 && !hold) {
-        std::fprintf(stderr, "usage: %s NAME PORTS RATE [hold]\n", argv[0]);
+    const std::string mode = argc == 5 ? argv[4] : "";
+    const bool hold = mode == "hold";
+    if (argc != 4 && !hold && mode != "idle") {
+        std::fprintf(stderr, "usage: %s NAME PORTS RATE|script [hold|idle]\n", argv[0]);
         return 2;
     }
     const int ports = std::atoi(argv[2]);
@@ -151,16 +163,19 @@ int main(int argc, char** argv) {
     if (hold) {
         std::printf("registered\n");
         std::fflush(stdout);
-        char c;
-        while (read(0, &c, 1) == 1 && c != '\n') {
-        }
+        read_line();
     }
+    g_sending.store(mode != "idle");
     if (jack_activate(g_client) != 0) {
         std::fprintf(stderr, "cannot activate\n");
         return 1;
     }
     std::printf("ready\n");
     std::fflush(stdout);
+    if (!g_sending.load()) {
+        read_line();
+        g_sending.store(true);
+    }
     char line[256];
     while (g_script && std::fgets(line, sizeof line, stdin)) {
         uint8_t record[4] = {};

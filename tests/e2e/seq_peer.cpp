@@ -9,13 +9,20 @@
 // "N: 90 59 00" (N counts from 0), decoded with running status off: a Note
 // On of velocity 0 stays 90 nn 00 and a Note Off is 80 nn vv.
 //
-//   zorve-seq-peer flood NAME PORTS RATE
+//   zorve-seq-peer flood NAME PORTS RATE [idle]
 // A client NAME with PORTS readable ports "out k", each sending RATE short
 // messages a second (note 60 on and off, alternately) direct to its
 // subscribers, until standard input closes. Prints "ready", and at the end
-// "sent N lost M" (M: messages the sequencer refused).
+// "sent N lost M" (M: messages the sequencer refused). With "idle" the ports
+// send nothing until a first line on standard input.
+//
+//   zorve-seq-peer script NAME
+// A client NAME with one readable port "out 0" that sends each line of
+// standard input, a message in hex ("90 59 7F"), direct to its subscribers.
+// Prints "ready"; ends when standard input closes.
 #include <alsa/asoundlib.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -80,26 +87,43 @@ int receive(const char* name, const char* from) {
     }
 }
 
+// A readable port "out k" open to subscription; exits when it cannot be made.
+int source_port(snd_seq_t* seq, int k) {
+    const std::string name = "out " + std::to_string(k);
+    const int port =
+        snd_seq_create_simple_port(seq, name.c_str(), SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ, TYPE);
+    if (port < 0) {
+        std::fprintf(stderr, "zorve-seq-peer: cannot make port %s\n", name.c_str());
+        std::exit(1);
+    }
+    return port;
+}
+
+// Sent from `port` to its subscribers at once; false when refused.
+bool send_direct(snd_seq_t* seq, int port, snd_seq_event_t& ev) {
+    snd_seq_ev_set_source(&ev, static_cast<unsigned char>(port));
+    snd_seq_ev_set_subs(&ev);
+    snd_seq_ev_set_direct(&ev);
+    return snd_seq_event_output_direct(seq, &ev) >= 0;
+}
+
+std::atomic<bool> g_go{true};
 std::atomic<bool> g_stop{false};
 
-int flood(const char* name, int ports, double rate) {
+int flood(const char* name, int ports, double rate, bool idle) {
     snd_seq_t* seq = open_client(name);
     snd_seq_nonblock(seq, 1);
     std::vector<int> own;
-    for (int k = 0; k < ports; ++k) {
-        const std::string port = "out " + std::to_string(k);
-        own.push_back(
-            snd_seq_create_simple_port(seq, port.c_str(), SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ, TYPE));
-        if (own.back() < 0) return 1;
-    }
+    for (int k = 0; k < ports; ++k) own.push_back(source_port(seq, k));
+    g_go.store(!idle);
     std::printf("ready\n");
     std::fflush(stdout);
     std::thread([] {
         char line[64];
-        while (std::fgets(line, sizeof line, stdin)) {
-        }
+        while (std::fgets(line, sizeof line, stdin)) g_go.store(true);
         g_stop.store(true);
     }).detach();
+    while (!g_go.load() && !g_stop.load()) usleep(1000);
     unsigned long sent = 0, lost = 0, serial = 0;
     double due = 0;
     timespec next;
@@ -114,15 +138,41 @@ int flood(const char* name, int ports, double rate) {
                 snd_seq_event_t ev;
                 snd_seq_ev_clear(&ev);
                 snd_seq_ev_set_noteon(&ev, 0, 60, serial % 2 ? 0 : 100);
-                snd_seq_ev_set_source(&ev, static_cast<unsigned char>(port));
-                snd_seq_ev_set_subs(&ev);
-                snd_seq_ev_set_direct(&ev);
                 ++sent;
-                if (snd_seq_event_output_direct(seq, &ev) < 0) ++lost;
+                if (!send_direct(seq, port, ev)) ++lost;
             }
         }
     }
     std::printf("sent %lu lost %lu\n", sent, lost);
+    return 0;
+}
+
+int script(const char* name) {
+    snd_seq_t* seq = open_client(name);
+    const int port = source_port(seq, 0);
+    snd_midi_event_t* encoder;
+    snd_midi_event_new(16, &encoder);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char line[256];
+    while (std::fgets(line, sizeof line, stdin)) {
+        unsigned char bytes[3];
+        long length = 0;
+        char* at = line;
+        for (char* end = nullptr; length < 3; at = end) {
+            const unsigned long byte = std::strtoul(at, &end, 16);
+            if (end == at) break;
+            bytes[length++] = static_cast<unsigned char>(byte);
+        }
+        snd_seq_event_t ev;
+        snd_seq_ev_clear(&ev);
+        snd_midi_event_reset_encode(encoder);
+        if (length == 0 || snd_midi_event_encode(encoder, bytes, length, &ev) != length ||
+            ev.type == SND_SEQ_EVENT_NONE || !send_direct(seq, port, ev)) {
+            std::fprintf(stderr, "zorve-seq-peer: cannot send %s", line);
+            return 1;
+        }
+    }
     return 0;
 }
 
@@ -131,7 +181,11 @@ int flood(const char* name, int ports, double rate) {
 int main(int argc, char** argv) {
     if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "receive") == 0)
         return receive(argv[2], argc == 4 ? argv[3] : nullptr);
-    if (argc == 5 && std::strcmp(argv[1], "flood") == 0) return flood(argv[2], std::atoi(argv[3]), std::atof(argv[4]));
-    std::fprintf(stderr, "usage: zorve-seq-peer receive NAME [CLIENT:PORT] | flood NAME PORTS RATE\n");
+    const bool idle = argc == 6 && std::strcmp(argv[5], "idle") == 0;
+    if ((argc == 5 || idle) && std::strcmp(argv[1], "flood") == 0)
+        return flood(argv[2], std::atoi(argv[3]), std::atof(argv[4]), idle);
+    if (argc == 3 && std::strcmp(argv[1], "script") == 0) return script(argv[2]);
+    std::fprintf(stderr,
+                 "usage: zorve-seq-peer receive NAME [CLIENT:PORT] | flood NAME PORTS RATE [idle] | script NAME\n");
     return 64;
 }
