@@ -1,4 +1,4 @@
-// The dispatcher, the hit test, the data wheel and the key behaviour.
+// The dispatcher, the data wheel and the key behaviour.
 #include "midi/device_table.h"
 #include "panel/draw.h"
 #include "panel/panel.h"
@@ -58,12 +58,6 @@ bool light_from_input(uint32_t message) {
         changed = true;
     }
     return changed;
-}
-
-bool hit_test(int event, const Rect& r) {
-    if (!is_pointer_event(event)) return true;
-    const auto [px, py] = g_panel.pointer;
-    return px >= r.x && px < r.x + r.w && py >= r.y && py < r.y + r.h;
 }
 
 int key_event(int key, int event, int /*arg*/) {
