@@ -412,8 +412,7 @@ TEST_F(Shell, DestroyWithTheButtonHeldReleasesFirstThenTearsDown) {
     fake::log().clear();
     shell_destroy();
     EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
-    EXPECT_EQ(fake::log(),
-              (std::vector<std::string>{"stop_clock", "end_timer_resolution", "stop_window_timer 2", "post_quit 0"}));
+    EXPECT_EQ(fake::log(), (std::vector<std::string>{"stop_clock", "stop_window_timer", "post_quit 0"}));
     EXPECT_EQ(g_render.pixels, nullptr);
     EXPECT_EQ(g_render.surface, nullptr);
 }
@@ -427,9 +426,8 @@ TEST(StartUp, StepsInOrder) {
     void* window = reinterpret_cast<void*>(intptr_t(0x1000));
     ASSERT_TRUE(shell_create(window));
     EXPECT_EQ(g_app.window, window);
-    EXPECT_EQ(fake::log(), (std::vector<std::string>{"start_window_timer 2 2", "load_cursor", "midi_in_open 0",
-                                                     "midi_in_start 0", "midi_out_open 0", "accept_drops",
-                                                     "begin_timer_resolution", "start_clock", "set_cursor"}));
+    EXPECT_EQ(fake::log(), (std::vector<std::string>{"start_window_timer 2", "midi_in_open 0", "midi_in_start 0",
+                                                     "midi_out_open 0", "start_clock"}));
     shell_destroy();
     fake::reset();
 }
@@ -487,22 +485,8 @@ TEST(Entry, FirstCopyRunsTheWindowThroughItsLoop) {
     for (const auto& s : fake::log())
         if (s.rfind("create_font", 0) && s.rfind("stock_font", 0) && s.rfind("release_font", 0)) steps.push_back(s);
     const std::vector<std::string> expected = {
-        "instance_check",
-        "screen_size",
-        "register_class",
-        "create_window 800 500",
-        "start_window_timer 2 2",
-        "load_cursor",
-        "accept_drops",
-        "begin_timer_resolution",
-        "start_clock",
-        "set_cursor",
-        "show_window",
-        "message_loop",
-        "stop_clock",
-        "end_timer_resolution",
-        "stop_window_timer 2",
-        "post_quit 0",
+        "instance_check", "screen_size", "create_window 800 500", "start_window_timer 2", "start_clock", "show_window",
+        "message_loop",   "stop_clock",  "stop_window_timer",     "post_quit 0",
     };
     EXPECT_EQ(steps, expected);
     // Fonts first, released last.
@@ -520,11 +504,13 @@ TEST(Entry, SecondCopyOnlyShowsTheBox) {
     fake::reset();
 }
 
-TEST(Entry, FailedRegistrationEndsQuietlyAndAFailedWindowReports) {
+TEST(Entry, RefusedWindowEndsQuietlyAndAFailedWindowReports) {
     fake::reset();
-    fake::world().register_ok = false;
+    fake::world().window_refused = true;
+    testing::internal::CaptureStderr();
     EXPECT_EQ(run_entry(), 0);
-    EXPECT_EQ(fake::log().back(), "register_class");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(fake::log().back(), "create_window 910 550");
     fake::reset();
     fake::world().window_ok = false;
     EXPECT_EQ(run_entry(), 2);

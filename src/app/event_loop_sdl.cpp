@@ -158,16 +158,17 @@ void platform_post_quit(int code) {
 
 uint32_t platform_time_ms() { return uint32_t(monotonic_ns() / 1000000); }
 
-void platform_start_window_timer(void*, int, int interval_ms) {
+void platform_start_window_timer(void*, int interval_ms) {
     g_sdl.timer_period_ns = uint64_t(std::max(interval_ms, 1)) * 1000000;
     g_sdl.timer_due_ns = monotonic_ns() + g_sdl.timer_period_ns;
     g_sdl.timer_on = true;
 }
 
-void platform_stop_window_timer(void*, int) { g_sdl.timer_on = false; }
+void platform_stop_window_timer(void*) { g_sdl.timer_on = false; }
 
 // The clock starts running: the first redraw is due; the loop parks it
-// once nothing is.
+// once nothing is. No timer resolution to raise: clock_nanosleep already
+// sleeps to the microsecond.
 void platform_start_clock() {
     if (g_sdl.clock_thread.joinable()) return;
     g_sdl.clock_gate.stop.store(false);

@@ -53,9 +53,6 @@ void platform_screen_size(int* width, int* height) {
     *height = usable.h / g_sdl.scale;
 }
 
-// SDL has no window classes; what stands in for one is a working video system.
-bool platform_register_class() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
-
 namespace {
 
 // --scale auto: the scale the display asks for, known once the window has its
@@ -78,8 +75,10 @@ void apply_auto_scale(int* width, int* height) {
 }  // namespace
 
 // The size is the client area's, in panel pixels: SDL does not own the frame
-// decorations.
-void* platform_create_window(int width, int height) {
+// decorations. SDL turns no program away: a working video system is what
+// main checked before the entry.
+void* platform_create_window(int width, int height, bool* refused) {
+    *refused = false;
     g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_sdl.scale, height * g_sdl.scale,
                                     SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!g_sdl.window) return nullptr;
@@ -90,11 +89,14 @@ void* platform_create_window(int width, int height) {
     // place, now rather than at the first present: the MIDI system may still
     // be starting, and the shell waits for it next.
     prefault_window_image(g_sdl.window);
+    g_sdl.arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+    SDL_EventState(SDL_DROPFILE, SDL_ENABLE);  // delivered to every window; freed unread
     if (!shell_create(g_sdl.window)) {
         SDL_DestroyWindow(g_sdl.window);
         g_sdl.window = nullptr;
         return nullptr;
     }
+    if (g_sdl.arrow) SDL_SetCursor(g_sdl.arrow);
     return g_sdl.window;
 }
 
@@ -102,23 +104,6 @@ void platform_show_window(void* window) {
     SDL_ShowWindow(static_cast<SDL_Window*>(window));
     present_now();
 }
-
-// ------------------------------------------------------------- window services
-
-void platform_load_arrow_cursor() {
-    if (!g_sdl.arrow) g_sdl.arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
-}
-
-void platform_set_arrow_cursor() {
-    if (g_sdl.arrow) SDL_SetCursor(g_sdl.arrow);
-}
-
-// SDL delivers drops to every window; they are freed unread.
-void platform_accept_drops(void*) { SDL_EventState(SDL_DROPFILE, SDL_ENABLE); }
-
-// clock_nanosleep already sleeps to the microsecond: nothing to raise.
-void platform_begin_timer_resolution() {}
-void platform_end_timer_resolution() {}
 
 // ------------------------------------------------------------------------ main
 

@@ -3,6 +3,9 @@
 // named mutex as the single-instance marker. One main window per process,
 // per-monitor DPI-aware (the manifest): with a scale each panel pixel is
 // shown as a block, stretched nearest-neighbour, and the pointer divided back.
+// Steps only Windows has (the window class, the arrow cursor, accepting drops,
+// the timer resolution) stay inside this layer's own functions, at the points
+// of start-up and tear-down where they have always run.
 //
 // Contents: entry services, window procedure, window services, clock.
 #include <windows.h>
@@ -35,9 +38,11 @@ int g_show_command;
 // First copy: the marker, owned until the process ends and never closed.
 // Second copy: the probe handle, closed after the message box.
 HANDLE g_instance_mutex;
+HWND g_window;  // the main window, from its WM_CREATE on
 HCURSOR g_arrow;
-UINT g_clock_event;              // 0 while no multimedia timer runs
-bool g_timer_resolution_raised;  // timeEndPeriod must pair with timeBeginPeriod
+UINT g_clock_event;                      // 0 while no multimedia timer runs
+bool g_timer_resolution_raised;          // timeEndPeriod must pair with timeBeginPeriod
+constexpr UINT_PTR WINDOW_TIMER_ID = 2;  // the main window's one timer
 // Window pixels per panel pixel, each way (--scale); only the window's size,
 // the paint and the pointer see it. With --scale auto it follows the DPI of
 // the monitor the window is on.
@@ -109,7 +114,12 @@ KeyCode key_code(WPARAM vk) { return vk <= 0xFF ? static_cast<KeyCode>(vk) : KEY
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
-        case WM_CREATE: winmm_notify_window(hwnd); return shell_create(hwnd) ? 0 : -1;
+        case WM_CREATE:
+            g_window = hwnd;
+            winmm_notify_window(hwnd);
+            if (!shell_create(hwnd)) return -1;
+            SetCursor(g_arrow);
+            return 0;
         case WM_DESTROY: shell_destroy(); return 0;
         case WM_PAINT: paint_frame(hwnd); return 0;
         case WM_ERASEBKGND:
@@ -187,7 +197,9 @@ void platform_screen_size(int* width, int* height) {
     *height = GetSystemMetrics(SM_CYFULLSCREEN) / g_scale;
 }
 
-bool platform_register_class() {
+namespace {
+
+bool register_window_class() {
     WNDCLASSEXA wc = {};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -203,9 +215,13 @@ bool platform_register_class() {
     return RegisterClassExA(&wc) != 0;
 }
 
+}  // namespace
+
 // The outer size is in panel pixels: with a scale the window is that many
 // times larger, frame and caption included, as they grow with the DPI too.
-void* platform_create_window(int width, int height) {
+void* platform_create_window(int width, int height, bool* refused) {
+    *refused = !register_window_class();
+    if (*refused) return nullptr;
     g_outer_w = width;
     g_outer_h = height;
     HWND hwnd = CreateWindowExA(0, WINDOW_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width * g_scale,
@@ -243,37 +259,33 @@ void platform_capture_mouse(void* window) { SetCapture(as_hwnd(window)); }
 
 void platform_release_capture() { ReleaseCapture(); }
 
-// No callback: the timer's messages reach WM_TIMER.
-void platform_start_window_timer(void* window, int id, int interval_ms) {
-    SetTimer(as_hwnd(window), static_cast<UINT_PTR>(id), static_cast<UINT>(interval_ms), nullptr);
+// No callback: the timer's messages reach WM_TIMER. Then the arrow is loaded
+// that WM_CREATE sets once the shell's start-up is complete.
+void platform_start_window_timer(void* window, int interval_ms) {
+    SetTimer(as_hwnd(window), WINDOW_TIMER_ID, static_cast<UINT>(interval_ms), nullptr);
+    g_arrow = LoadCursorA(nullptr, IDC_ARROW);
 }
 
-void platform_stop_window_timer(void* window, int id) { KillTimer(as_hwnd(window), static_cast<UINT_PTR>(id)); }
-
-void platform_load_arrow_cursor() { g_arrow = LoadCursorA(nullptr, IDC_ARROW); }
-
-void platform_set_arrow_cursor() { SetCursor(g_arrow); }
-
-void platform_accept_drops(void* window) { DragAcceptFiles(as_hwnd(window), TRUE); }
+void platform_stop_window_timer(void* window) { KillTimer(as_hwnd(window), WINDOW_TIMER_ID); }
 
 // ---- Clock ------------------------------------------------------------------
 
 uint32_t platform_time_ms() { return timeGetTime(); }
 
-void platform_begin_timer_resolution() { g_timer_resolution_raised = timeBeginPeriod(1) == TIMERR_NOERROR; }
-
-// TIME_KILL_SYNCHRONOUS: once timeKillEvent returns, no callback is running or
-// will run, which is what lets tear-down free what the clock touches.
+// The window accepts drops (WM_DROPFILES) from here on, and the timer
+// resolution is raised to 1 ms before the clock starts; it falls back once
+// the clock has stopped. TIME_KILL_SYNCHRONOUS: once timeKillEvent returns,
+// no callback is running or will run, which is what lets tear-down free what
+// the clock touches.
 void platform_start_clock() {
+    if (g_window) DragAcceptFiles(g_window, TRUE);
+    g_timer_resolution_raised = timeBeginPeriod(1) == TIMERR_NOERROR;
     g_clock_event = timeSetEvent(1, 1, clock_event, 0, TIME_PERIODIC | TIME_KILL_SYNCHRONOUS);
 }
 
 void platform_stop_clock() {
     if (g_clock_event) timeKillEvent(g_clock_event);
     g_clock_event = 0;
-}
-
-void platform_end_timer_resolution() {
     if (g_timer_resolution_raised) timeEndPeriod(1);
     g_timer_resolution_raised = false;
 }

@@ -13,18 +13,14 @@ void platform_present(void* window, bool frame_changed);
 void platform_capture_mouse(void* window);
 void platform_release_capture();
 
-void platform_start_window_timer(void* window, int id, int interval_ms);
-void platform_stop_window_timer(void* window, int id);
-void platform_load_arrow_cursor();
-void platform_set_arrow_cursor();
-void platform_accept_drops(void* window);
+// The window's periodic timer: shell_timer about every `interval_ms`.
+void platform_start_window_timer(void* window, int interval_ms);
+void platform_stop_window_timer(void* window);
 
-// The 1 ms clock: resolution first, then the periodic callback on its own
-// thread. After platform_stop_clock returns, no clock_callback runs.
-void platform_begin_timer_resolution();
+// The 1 ms clock: the periodic callback on its own thread. After
+// platform_stop_clock returns, no clock_callback runs.
 void platform_start_clock();
 void platform_stop_clock();
-void platform_end_timer_resolution();
 
 void platform_post_quit(int code);
 
@@ -36,10 +32,11 @@ void platform_release_instance_probe();  // the probe handle of a second start
 void platform_message_box(const char* caption, const char* text);
 // Usable client area of the screen for a full-screen window.
 void platform_screen_size(int* width, int* height);
-bool platform_register_class();
 // Creates the main window with the given outer size; its creation runs
-// shell_create. Null when it could not be created.
-void* platform_create_window(int width, int height);
+// shell_create. Null when it could not be created; `*refused` is then true
+// when the window system turned the program away before any window existed
+// (Windows: the window class was not registered).
+void* platform_create_window(int width, int height, bool* refused);
 void platform_show_window(void* window);
 // Runs until the quit message; returns its code.
 int platform_message_loop();

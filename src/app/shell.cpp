@@ -76,19 +76,15 @@ void button_up(int32_t& held, int event, bool other_button_held) {
 bool shell_create(void* window) {
     g_app.window = window;
     if (!create_frame_buffer(g_render, window)) return false;
-    platform_start_window_timer(window, WINDOW_TIMER_ID, WINDOW_TIMER_MS);
-    platform_load_arrow_cursor();
+    platform_start_window_timer(window, WINDOW_TIMER_MS);
     open_devices(g_app.devices);
     g_panel.devices = &g_app.devices;
-    platform_accept_drops(window);
-    platform_begin_timer_resolution();
     platform_start_clock();
     fill_rect(g_render, 0, 0, FB_WIDTH, FB_HEIGHT, START_FILL_COLOR);
     add_damage(g_render, 0, 0, FB_WIDTH, FB_HEIGHT);
     forget_panel_drawing();
     for (int k = 0; k < PORT_COUNT; ++k) g_panel.port_enable[k] = g_app.start_enable[k] ? 1 : 0;
     g_app.redraw_flags = REDRAW_FULL;
-    platform_set_arrow_cursor();
     g_window_ready = true;
     return true;
 }
@@ -97,8 +93,7 @@ void shell_destroy() {
     if (!g_window_ready) return;
     release_held_left();
     platform_stop_clock();
-    platform_end_timer_resolution();
-    platform_stop_window_timer(g_app.window, WINDOW_TIMER_ID);
+    platform_stop_window_timer(g_app.window);
     destroy_frame_buffer(g_render);
     g_window_ready = false;
     platform_post_quit(0);
@@ -207,10 +202,11 @@ int run_entry() {
     platform_screen_size(&screen_w, &screen_h);
     int w = 0, h = 0;
     window_size(screen_w, screen_h, &w, &h);
-    // Deliberately silent and successful: a class that cannot be registered
-    // ends the program without a word, as it always has; callers rely on 0.
-    if (!platform_register_class()) return 0;
-    void* window = platform_create_window(w, h);
+    bool refused = false;
+    void* window = platform_create_window(w, h, &refused);
+    // Deliberately silent and successful: a window system that turns the
+    // program away ends it without a word, as it always has; callers rely on 0.
+    if (refused) return 0;
     if (!window) {
         report_error("the main window could not be created");
         return 2;

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 
-constexpr int WINDOW_TIMER_ID = 2;
 constexpr int WINDOW_TIMER_MS = 2;
 constexpr int START_FILL_COLOR = 190;
 
@@ -70,7 +69,7 @@ void window_size(int screen_w, int screen_h, int* w, int* h);
 // Wayland, as SDL chooses; '/' becomes '_'.
 std::string instance_display_name(const char* x_display, const char* wayland_display, const char* video_driver);
 
-// The program: single-instance check, class, window, show, loop.
+// The program: single-instance check, window, show, loop.
 // Returns the process exit status: the loop's quit code (0); 1 for a second
 // copy that only showed its message box; 2 when the window could not be made.
 int run_entry();

@@ -74,15 +74,10 @@ uint32_t platform_time_ms() { return fake::world().time_ms; }
 void platform_present(void*, bool changed) { record("present %d", changed ? 1 : 0); }
 void platform_capture_mouse(void*) { record("capture"); }
 void platform_release_capture() { record("release_capture"); }
-void platform_start_window_timer(void*, int id, int ms) { record("start_window_timer %d %d", id, ms); }
-void platform_stop_window_timer(void*, int id) { record("stop_window_timer %d", id); }
-void platform_load_arrow_cursor() { record("load_cursor"); }
-void platform_set_arrow_cursor() { record("set_cursor"); }
-void platform_accept_drops(void*) { record("accept_drops"); }
-void platform_begin_timer_resolution() { record("begin_timer_resolution"); }
+void platform_start_window_timer(void*, int ms) { record("start_window_timer %d", ms); }
+void platform_stop_window_timer(void*) { record("stop_window_timer"); }
 void platform_start_clock() { record("start_clock"); }
 void platform_stop_clock() { record("stop_clock"); }
-void platform_end_timer_resolution() { record("end_timer_resolution"); }
 void platform_post_quit(int code) { record("post_quit %d", code); }
 bool platform_other_instance_running() {
     record("instance_check");
@@ -95,13 +90,10 @@ void platform_screen_size(int* w, int* h) {
     *w = fake::world().screen_w;
     *h = fake::world().screen_h;
 }
-bool platform_register_class() {
-    record("register_class");
-    return fake::world().register_ok;
-}
-void* platform_create_window(int w, int h) {
+void* platform_create_window(int w, int h, bool* refused) {
     record("create_window %d %d", w, h);
-    if (!fake::world().window_ok) return nullptr;
+    *refused = fake::world().window_refused;
+    if (*refused || !fake::world().window_ok) return nullptr;
     void* window = reinterpret_cast<void*>(intptr_t(0x1000));
     return shell_create(window) ? window : nullptr;
 }

@@ -7,7 +7,7 @@
 
 namespace fake {
 
-// Every window, clock, MIDI-open and text call, e.g. "start_window_timer 2 2",
+// Every window, clock, MIDI-open and text call, e.g. "start_window_timer 2",
 // "text 48 455 TRACK SELECT", "present 1".
 std::vector<std::string>& log();
 // Appends one printf-formatted line to the log.
@@ -31,7 +31,7 @@ struct World {
     std::vector<uint32_t> panel;  // what went to the panel port, in send order
     uint32_t time_ms = 0;         // what platform_time_ms returns
     bool other_instance = false;
-    bool register_ok = true;
+    bool window_refused = false;  // turned away before any window, as Windows does without its class
     bool window_ok = true;
     bool frame_buffer_ok = true;
     int screen_w = 1920, screen_h = 1080;

@@ -90,16 +90,12 @@ TEST(WinmmPorts, SendsWithoutDevicesLeaveEverythingAsItWas) {
 
 class MultimediaClock : public ::testing::Test {
 protected:
-    void TearDown() override {
-        platform_stop_clock();
-        platform_end_timer_resolution();
-    }
+    void TearDown() override { platform_stop_clock(); }
 };
 
 // The clock counts the platform's milliseconds once running, in steps of
 // about one; after the stop returns, it never moves again.
 TEST_F(MultimediaClock, AdvancesWithPlatformTimeAndStopsDead) {
-    platform_begin_timer_resolution();
     const uint32_t start_clock = g_app.clock_ms.load();
     platform_start_clock();
     // The first callback only records the time; wait for the clock to move.
