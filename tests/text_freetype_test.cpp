@@ -97,12 +97,12 @@ const Fonts& fonts() {
 // Average advance with the weights Windows uses for a face's average
 // character width: the lowercase letters and the space.
 double weighted_average_advance(void* font) {
-    static const int weights[27] = {166, 64, 14, 27, 35, 100, 20, 14, 42, 63, 3, 6,  35, 20,
-                                    56,  56, 17, 4,  49, 56,  71, 31, 10, 18, 3, 18, 2};
+    static const int LETTER_WEIGHTS[27] = {166, 64, 14, 27, 35, 100, 20, 14, 42, 63, 3, 6,  35, 20,
+                                           56,  56, 17, 4,  49, 56,  71, 31, 10, 18, 3, 18, 2};
     double sum = 0;
     for (int i = 0; i < 27; ++i) {
         char s[2] = {i == 0 ? ' ' : char('a' + i - 1), 0};
-        sum += double(text_measure(font, s)) * weights[i];
+        sum += double(text_measure(font, s)) * LETTER_WEIGHTS[i];
     }
     return sum / 1000.0;
 }

@@ -27,7 +27,7 @@ const ExpectedFont CREATED_FONTS[] = {
     {35, 15, ANSI_CHARSET, ARIAL}, {16, 0, SHIFTJIS_CHARSET, MS_GOTHIC}, {12, 0, SHIFTJIS_CHARSET, MS_GOTHIC},
 };
 
-const int kStock[] = {ANSI_FIXED_FONT, ANSI_VAR_FONT, DEVICE_DEFAULT_FONT, DEFAULT_GUI_FONT, SYSTEM_FONT};
+const int STOCK_OBJECTS[] = {ANSI_FIXED_FONT, ANSI_VAR_FONT, DEVICE_DEFAULT_FONT, DEFAULT_GUI_FONT, SYSTEM_FONT};
 
 class FontSlots : public ::testing::Test {
 protected:
@@ -39,7 +39,7 @@ protected:
 TEST_F(FontSlots, StockSlotsHoldTheFiveStockFontsInOrder) {
     for (int s = 0; s < 5; ++s) {
         ASSERT_NE(rc.fonts[s], nullptr) << "slot " << s;
-        EXPECT_EQ(rc.fonts[s], GetStockObject(kStock[s])) << "slot " << s;
+        EXPECT_EQ(rc.fonts[s], GetStockObject(STOCK_OBJECTS[s])) << "slot " << s;
         EXPECT_EQ(GetObjectType(rc.fonts[s]), DWORD(OBJ_FONT)) << "slot " << s;
     }
 }
