@@ -2,14 +2,14 @@
 """Fault tests of the Linux program against real parts, on the servers and
 receivers of e2e_lib.py: the JACK server killed under the running program,
 a JACK server without any MIDI port, more destinations than the program opens,
-and a flood on its MIDI inputs.
+a stopped receiver, a flood on its MIDI inputs, and keys lit from input.
 
 Pixels are read straight from the X server (XGetImage) and input is faked
 with XTest, so a check costs milliseconds; a failed pixel check leaves a
 screenshot in --out.
 
-Usage: zorve_faults.py --program PATH --flood PATH [--out DIR] CASE
-Exit status 0 when the case passed; every wait has a deadline.
+Usage: zorve_faults.py --program PATH (--flood PATH | --midi alsa --seq-peer PATH) [--out DIR] CASE...
+Exit status 0 when every case passed; every wait has a deadline.
 """
 
 import argparse
