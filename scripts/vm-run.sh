@@ -88,7 +88,10 @@ chmod +x "$work/root/init"
 {
   echo '#!/bin/sh'
   echo 'mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev'
-  echo 'mount -t tmpfs tmp /tmp; mount -t tmpfs run /run; mkdir -p /dev/shm /dev/pts'
+  # /tmp stays the host's (under the overlay): a checkout or build tree there
+  # must be seen. Only the host's X server locks and sockets are put aside.
+  echo 'rm -rf /tmp/.X*-lock /tmp/.X11-unix /tmp/.ICE-unix'
+  echo 'mount -t tmpfs run /run; mkdir -p /dev/shm /dev/pts'
   echo 'mount -t tmpfs shm /dev/shm; mount -t devpts devpts /dev/pts'
   echo 'ip link set lo up 2>/dev/null'
   echo '/sbin/modprobe snd-seq && /sbin/modprobe snd-seq-dummy'
