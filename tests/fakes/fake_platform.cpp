@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/platform.h"
 #include "app/shell.h"
+#include "call_log.h"
 #include "fakes.h"
 #include "midi/device_table.h"
 #include "midi/midi_ports.h"
@@ -46,12 +47,10 @@ void reset() {
 }
 
 void record(const char* fmt, ...) {
-    char buf[256];
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    append_call(fake::log(), fmt, ap);
     va_end(ap);
-    fake::log().emplace_back(buf);
 }
 
 }  // namespace fake

@@ -16,6 +16,7 @@
 
 #include "app/platform.h"
 #include "app/shell.h"
+#include "call_log.h"
 #include "render/render_context.h"
 
 // The import slots the linker made for this executable's calls.
@@ -46,12 +47,10 @@ std::vector<std::string> g_calls;
 
 void record(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void record(const char* format, ...) {
-    char line[128];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    append_call(g_calls, format, args);
     va_end(args);
-    g_calls.emplace_back(line);
 }
 
 // Puts `hook` in `slot`, keeping the real function in `real`.
