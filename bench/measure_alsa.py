@@ -19,11 +19,9 @@ Usage: measure_alsa.py --program build/linux/zorve-button [--bare PATH] [--seq-p
 Exit status 1 when a target is missed.
 """
 
-import argparse
 import os
 import statistics
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True
@@ -36,17 +34,10 @@ from e2e_lib import Failure, log, shows_panel  # noqa: E402
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--bare", help="bench/bare_client of the same build (default: beside the program)")
+    parser = m.bench_arguments(__doc__, "zorve-measure-alsa", clicks=60)
     parser.add_argument("--seq-peer", help="zorve-seq-peer (default: in the build's tests/e2e)")
-    parser.add_argument("--starts", type=int, default=7)
-    parser.add_argument("--idle-seconds", type=float, default=10)
-    parser.add_argument("--clicks", type=int, default=60, help="presses for the latency")
-    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-measure-alsa"))
-    args = parser.parse_args()
+    args = m.parse_bench_arguments(parser)
     build = os.path.dirname(os.path.abspath(args.program))
-    args.bare = args.bare or os.path.join(build, "bench", "bare_client")
     args.seq_peer = args.seq_peer or os.path.join(build, "tests", "e2e", "zorve-seq-peer")
     args.midi = "alsa"
     os.makedirs(args.out, exist_ok=True)

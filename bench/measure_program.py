@@ -332,18 +332,29 @@ def fmt_threads(threads):
 # ------------------------------------------------------------------- main
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+def bench_arguments(doc, out_name, clicks):
+    """The options every measuring script takes; add its own, then parse_bench_arguments."""
+    parser = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", required=True)
-    parser.add_argument("--bare", help="bench/bare_client of the same build (default: next to the program)")
-    parser.add_argument("--peer", default="jack-keyboard")
+    parser.add_argument("--bare", help="bench/bare_client of the same build (default: beside the program)")
     parser.add_argument("--starts", type=int, default=7)
     parser.add_argument("--idle-seconds", type=float, default=10)
-    parser.add_argument("--click-seconds", type=float, default=10)
-    parser.add_argument("--clicks", type=int, default=100, help="presses for the latency")
-    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-measure"))
+    parser.add_argument("--clicks", type=int, default=clicks, help="presses for the latency")
+    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), out_name))
+    return parser
+
+
+def parse_bench_arguments(parser):
     args = parser.parse_args()
     args.bare = args.bare or os.path.join(os.path.dirname(os.path.abspath(args.program)), "bench", "bare_client")
+    return args
+
+
+def main():
+    parser = bench_arguments(__doc__, "zorve-measure", clicks=100)
+    parser.add_argument("--peer", default="jack-keyboard")
+    parser.add_argument("--click-seconds", type=float, default=10)
+    args = parse_bench_arguments(parser)
     e2e.require_tools(["Xvfb", "jackd", "jack_lsp", "jack_midi_dump", "stdbuf"])
     check(os.access(args.program, os.X_OK), f"no program at {args.program}")
     check(os.access(args.bare, os.X_OK), f"no bare_client at {args.bare} (build target bare_client)")

@@ -65,9 +65,10 @@ void translate_event(const SDL_Event& e);
 void apply_capture();
 
 // Wake-ups (event_loop_sdl.cpp). start_wakeups makes the eventfd, before any
-// thread that wakes starts; wake_window_thread may be called on any thread
-// and only writes the eventfd (and, off X11 once SDL runs, pushes an event):
-// it never blocks. The loop then calls g_sdl.on_wake.
+// thread that wakes starts; wake_window_thread may be called on any thread,
+// as often as it likes: only the first call since the loop last took a
+// wake-up writes the eventfd (and, off X11 once SDL runs, pushes an event).
+// It never blocks. The loop then calls g_sdl.on_wake.
 void start_wakeups();
 void wake_window_thread();
 

@@ -12,7 +12,6 @@ static_assert((INPUT_QUEUE_SIZE & (INPUT_QUEUE_SIZE - 1)) == 0);
 std::atomic<uint64_t> g_slots[INPUT_QUEUE_SIZE];
 std::atomic<uint64_t> g_head{0};  // writes begun
 std::atomic<bool> g_enabled{false};
-std::atomic<bool> g_wake_sent{false};  // set by a writer's wake, cleared by the reader
 void (*g_wake)() = nullptr;
 uint64_t g_tail = 0;     // reader only: the next index to take
 uint64_t g_dropped = 0;  // reader only
@@ -31,12 +30,10 @@ void input_queue_push(uint32_t message) {
     if (!g_enabled.load(std::memory_order_acquire)) return;
     const uint64_t index = g_head.fetch_add(1, std::memory_order_relaxed);
     g_slots[index % INPUT_QUEUE_SIZE].store(uint64_t(tag(index)) << 32 | message, std::memory_order_release);
-    if (g_wake && !g_wake_sent.exchange(true, std::memory_order_acq_rel)) g_wake();
+    if (g_wake) g_wake();
 }
 
 size_t input_queue_take(uint32_t* out, size_t max) {
-    // Cleared first: a message written from here on wakes the reader again.
-    g_wake_sent.store(false, std::memory_order_seq_cst);
     const uint64_t head = g_head.load(std::memory_order_acquire);
     // Writes more than a ring behind are gone whatever their slots show.
     if (head - g_tail > INPUT_QUEUE_SIZE) {

@@ -12,9 +12,9 @@
 constexpr size_t INPUT_QUEUE_SIZE = 1024;  // a power of two
 
 // Off at start: input is then dropped before it reaches the ring. `wake`,
-// when given, is called on the writer's thread for the first message after
-// the reader last took: it must only nudge the window thread (thread-safe,
-// non-blocking).
+// when given, is called on the writer's thread after every message: it must
+// only nudge the window thread, and fold the nudges of one batch into one
+// (thread-safe, non-blocking, cheap when a nudge is pending already).
 void input_queue_enable(bool on, void (*wake)() = nullptr);
 bool input_queue_enabled();
 

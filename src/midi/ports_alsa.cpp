@@ -15,7 +15,7 @@
 // kernel at once (direct, no queue) without blocking: what a receiver has no
 // room for is dropped and counted, and the count is printed at exit. A thread
 // of our own sleeps in poll() until the client receives something: input
-// data, dropped at once, or an announcement. When the client or port of a
+// data, which lights keys (input_queue.h) or is dropped, or an announcement. When the client or port of a
 // device goes away, the device is subscribed again as soon as a port of the
 // same client and port name appears. Subscriptions made by others are never
 // touched.
@@ -336,7 +336,7 @@ const char* start(const char* client_name) {
     }
     g_alsa.client = snd_seq_client_id(g_alsa.seq);
     snd_seq_set_client_name(g_alsa.seq, client_name);
-    // Input is dropped as it arrives; the most room the sequencer gives lets
+    // Input is taken as it arrives; the most room the sequencer gives lets
     // a burst wait while the event thread waits for a processor.
     snd_seq_set_client_pool_input(g_alsa.seq, INPUT_POOL);
     g_alsa.panel.port = make_port("panel", READABLE);

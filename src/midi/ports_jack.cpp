@@ -7,11 +7,12 @@
 // Threads. The window thread lists, opens and sends. Sends go into one
 // single-producer ring per output port, so the window thread never waits for
 // the server; JACK's process thread moves them into the port buffers at the
-// start of each cycle, and ignores what the input ports receive. The
-// registration callback, on JACK's notification thread, notes devices whose
-// port went away; a reconnect thread of our own connects them again when a
-// port of the same full name appears. Connections made by others are never
-// touched. A server that goes away ends all sending, not the program.
+// start of each cycle, and reads the input ports only while keys light from
+// input (input_queue.h). The registration callback, on JACK's notification
+// thread, notes devices whose port went away; a reconnect thread of our own
+// connects them again when a port of the same full name appears. Connections
+// made by others are never touched. A server that goes away ends all sending,
+// not the program.
 //
 // The server is reached only through server_jack.h, so that tests can put a
 // fake one in its place.

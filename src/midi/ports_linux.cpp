@@ -110,7 +110,8 @@ void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) { midi_system().in_
 
 MidiHandle midi_in_open(int device) { return midi_system().in_open(device); }
 
-// Both backends drop input from the moment a port opens.
+// Both backends take input from the moment a port opens: it lights keys, or
+// is dropped.
 bool midi_in_start(MidiHandle in) { return in != nullptr; }
 
 int midi_out_count() { return midi_system().out_count(); }
