@@ -541,12 +541,14 @@ class JackMidi:
         return [f"{name}:out"]
 
     def flood(self, name, ports, rate):
-        check(self.flood_client and os.access(self.flood_client, os.X_OK), "--flood must name the built flood client")
-        return ready_source(self.procs, [self.flood_client, name, str(ports), str(rate), "idle"], name, self.env)
+        return self._flood_client(name, str(ports), str(rate), "idle")
 
     def scripted(self, name):
+        return self._flood_client(name, "1", "script")
+
+    def _flood_client(self, name, *mode):
         check(self.flood_client and os.access(self.flood_client, os.X_OK), "--flood must name the built flood client")
-        return ready_source(self.procs, [self.flood_client, name, "1", "script"], name, self.env)
+        return ready_source(self.procs, [self.flood_client, name, *mode], name, self.env)
 
 
 THROUGH = "Midi Through:Midi Through Port-0"
