@@ -10,9 +10,7 @@
 #include "base/program.h"
 #include "panel/panel.h"
 
-#ifndef ZORVE_VERSION
-#error "ZORVE_VERSION must come from the build (the project's version)"
-#endif
+#include "zorve_version.h"
 
 namespace {
 

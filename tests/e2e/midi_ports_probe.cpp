@@ -19,7 +19,7 @@
 
 #include "midi/device_table.h"
 #include "midi/midi_ports.h"
-#include "midi/ports_linux.h"
+#include "platform/linux/midi/ports_linux.h"
 
 namespace {
 

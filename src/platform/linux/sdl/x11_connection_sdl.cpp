@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/window_sdl.h"
+#include "platform/linux/sdl/window_sdl.h"
 
 int x11_connection_fd(SDL_Window* window) {
 #if defined(SDL_VIDEO_DRIVER_X11)

@@ -2,7 +2,7 @@
 // a running JACK server once, at the first call that needs devices, and
 // forwards every call to that backend's table (ports_linux.h). With neither,
 // the table of no devices and one line on stderr.
-#include "midi/ports_linux.h"
+#include "platform/linux/midi/ports_linux.h"
 
 #include <unistd.h>
 

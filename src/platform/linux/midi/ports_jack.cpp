@@ -35,8 +35,8 @@
 #include "midi/device_name.h"
 #include "midi/device_table.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
-#include "midi/server_jack.h"
+#include "platform/linux/midi/ports_linux.h"
+#include "platform/linux/midi/server_jack.h"
 
 namespace {
 

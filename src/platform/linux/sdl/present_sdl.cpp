@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "app/platform.h"
-#include "app/window_sdl.h"
+#include "platform/linux/sdl/window_sdl.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
 

@@ -34,7 +34,7 @@
 #include "midi/device_name.h"
 #include "midi/device_table.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
+#include "platform/linux/midi/ports_linux.h"
 
 namespace {
 

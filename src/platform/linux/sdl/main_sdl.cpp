@@ -26,13 +26,13 @@
 #include "app/platform.h"
 #include "app/session.h"
 #include "app/shell.h"
-#include "app/window_sdl.h"
 #include "base/program.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
 #include "panel/panel.h"
+#include "platform/linux/midi/ports_linux.h"
+#include "platform/linux/sdl/window_sdl.h"
+#include "platform/linux/text/text_freetype.h"
 #include "render/frame_buffer.h"
-#include "render/text_freetype.h"
 
 SdlLayer g_sdl;
 

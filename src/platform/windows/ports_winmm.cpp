@@ -8,7 +8,7 @@
 #include <mmsystem.h>
 
 #include "midi/midi_ports.h"
-#include "midi/ports_winmm.h"
+#include "platform/windows/ports_winmm.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "app/shell.h"
-#include "app/window_sdl.h"
+#include "platform/linux/sdl/window_sdl.h"
 
 namespace {
 

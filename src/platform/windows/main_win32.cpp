@@ -20,7 +20,7 @@
 #include "app/platform.h"
 #include "app/shell.h"
 #include "midi/input_queue.h"
-#include "midi/ports_winmm.h"
+#include "platform/windows/ports_winmm.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
 

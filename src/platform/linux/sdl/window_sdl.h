@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "app/clock_linux.h"
+#include "platform/linux/sdl/clock_linux.h"
 
 // Everything the layer keeps between calls; window thread only, apart from
 // the clock thread's own members.
