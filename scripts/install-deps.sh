@@ -10,7 +10,7 @@ set -euo pipefail
 declare -A group=(
   [run]="cmake ninja-build g++ pkg-config
          libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
-         libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev"
+         libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev libtomlplusplus-dev"
   # unit tests, sanitizers and fuzzers, format check; end-to-end: display,
   # MIDI server and receivers, input and screenshots; the ALSA sequencer in
   # a virtual machine (scripts/vm-run.sh) and its patchbay tool; the package

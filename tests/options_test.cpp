@@ -45,8 +45,8 @@ const OptionPlatform* const WIN = &OPTIONS_WINDOWS;
 const std::string VERSION_LINE = std::string("zorve-button ") + ZORVE_VERSION + "\n";
 const std::string LINUX_HELP = "usage: zorve-button [--midi alsa|jack|none] [--monitor] [--scale auto|N]\n";
 const std::string WINDOWS_HELP = "usage: zorve-button [--midi none] [--monitor] [--scale auto|N]\n";
-const std::string KEYS_HEADING = "key          group         message         number  channel  computer key\n";
-const std::string KEY_A = "A            pad bank      Note On             89        1  F7\n";
+const std::string KEYS_HEADING = "key          group         message         number  channel  value  computer key\n";
+const std::string KEY_A = "A            pad bank      Note On             89        1    127  F7\n";
 
 const Row ROWS[] = {
     // Accepted: the panel runs with these options.
@@ -280,19 +280,19 @@ TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
     // Rows of each style and message, exactly, with and without a computer key.
     const std::map<int, std::vector<std::string>> rows = {
         {0,
-         {"A            pad bank      Note On             89        1  F7",
+         {"A            pad bank      Note On             89        1    127  F7",
           "| `A` | pad bank | Note On | 89 | 1 | `F7` |", "A@pad bank@Note On@89@1@F7"}},
         {8,
-         {"left arrow   cursor        Note On             13        1  Left",
+         {"left arrow   cursor        Note On             13        1    127  Left",
           "| left arrow | cursor | Note On | 13 | 1 | `Left` |", "left arrow@cursor@Note On@13@1@Left"}},
         {29,
-         {"SEQ EDIT     mode          Note On             25        1", "| `SEQ EDIT` | mode | Note On | 25 | 1 |  |",
+         {"SEQ EDIT     mode          Note On             25        1    127", "| `SEQ EDIT` | mode | Note On | 25 | 1 |  |",
           "SEQ EDIT@mode@Note On@25@1@"}},
         {56,
-         {"minus        keypad        Note On            112        1  keypad -",
+         {"minus        keypad        Note On            112        1    127  keypad -",
           "| minus | keypad | Note On | 112 | 1 | `keypad -` |", "minus@keypad@Note On@112@1@keypad \\-"}},
         {74,
-         {"1            pad           Control Change      16        1  Z",
+         {"1            pad           Control Change      16        1    127  Z",
           "| `1` | pad | Control Change | 16 | 1 | `Z` |", "1@pad@Control Change@16@1@Z"}},
     };
     for (const auto& [k, want] : rows) {

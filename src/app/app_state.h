@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/key_map.h"
+#include "app/user_map.h"
 #include "midi/device_table.h"
 #include "panel/panel.h"
 
@@ -39,6 +40,8 @@ struct AppState {
         int key = -1;
     };
     Finger fingers[FINGER_SLOTS];
+
+    UserMap user_map;  // window thread only: the map in force
 };
 
 extern AppState g_app;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/key_map.h"
+#include "app/map_file.h"
 #include "panel/key_table.h"
 
 namespace {
@@ -12,31 +13,34 @@ namespace {
 struct KeyRow {
     std::string name;
     const char* group;
-    const char* message;
+    std::string message;
     int number;
     int channel;               // 1-16
+    std::string value;         // what a press sends: a number, "position", "bank N" or "-"
     bool glyph;                // the name says what the key shows; it has no label
     std::string computer_key;  // what plays it with --keys; empty for none
 };
 
-std::vector<KeyRow> key_rows() {
+std::vector<KeyRow> key_rows(const PanelMap& map, const std::string& press_value) {
+    static const char* const MESSAGES[] = {"Note On", "Control Change", "Program Change"};
     std::vector<KeyRow> rows;
     for (int k = 0; k < KEY_COUNT; ++k) {
         const PanelKey& key = KeyTable[k];
-        const bool note = (key.status & 0xF0) == STATUS_NOTE_ON;
-        rows.push_back({key_name(key), key_group(k), note ? "Note On" : "Control Change", key.number,
-                        (key.status & 0x0F) + 1, key.style == STYLE_ARROW || key.style == STYLE_BAR,
-                        key_position_name_for(k)});
+        const KeyMessage m = map.sends[k].set ? map.sends[k] : table_message(k);
+        std::string value = m.value ? std::to_string(m.value) : press_value;
+        if (m.kind == SEND_PROGRAM) value = m.bank >= 0 ? "bank " + std::to_string(m.bank) : "-";
+        rows.push_back({key_name(key), key_group(k), std::string(MESSAGES[m.kind]) + (m.latch ? " latch" : ""),
+                        m.number, m.channel >= 0 ? m.channel + 1 : 1, value,
+                        key.style == STYLE_ARROW || key.style == STYLE_BAR,
+                        key_position_name(map_computer_key(map, k))});
     }
     return rows;
 }
 
 std::string padded(const std::string& s, size_t width) { return s + std::string(width - s.size(), ' '); }
 
-std::string right(int n, size_t width) {
-    const std::string s = std::to_string(n);
-    return std::string(width - s.size(), ' ') + s;
-}
+std::string right(const std::string& s, size_t width) { return std::string(width - s.size(), ' ') + s; }
+std::string right(int n, size_t width) { return right(std::to_string(n), width); }
 
 // A name as tbl and troff take it literally: '-' would be a hyphen, '\' an
 // escape.
@@ -48,24 +52,31 @@ std::string roff(const std::string& s) {
 
 }  // namespace
 
-std::string key_list_text(KeyListFormat format) {
-    const std::vector<KeyRow> rows = key_rows();
+std::string key_list_text(KeyListFormat format) { return key_list_text(format, PanelMap(), "127"); }
+
+std::string key_list_text(KeyListFormat format, const PanelMap& map, const std::string& press_value) {
+    const std::vector<KeyRow> rows = key_rows(map, press_value);
     std::string out;
     switch (format) {
         case KEY_LIST_TEXT: {
-            size_t name_w = 3, group_w = 5;
+            // Each column as wide as its widest entry, two spaces apart;
+            // "Control Change" at least.
+            size_t name_w = 3, group_w = 5, message_w = 14, value_w = 5;
             for (const KeyRow& r : rows) {
                 name_w = std::max(name_w, r.name.size());
                 group_w = std::max(group_w, std::string(r.group).size());
+                message_w = std::max(message_w, r.message.size());
+                value_w = std::max(value_w, r.value.size());
             }
             name_w += 2;
             group_w += 2;
-            const size_t message_w = 16;  // "Control Change" and two spaces
-            out = padded("key", name_w) + padded("group", group_w) + padded("message", message_w) +
-                  "number  channel  computer key\n";
+            message_w += 2;
+            value_w += 2;
+            out = padded("key", name_w) + padded("group", group_w) + padded("message", message_w) + "number  channel" +
+                  right("value", value_w) + "  computer key\n";
             for (const KeyRow& r : rows)
                 out += padded(r.name, name_w) + padded(r.group, group_w) + padded(r.message, message_w) +
-                       right(r.number, 6) + right(r.channel, 9) +
+                       right(r.number, 6) + right(r.channel, 9) + right(r.value, value_w) +
                        (r.computer_key.empty() ? "" : "  " + r.computer_key) + "\n";
             break;
         }

@@ -1,5 +1,5 @@
-// The key table as users read it: every key's name, group, message, number
-// and channel, as --list-keys prints it and the manual page and the user
+// The key table as users read it: every key's name, group, message, number,
+// channel, value and computer key, as --list-keys prints it and the manual page and the user
 // guide carry it (written into them at build time from the same table).
 #pragma once
 #include <string>
@@ -10,5 +10,11 @@ enum KeyListFormat {
     KEY_LIST_ROFF,      // a tbl table between .TS and .TE
 };
 
-// One line per key in dispatch order, after the heading.
+struct PanelMap;
+
+// One line per key in dispatch order, after the heading: the built-in table.
 std::string key_list_text(KeyListFormat format);
+// The table as `map` makes it, as --list-keys prints it: with the value each
+// press sends (`press_value` where the map gives the key none, "127" or
+// "position") in a column of the text format.
+std::string key_list_text(KeyListFormat format, const PanelMap& map, const std::string& press_value);

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "app/app_state.h"
 #include "app/key_list.h"
+#include "app/map_file.h"
 #include "app/platform.h"
+#include "app/user_map.h"
 #include "base/cp1252.h"
 #include "base/program.h"
 #include "panel/panel.h"
@@ -29,7 +33,9 @@ enum ProgramOption {
     OPT_CHANNEL,
     OPT_SHOW_INPUT,
     OPT_KEYS,
-    OPT_VELOCITY
+    OPT_VELOCITY,
+    OPT_MAP,
+    OPT_CONNECT
 };
 
 struct MidiChoice {
@@ -51,7 +57,7 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
                                           "when there is one, else a running JACK server;\n"
                                           "none: no devices"
                                         : "open no MIDI devices (default: every WinMM device)";
-    return {
+    std::vector<OptionSpec> rows = {
         {"--help", "-h", nullptr, "print this text and exit"},
         {"--version", "-V", nullptr, "print the version and exit"},
         {"--list-devices", nullptr, nullptr,
@@ -84,7 +90,22 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
          "position: from where the mouse or a finger lands,\n"
          "soft at a key's top edge, 127 at its bottom; computer\n"
          "keys then send 100, with Shift 127"},
+        {"--map", nullptr, "FILE|none",
+         p.windows_paths ? "what keys send and which computer keys play them,\n"
+                           "read again whenever FILE changes; default:\n"
+                           "%APPDATA%\\zorve-button\\map.toml when it exists;\n"
+                           "none: the built-in table"
+                         : "what keys send and which computer keys play them,\n"
+                           "read again whenever FILE changes; default:\n"
+                           "~/.config/zorve-button/map.toml when it exists;\n"
+                           "none: the built-in table"},
     };
+    if (p.alsa_jack)
+        rows.push_back({"--connect", nullptr, "PORT",
+                        "connect the panel port to PORT (a JACK or ALSA\n"
+                        "port name, or a unique part of one) at start and\n"
+                        "whenever it appears; may be given again"});
+    return rows;
 }
 
 // Help, version and the device list: to standard output; where a Windows
@@ -159,6 +180,11 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
                 o.velocity_from_position = position;
                 break;
             }
+            case OPT_MAP:
+                if (item.value.empty()) return fail("--map: '' is not a file name ('--map none' reads none)");
+                o.map = item.value;
+                break;
+            case OPT_CONNECT: o.connect.push_back(item.value); break;
             default: break;
         }
     }
@@ -214,17 +240,39 @@ std::string device_list_text(const DeviceTable& devices, int inputs_found, int o
     return out;
 }
 
+std::string map_file_for(const ProgramOptions& options, const OptionPlatform& platform) {
+    if (options.map == "none") return "";
+    if (!options.map.empty()) return options.map;
+    const std::string path = default_map_path(platform.windows_paths, std::getenv("XDG_CONFIG_HOME"),
+                                              std::getenv("HOME"), std::getenv("APPDATA"));
+    return !path.empty() && std::ifstream(path) ? path : "";
+}
+
 int handle_command_line(int argc, const char* const argv[], const OptionPlatform& platform, ProgramOptions& options) {
     options = parse_program_options(argc, argv, platform);
+    const auto fault = [](const std::string& line, int status) {
+        report_error("%s", line.c_str());
+        // Started without a console, the line would reach no one.
+        if (!reports_visible()) platform_message_box(PROGRAM_NAME, line.c_str());
+        return status;
+    };
+    // The map is read before anything opens: a fault in it ends the program
+    // with its one line, and --list-keys prints the table it makes.
+    PanelMap map;
+    const std::string map_path =
+        options.action == ACTION_RUN || options.action == ACTION_LIST_KEYS ? map_file_for(options, platform) : "";
+    if (!map_path.empty()) {
+        MapLoad load = load_map_file(map_path);
+        if (!load.ok) return fault(load.error, EXIT_CONFIG);
+        map = std::move(load.map);
+    }
     switch (options.action) {
-        case ACTION_USAGE_ERROR:
-            report_error("%s", options.error.c_str());
-            // Started without a console, the line would reach no one.
-            if (!reports_visible()) platform_message_box(PROGRAM_NAME, options.error.c_str());
-            return EXIT_USAGE;
+        case ACTION_USAGE_ERROR: return fault(options.error, EXIT_USAGE);
         case ACTION_HELP: return emit(program_usage(platform));
         case ACTION_VERSION: return emit(program_version());
-        case ACTION_LIST_KEYS: return emit(key_list_text(KEY_LIST_TEXT));
+        case ACTION_LIST_KEYS:
+            return emit(key_list_text(KEY_LIST_TEXT, map,
+                                      options.velocity_from_position ? "position" : std::to_string(options.velocity)));
         case ACTION_LIST_DEVICES: {
             midi_choose_system(options.midi, MIDI_USE_LISTING);
             DeviceTable devices;
@@ -240,5 +288,6 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
     g_panel.velocity = uint8_t(options.velocity);
     g_panel.velocity_from_position = options.velocity_from_position;
     g_app.play_keys = options.keys;
+    use_map(map, map_path, options.connect);
     return -1;
 }

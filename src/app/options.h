@@ -5,6 +5,7 @@
 // itself.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "app/args.h"
 #include "midi/device_table.h"
@@ -39,16 +40,19 @@ struct ProgramOptions {
     bool keys = false;                    // the computer keyboard plays the panel
     int velocity = 127;                   // 1..127: the on-value of every press
     bool velocity_from_position = false;  // --velocity position
+    std::string map;                      // --map FILE; "none": no map; empty: the default file when there is one
+    std::vector<std::string> connect;     // --connect PORT, each given
     std::string error;                    // ACTION_USAGE_ERROR: the line to report, without the program's name
 };
 
 // What a platform layer offers beyond the common options.
 struct OptionPlatform {
-    const char* name;  // in error lines: "not available on Windows"
-    bool alsa_jack;    // --midi alsa and --midi jack
+    const char* name;    // in error lines: "not available on Windows"
+    bool alsa_jack;      // --midi alsa and --midi jack, and --connect
+    bool windows_paths;  // the default map in %APPDATA%, else under $XDG_CONFIG_HOME
 };
-constexpr OptionPlatform OPTIONS_LINUX{"Linux", true};
-constexpr OptionPlatform OPTIONS_WINDOWS{"Windows", false};
+constexpr OptionPlatform OPTIONS_LINUX{"Linux", true, false};
+constexpr OptionPlatform OPTIONS_WINDOWS{"Windows", false, true};
 
 // Later words override earlier ones of the same option; --help wins over
 // --version, which wins over --list-devices, which wins over --list-keys.
@@ -62,8 +66,15 @@ std::string program_version();  // "zorve-button 1.0.0\n"
 // as the panel keeps them, in UTF-8.
 std::string device_list_text(const DeviceTable& devices, int inputs_found, int outputs_found);
 
+constexpr int EXIT_CONFIG = 78;  // sysexits.h EX_CONFIG: the map file is wrong
+
+// The map file `options` name: --map's, else the platform's default file
+// when it exists; empty for none.
+std::string map_file_for(const ProgramOptions& options, const OptionPlatform& platform);
+
 // Does what the command line asks before anything else of the program runs:
 // prints help, version, the key table or a usage error, or chooses the MIDI
-// system and then lists the devices or sets the monitor. Returns the exit status when the
+// system and then lists the devices or sets the monitor; reads the map,
+// and with a fault in it reports the one line and ends. Returns the exit status when the
 // program ends here, or -1 to go on and show the panel with `options`.
 int handle_command_line(int argc, const char* const argv[], const OptionPlatform& platform, ProgramOptions& options);

@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/platform.h"
+#include "app/user_map.h"
 #include "base/program.h"
 #include "midi/device_table.h"
 #include "midi/input_queue.h"
@@ -165,7 +166,7 @@ void shell_key_down(KeyCode key) {
 }
 
 void shell_key_pressed(KeyCode key, KeyPosition pos, bool repeat, bool shift) {
-    const int panel_key = g_app.play_keys ? mapped_key(pos) : -1;
+    const int panel_key = g_app.play_keys ? played_key(pos) : -1;
     if (panel_key >= 0 || (g_app.play_keys && pos == POS_ESCAPE)) {
         if (repeat || g_app.key_down[pos]) return;
         if (panel_key < 0) {
@@ -185,11 +186,11 @@ void shell_key_pressed(KeyCode key, KeyPosition pos, bool repeat, bool shift) {
 void shell_key_released(KeyPosition pos) {
     if (!g_app.key_down[pos]) return;
     g_app.key_down[pos] = false;
-    const int panel_key = mapped_key(pos);
+    const int panel_key = played_key(pos);
     if (panel_key < 0) return;
     // Another key down that plays the same panel key keeps holding it.
     for (int other = 0; other < POS_COUNT; ++other)
-        if (g_app.key_down[other] && mapped_key(KeyPosition(other)) == panel_key) return;
+        if (g_app.key_down[other] && played_key(KeyPosition(other)) == panel_key) return;
     let_go_key(panel_key, HOLD_KEYBOARD);
     mark_dirty(REDRAW_FULL);
 }

@@ -70,7 +70,7 @@ int key_event(int key, int event, int /*arg*/) {
     if (!hit_test(event, entry.rect)) {
         if (pressed == 1) {
             pressed = 0;
-            if (!g_panel.holders[key]) send(entry.status, entry.number, 0);
+            if (!g_panel.holders[key]) send_key(key, 0);
         }
         return event;
     }
@@ -78,16 +78,16 @@ int key_event(int key, int event, int /*arg*/) {
         case EV_LEFT_DOWN:
             pressed = 1;
             // Already sounding for another holder: the mouse joins it.
-            if (!g_panel.holders[key]) send(entry.status, entry.number, press_velocity(key, g_panel.pointer));
+            if (!g_panel.holders[key]) send_key(key, press_velocity(key, g_panel.pointer));
             return 0;
         case EV_LEFT_UP:
             // Sent even when not pressed: a press outside, a slide on and a
             // release here still ends with this key's value 0.
             pressed = 0;
-            if (!g_panel.holders[key]) send(entry.status, entry.number, 0);
+            if (!g_panel.holders[key]) send_key(key, 0);
             return 0;
         case EV_REDRAW: {
-            const int16_t look = pressed || g_panel.holders[key] || g_panel.lit[key] ? 1 : 0;
+            const int16_t look = pressed || g_panel.holders[key] || g_panel.lit[key] || g_panel.sends.latched[key] ? 1 : 0;
             if (g_panel.shown_pressed[key] != look) {
                 Rect& ink = g_panel.shown_ink[key];
                 ink = g_panel.shown_pressed[key] < 0 ? draw_key(g_render, entry, look)
@@ -107,14 +107,14 @@ void hold_key(int key, uint32_t source, int velocity) {
     if (holders & source) return;
     const bool sounding = holders || g_panel.pressed[key];
     holders |= source;
-    if (!sounding) send(KeyTable[key].status, KeyTable[key].number, velocity);
+    if (!sounding) send_key(key, velocity);
 }
 
 void let_go_key(int key, uint32_t source) {
     uint32_t& holders = g_panel.holders[key];
     if (!(holders & source)) return;
     holders &= ~source;
-    if (!holders && !g_panel.pressed[key]) send(KeyTable[key].status, KeyTable[key].number, 0);
+    if (!holders && !g_panel.pressed[key]) send_key(key, 0);
 }
 
 void let_go_all(uint32_t sources, bool mouse) {
@@ -122,7 +122,7 @@ void let_go_all(uint32_t sources, bool mouse) {
         const bool held = g_panel.holders[key] || g_panel.pressed[key];
         g_panel.holders[key] &= ~sources;
         if (mouse) g_panel.pressed[key] = 0;
-        if (held && !g_panel.holders[key] && !g_panel.pressed[key]) send(KeyTable[key].status, KeyTable[key].number, 0);
+        if (held && !g_panel.holders[key] && !g_panel.pressed[key]) send_key(key, 0);
     }
 }
 

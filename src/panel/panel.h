@@ -5,6 +5,7 @@
 
 #include "midi/device_table.h"
 #include "panel/events.h"
+#include "panel/key_messages.h"
 #include "panel/key_table.h"
 
 struct Panel {
@@ -40,6 +41,8 @@ struct Panel {
     int16_t shown_pressed[KEY_COUNT] = {};
     int16_t shown_enable[PORT_COUNT] = {};
     Rect shown_ink[KEY_COUNT] = {};  // each key's ink as last drawn (draw_key)
+    // What each key sends (the user's map) and which latch keys are on.
+    KeyMessages sends;
 };
 
 extern Panel g_panel;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/app_state.h"
+#include "app/file_watch.h"
 #include "app/platform.h"
 #include "app/shell.h"
 #include "call_log.h"
@@ -125,3 +126,18 @@ void midi_out_send(MidiHandle out, uint32_t message) {
     if (out) fake::world().sent.push_back({device_of(out), message});
 }
 void midi_panel_send(uint32_t message) { fake::world().panel.push_back(message); }
+
+// ------------------------------------------------------------- file watch
+
+bool file_watch_start(const std::string& path, void (*)()) {
+    record("file_watch_start %s", path.c_str());
+    return fake::world().watch_ok;
+}
+
+bool file_watch_take_change() {
+    const bool changed = fake::world().file_changed;
+    fake::world().file_changed = false;
+    return changed;
+}
+
+void file_watch_stop() { record("file_watch_stop"); }

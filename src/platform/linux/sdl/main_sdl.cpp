@@ -26,6 +26,7 @@
 #include "app/platform.h"
 #include "app/session.h"
 #include "app/shell.h"
+#include "app/user_map.h"
 #include "base/program.h"
 #include "midi/input_queue.h"
 #include "panel/panel.h"
@@ -165,9 +166,10 @@ SessionState current_session_state() {
 }
 
 // Window thread, after another thread asked for it: MIDI input to light
-// keys, a session's save request.
+// keys, a changed map file, a session's save request.
 void on_wake() {
     shell_midi_input();
+    map_poll();
     if (session_active()) session_poll(current_session_state());
 }
 
@@ -274,7 +276,9 @@ int main(int argc, char** argv) {
     // with it, and SDL reports no focus change for it: the X events say so.
     if (options.keys) SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     start_wakeups();  // now also as an SDL event, for drivers whose wait polls no file
+    map_watch_begin(wake_window_thread);
     const int status = run_program();
+    map_watch_end();
     input_queue_enable(false);
     session_stop();
     midi_end_system();  // a second copy, or a window that failed, asked for no device
