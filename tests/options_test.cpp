@@ -1,7 +1,9 @@
 // The command line: every accepted and rejected word with its exit status and
 // what reaches stdout and stderr, the MIDI system chosen, the device list
 // against the MIDI double, and the monitor lines of send_to_ports.
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 
 #include "app/key_list.h"
@@ -38,6 +40,7 @@ struct Row {
     bool keys = false;
     int velocity = 127;
     bool velocity_from_position = false;
+    std::vector<std::string> connect = {};  // the ports the panel connects to
 };
 
 const OptionPlatform* const LX = &OPTIONS_LINUX;
@@ -71,6 +74,10 @@ const Row ROWS[] = {
     {.words = {"--velocity", "position"}, .platform = LX, .status = RUN, .velocity_from_position = true},
     // The last counts.
     {.words = {"--velocity", "position", "--velocity", "64"}, .platform = WIN, .status = RUN, .velocity = 64},
+    {.words = {"--connect", "fluid", "--map", "none", "--connect=Synth input"},
+     .platform = LX,
+     .status = RUN,
+     .connect = {"fluid", "Synth input"}},
     // Text asked for, status 0.
     {{"--help"}, LX, 0, LINUX_HELP, true, ""},
     {{"-h"}, LX, 0, LINUX_HELP, true, ""},
@@ -119,6 +126,9 @@ const Row ROWS[] = {
      "",
      false,
      "--velocity: 'Position' is not position or a whole number from 1 to 127"},
+    {{"--map="}, LX, 64, "", false, "--map: '' is not a file name ('--map none' reads none)"},
+    {{"--map"}, WIN, 64, "", false, "option '--map' needs a value (FILE|none)"},
+    {{"--connect", "fluid"}, WIN, 64, "", false, "unknown option '--connect'"},  // WinMM has no ports to connect
     {{"--midi", "oss"}, LX, 64, "", false, "--midi: 'oss' is not one of alsa, jack, none"},
     {{"--midi", "ALSA"}, LX, 64, "", false, "--midi: 'ALSA' is not one of alsa, jack, none"},
     {{"play"}, LX, 64, "", false, "unexpected argument 'play'"},
@@ -179,8 +189,45 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
             EXPECT_EQ(g_app.play_keys, row.keys);
             EXPECT_EQ(g_panel.velocity, row.velocity);
             EXPECT_EQ(g_panel.velocity_from_position, row.velocity_from_position);
+            EXPECT_EQ(g_app.user_map.connect, row.connect);
         }
     }
+}
+
+// A map that cannot be used ends the program before anything opens: one
+// line, status 78; --list-keys checks a file and prints the table it makes.
+TEST_F(CommandLine, TheMapFileFromTheCommandLine) {
+    const std::string path = testing::TempDir() + "zorve_options_map.toml";
+    const auto run = [&](std::vector<const char*> words, std::string* out, std::string* err) {
+        words.insert(words.begin(), "zorve-button");
+        ProgramOptions options;
+        fake::log().clear();
+        CaptureStdout();
+        CaptureStderr();
+        const int status = handle_command_line(int(words.size()), words.data(), OPTIONS_LINUX, options);
+        *err = GetCapturedStderr();
+        *out = GetCapturedStdout();
+        return status;
+    };
+    std::string out, err;
+    std::ofstream(path) << "[keys]\n\"pad 1\" = { note = 36, channel = 10 }\n\"pad 3\" = { note = 200 }\n";
+    EXPECT_EQ(run({"--map", path.c_str()}, &out, &err), EXIT_CONFIG);
+    EXPECT_EQ(err, "zorve-button: " + path + ":3:20: pad 3: note must be a whole number from 0 to 127\n");
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(fake::log(), std::vector<std::string>{}) << "no MIDI system chosen";
+    EXPECT_EQ(run({"--list-keys", "--map", path.c_str()}, &out, &err), EXIT_CONFIG);
+    EXPECT_EQ(out, "");
+    std::ofstream(path) << "[keys]\n\"pad 1\" = { note = 36, channel = 10 }\n";
+    EXPECT_EQ(run({"--list-keys", "--map", path.c_str()}, &out, &err), 0);
+    EXPECT_NE(out.find("\n1            pad           Note On             36       10    127  Z\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(run({"--map", path.c_str(), "--keys"}, &out, &err), RUN);
+    EXPECT_EQ(key_message(74).channel, 9);
+    EXPECT_EQ(g_app.user_map.path, path);
+    const std::string missing = testing::TempDir() + "zorve_no_such_map.toml";
+    EXPECT_EQ(run({"--map", missing.c_str()}, &out, &err), EXIT_CONFIG);
+    EXPECT_EQ(err, "zorve-button: " + missing + ": cannot be read (No such file or directory)\n");
+    std::remove(path.c_str());
 }
 
 TEST(ScaleForDpi, LargestWholeFactorFromOneToFour) {
@@ -286,8 +333,8 @@ TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
          {"left arrow   cursor        Note On             13        1    127  Left",
           "| left arrow | cursor | Note On | 13 | 1 | `Left` |", "left arrow@cursor@Note On@13@1@Left"}},
         {29,
-         {"SEQ EDIT     mode          Note On             25        1    127", "| `SEQ EDIT` | mode | Note On | 25 | 1 |  |",
-          "SEQ EDIT@mode@Note On@25@1@"}},
+         {"SEQ EDIT     mode          Note On             25        1    127",
+          "| `SEQ EDIT` | mode | Note On | 25 | 1 |  |", "SEQ EDIT@mode@Note On@25@1@"}},
         {56,
          {"minus        keypad        Note On            112        1    127  keypad -",
           "| minus | keypad | Note On | 112 | 1 | `keypad -` |", "minus@keypad@Note On@112@1@keypad \\-"}},
