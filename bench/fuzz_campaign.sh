@@ -10,7 +10,7 @@
 #   --seconds N  time per fuzzer, wall clock (default 600)
 #   --build DIR  the sanitize tree (default build/sanitize, after
 #                `cmake --preset sanitize && cmake --build --preset sanitize`)
-#   --only NAME  run one fuzzer: fuzz_shell or fuzz_primitives
+#   --only NAME  run one fuzzer: fuzz_shell, fuzz_primitives or fuzz_map
 #   --seed N     libFuzzer seed (default 0: a new one each run, printed)
 #   --merge      afterwards merge into tests/fuzz/corpus/NAME only the inputs
 #                that add coverage to it (libFuzzer -merge=1)
@@ -38,7 +38,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-fuzzers=(fuzz_shell fuzz_primitives)
+fuzzers=(fuzz_shell fuzz_primitives fuzz_map)
 [ -n "$only" ] && fuzzers=("$only")
 
 # The value of "stat::NAME:" in a libFuzzer log, or "-".

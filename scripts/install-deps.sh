@@ -19,7 +19,8 @@ declare -A group=(
   [test]="googletest clang libclang-rt-14-dev clang-format python3
           xvfb xdotool imagemagick x11-apps x11-utils jackd2
           qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils
-          dpkg-dev appstream desktop-file-utils groff-base python3-liblo"
+          dpkg-dev appstream desktop-file-utils groff-base python3-liblo
+          fluidsynth timgm6mb-soundfont"
   [windows]="mingw-w64 wine wine64"
   # bench/measure_program.py measures the program beside jack-keyboard and a
   # bare Xlib client

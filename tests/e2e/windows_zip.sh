@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows zip (cpack -G ZIP, made here when missing or older than the
 # program): exactly the program, README.txt and LICENSE.txt, the texts with
-# CR LF line ends; the unpacked program reports its version, turns away the
+# CR LF line ends, and the two example maps; the unpacked program reports its version, turns away the
 # options Windows lacks, lists no devices (Wine has none here) and the 90
 # keys, and under Xvfb and Wine draws the panel, prints monitor lines for a
 # click and ends with status 0 when closed.
@@ -18,7 +18,8 @@ UNPACKED=$(mktemp -d -t zorve-zip.XXXXXX)
 trap 'cleanup; rm -rf "$UNPACKED"' EXIT
 top=zorve-button-$VERSION-win64
 listing=$(python3 -c 'import sys, zipfile; print("\n".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$ZIP")
-want=$(printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/zorve-button.exe")
+want=$(printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/examples/drums.toml" "$top/examples/programs.toml" \
+    "$top/zorve-button.exe")
 [ "$listing" = "$want" ] || fail "zip holds [$listing], want [$want]"
 python3 -m zipfile -e "$ZIP" "$UNPACKED" || fail "cannot unpack $ZIP"
 dir=$UNPACKED/$top

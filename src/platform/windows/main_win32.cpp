@@ -19,6 +19,7 @@
 #include "app/options.h"
 #include "app/platform.h"
 #include "app/shell.h"
+#include "app/user_map.h"
 #include "midi/input_queue.h"
 #include "platform/windows/ports_winmm.h"
 #include "render/frame_buffer.h"
@@ -55,6 +56,7 @@ int g_outer_w, g_outer_h;  // the outer window size at scale 1, in panel pixels
 constexpr UINT MSG_MIDI_IN_DATA = MM_MIM_DATA;    // 963
 constexpr UINT MSG_WAVE_OUT_FIRST = MM_WOM_OPEN;  // 955
 constexpr UINT MSG_WAVE_OUT_LAST = MM_WOM_DONE;   // 957
+constexpr UINT MSG_MAP_CHANGED = WM_APP + 1;      // the map file's watcher woke the window thread
 
 HWND as_hwnd(void* window) { return static_cast<HWND>(window); }
 
@@ -156,6 +158,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
             input_queue_push(static_cast<uint32_t>(lparam));
             shell_midi_input();
             return 0;
+        case MSG_MAP_CHANGED: map_poll(); return 0;
         case WM_CAPTURECHANGED:
         case WM_KILLFOCUS: shell_capture_lost(); break;
         default:
@@ -301,5 +304,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     g_scale_auto = options.scale == SCALE_AUTO;
     g_scale = g_scale_auto ? 1 : options.scale;
     input_queue_enable(options.show_input);
-    return run_program();
+    // The watcher's thread: the change waits in the watch until the window
+    // thread takes it, so one before the window exists is not lost.
+    map_watch_begin([] {
+        if (HWND window = g_window) PostMessageA(window, MSG_MAP_CHANGED, 0, 0);
+    });
+    const int status = run_program();
+    map_watch_end();
+    return status;
 }

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the user's map file on the Linux program, on the
+servers and receivers of e2e_lib.py: the drum map's bytes from a click and
+from its computer key, the file rewritten while the panel runs (a held key
+let go with its old message first), a broken edit kept out with one line, a
+broken file at start (status 78, no window), --list-keys --map, and the drum
+map driving FluidSynth.
+
+Usage: zorve_map.py --program PATH --examples DIR [--out DIR] CASE...
+Exit status 0 when every case passed; every wait has a deadline.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+sys.dont_write_bytecode = True
+import e2e_lib as e2e  # noqa: E402
+from e2e_lib import Failure, check, expect, expect_silent, log, on_off, wait_for  # noqa: E402
+
+PAD1 = (160, 490)
+DEVICES = [1, 2, 3]
+
+
+def write_map(path, text):
+    """Replaces the file as editors do: a new file renamed over the old."""
+    with open(path + ".new", "w") as f:
+        f.write(text)
+    os.replace(path + ".new", path)
+
+
+def drum_text(args, pad1_note=36):
+    with open(os.path.join(args.examples, "drums.toml")) as f:
+        text = f.read()
+    return text.replace('"pad 1"  = { note = 36,', f'"pad 1"  = {{ note = {pad1_note},')
+
+
+def wait_log(program, needle, count, what):
+    """The program's log holds `needle` `count` times: its own word that a
+    reading of the map happened."""
+    wait_for(lambda: program.output().count(needle) >= count, 10, what)
+
+
+def case_drums_live(c):
+    """drums.toml: a click on pad 1 and the key z each send 99 24 7F then
+    99 24 00 to devices 1-3. The file rewritten (pad 1 -> note 40) takes
+    effect without a restart; a pad held from the keyboard while the file
+    changes is let go with its old message first and its release sends
+    nothing more; a broken edit keeps the map in force and says so on one
+    line."""
+    display = c.display()
+    env, rx = c.midi()
+    path = os.path.join(c.out, "map.toml")
+    write_map(path, drum_text(c.args))
+    program = c.program(display, env, ["--map", path])
+    e2e.panel_ready(program, e2e.Screen(display, c.out, c.name))
+    program.click(*PAD1)
+    expect(rx, DEVICES, on_off(0x99, 36), "click on pad 1 with drums.toml")
+    program.focus()
+    program.key("z")
+    expect(rx, DEVICES, on_off(0x99, 36), "key z with drums.toml")
+
+    write_map(path, drum_text(c.args, 40))
+    wait_log(program, f"{path}: read again", 1, "the first rewrite read")
+    program.click(*PAD1)
+    expect(rx, DEVICES, on_off(0x99, 40), "click on pad 1 after the rewrite")
+
+    program.xdo("keydown", "z")
+    expect(rx, DEVICES, [bytes([0x99, 40, 127])], "z held")
+    write_map(path, drum_text(c.args, 41))
+    wait_log(program, f"{path}: read again", 2, "the second rewrite read")
+    expect(rx, DEVICES, [bytes([0x99, 40, 0])], "the held pad let go with its old message")
+    program.xdo("keyup", "z")
+    program.key("z")
+    expect(rx, DEVICES, on_off(0x99, 41), "key z after the second rewrite (its earlier release sent nothing)")
+
+    write_map(path, drum_text(c.args, 41).replace("note = 37", "note = 137"))
+    wait_log(program, "(the map in force stays)", 1, "the broken edit reported")
+    lines = [line for line in program.output().splitlines() if "map in force stays" in line]
+    check(lines == [f"zorve-button: {path}:12:21: pad 2: note must be a whole number from 0 to 127 "
+                    "(the map in force stays)"], f"the broken edit's report: {lines}")
+    program.click(*PAD1)
+    expect(rx, DEVICES, on_off(0x99, 41), "click on pad 1 after the broken edit")
+    expect_silent(rx, [0, 1, 2, 3])
+
+
+def case_map_at_start(c):
+    """A broken file at start: one line, status 78, no window; --list-keys
+    --map prints the mapped rows and checks a file without a display."""
+    path = os.path.join(c.out, "broken.toml")
+    write_map(path, '[keys]\n"pad 1" = { note = 36 }\n"pad 17" = { note = 1 }\n')
+    display = c.display()
+    env = dict(os.environ, DISPLAY=display)
+    result = subprocess.run([c.args.program, "--map", path, "--midi", "none"], env=env, capture_output=True,
+                            text=True, timeout=20)
+    check(result.returncode == 78, f"status {result.returncode}, want 78")
+    check(result.stderr == f"zorve-button: {path}:3:1: pad 17 is not a key of the panel (pad 1-16)\n",
+          f"stderr {result.stderr!r}")
+    check(not c.x.find("ZORVE_BUTTON"), "a window appeared")
+    drums = os.path.join(c.args.examples, "drums.toml")
+    env.pop("DISPLAY")
+    result = subprocess.run([c.args.program, "--list-keys", "--map", drums], env=env, capture_output=True,
+                            text=True, timeout=20)
+    check(result.returncode == 0 and not result.stderr, f"--list-keys --map: {result.returncode} {result.stderr!r}")
+    rows = [line for line in result.stdout.splitlines() if re.match(r"^\d+ +pad ", line)]
+    want = [f"{k:<13}pad           Note On             {35 + k}       10    127  {key}"
+            for k, key in enumerate("ZXCVASDFQWER1234", start=1)]
+    check(rows == want, f"pad rows {rows}, want {want}")
+    log("--list-keys --map drums.toml: " + rows[0])
+
+
+def case_fluidsynth_drums(c):
+    """drums.toml drives FluidSynth on JACK, started before the panel as
+    device 1: the synth's own -d log shows the notes it took on channel 10
+    (its channel 9) from a click and from the computer keys, each once."""
+    display = c.display()
+    env, rx = c.midi(receivers=1)
+    fifo = os.path.join(c.out, "fluidsynth.stdin")
+    if os.path.exists(fifo):
+        os.unlink(fifo)
+    os.mkfifo(fifo)
+    synth_log = os.path.join(c.out, "fluidsynth.log")
+    with open(synth_log, "w") as out:
+        c.procs.start(["sh", "-c", f"exec stdbuf -oL fluidsynth -d -a jack -m jack -o midi.jack.id=fsynth "
+                       f"-r {e2e.SAMPLE_RATE} -o audio.jack.autoconnect=0 /usr/share/sounds/sf2/TimGM6mb.sf2 < {fifo}"],
+                      env=env, stdout=out, stderr=subprocess.STDOUT)
+    hold = open(fifo, "w")  # the synth reads its shell from here and quits at its end
+    try:
+        wait_for(lambda: "fsynth:midi_00" in (e2e.jack_ports(env) or "") or None, 20, "FluidSynth's MIDI port")
+        program = c.program(display, env, ["--map", os.path.join(c.args.examples, "drums.toml")])
+        e2e.panel_ready(program, e2e.Screen(display, c.out, c.name))
+        program.click(*PAD1)
+        program.focus()
+        program.key("c")
+        program.key("4")
+
+        def taken():
+            with open(synth_log) as f:
+                return [line.strip() for line in f if line.startswith("event_pre_noteon")]
+
+        want = ["event_pre_noteon 9 36 127", "event_pre_noteon 9 36 0", "event_pre_noteon 9 38 127",
+                "event_pre_noteon 9 38 0", "event_pre_noteon 9 51 127", "event_pre_noteon 9 51 0"]
+        try:
+            wait_for(lambda: taken() == want, 10, "FluidSynth's log of the six events")
+        except Failure:
+            raise Failure(f"FluidSynth took {taken()}, want {want}")
+        for line in taken():
+            log("fluidsynth: " + line)
+    finally:
+        hold.close()
+
+
+CASES = {
+    "drums_live": case_drums_live,
+    "map_at_start": case_map_at_start,
+    "fluidsynth_drums": case_fluidsynth_drums,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--examples", required=True, help="the folder of drums.toml and programs.toml")
+    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
+    parser.add_argument("cases", nargs="+", metavar="case", choices=sorted(CASES))
+    args = parser.parse_args()
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
+    status = 0
+    for case in args.cases:
+        args.case = case
+
+        def body():
+            e2e.require_tools(e2e.REQUIRED_TOOLS)
+            check(case != "fluidsynth_drums" or (shutil.which("fluidsynth") and
+                                                 os.path.exists("/usr/share/sounds/sf2/TimGM6mb.sf2")),
+                  "missing FluidSynth or its sound font (Debian packages fluidsynth, timgm6mb-soundfont)")
+            check(os.access(args.program, os.X_OK), "--program must name the built program")
+            e2e.with_case(args, CASES[args.case])
+
+        status |= e2e.run_case(args, body)
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())
