@@ -97,6 +97,7 @@ bool shell_create(void* window) {
     platform_start_window_timer(window, WINDOW_TIMER_MS);
     open_devices(g_app.devices);
     g_panel.devices = &g_app.devices;
+    connect_panel_port(g_app.devices);
     platform_start_clock();
     fill_rect(g_render, 0, 0, FB_WIDTH, FB_HEIGHT, START_FILL_COLOR);
     add_damage(g_render, 0, 0, FB_WIDTH, FB_HEIGHT);

@@ -8,6 +8,7 @@
 #include "app/file_watch.h"
 #include "app/shell.h"
 #include "base/program.h"
+#include "midi/midi_ports.h"
 #include "panel/panel.h"
 
 namespace {
@@ -38,6 +39,18 @@ void use_map(const PanelMap& map, const std::string& path, const std::vector<std
     put_in_force(map);
 }
 
+void connect_panel_port(const DeviceTable& devices) {
+    const UserMap& user = g_app.user_map;
+    if (!user.connect.empty()) {
+        midi_connect_panel(user.connect);
+    } else if (devices.output_count == 1) {
+        report_error(
+            "the one output device, 0 (%s), never receives: start synths before the panel, connect its "
+            "panel port, or name one with --connect PORT",
+            devices.output_name[0]);
+    }
+}
+
 int played_key(KeyPosition pos) { return map_played_key(g_app.user_map.map, pos); }
 
 void map_watch_begin(void (*wake)()) {
@@ -65,7 +78,9 @@ bool reload_map() {
     }
     // Released with the messages that pressed them, before any changes.
     shell_release_all();
+    const std::vector<std::string> connect = user.connect;
     put_in_force(load.map);
+    if (user.connect != connect) midi_connect_panel(user.connect);
     mark_dirty(REDRAW_FULL);
     report_error("%s: read again", user.path.c_str());
     return true;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/map_file.h"
+#include "midi/device_table.h"
 
 struct UserMap {
     PanelMap map;                            // the last good one
@@ -19,6 +20,11 @@ struct UserMap {
 // in force, with --connect's ports in `connect`. A map that gives computer
 // keys turns playing from the keyboard on.
 void use_map(const PanelMap& map, const std::string& path, const std::vector<std::string>& connect);
+
+// Window creation, once the devices are open: the panel port is connected
+// to the ports --connect and the map name. Without any, a run whose only
+// output is device 0, which never receives, says so on one line.
+void connect_panel_port(const DeviceTable& devices);
 
 // The panel key that computer key `pos` plays now, or -1.
 int played_key(KeyPosition pos);

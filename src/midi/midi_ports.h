@@ -8,6 +8,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using MidiHandle = void*;  // null: device absent or not open
 
@@ -61,3 +63,10 @@ void midi_out_send(MidiHandle out, uint32_t message);
 // panel sends, whatever the port switches say, where the platform has one
 // (a port others connect to themselves); elsewhere it does nothing.
 void midi_panel_send(uint32_t message);
+
+// Connects that port to the ports `names` choose (panel_connect_targets),
+// now and whenever a port appears; a port connected once is not connected
+// again while it stays, so a connection the user removes stays removed.
+// Called again, it replaces the names. Where the platform has no such port
+// (WinMM), nothing.
+void midi_connect_panel(const std::vector<std::string>& names);

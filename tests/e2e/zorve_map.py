@@ -155,7 +155,36 @@ def case_fluidsynth_drums(c):
         hold.close()
 
 
+def case_connect_jack(c):
+    """One JACK receiver, device 0, which never receives: one line says so.
+    With --connect the panel port is connected to a receiver started after
+    the panel, and again after that receiver restarts."""
+    display = c.display()
+    env, rx = c.midi(receivers=1)
+    program = c.program(display, env, ["--midi", "jack"])
+    e2e.panel_ready(program, e2e.Screen(display, c.out, c.name))
+    hint = "zorve-button: the one output device, 0 (zr0:input), never receives"
+    wait_for(lambda: hint in program.output(), 5, "the one-line hint")
+    program.proc.terminate()
+    program.exit_status(10)
+
+    program = c.program(display, env, ["--midi", "jack", "--connect", "zlate"])
+    e2e.panel_ready(program, e2e.Screen(display, c.out, c.name + "-connect"))
+    check(hint not in program.output(), "the hint with --connect given")
+    for run in (1, 2):
+        late = c.sys.receiver("zlate")
+        wait_for(lambda: "zlate:input" in c.sys.graph().get("ZORVE_BUTTON:panel", []), 5,
+                 f"the panel port connected to zlate:input (start {run})")
+        program.click(*PAD1)
+        got = [m for _, m in late.take(2)]
+        check(got == on_off(0xB0, 16), f"zlate (start {run}) got {e2e.hexs(got)}")
+        late.proc.terminate()
+        late.proc.wait(10)
+        wait_for(lambda: "zlate:input" not in (e2e.jack_ports(env) or ""), 5, "zlate gone")
+
+
 CASES = {
+    "connect_jack": case_connect_jack,
     "drums_live": case_drums_live,
     "map_at_start": case_map_at_start,
     "fluidsynth_drums": case_fluidsynth_drums,

@@ -126,6 +126,7 @@ void midi_out_send(MidiHandle out, uint32_t message) {
     if (out) fake::world().sent.push_back({device_of(out), message});
 }
 void midi_panel_send(uint32_t message) { fake::world().panel.push_back(message); }
+void midi_connect_panel(const std::vector<std::string>& names) { fake::world().panel_connect = names; }
 
 // ------------------------------------------------------------- file watch
 

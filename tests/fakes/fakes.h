@@ -36,8 +36,9 @@ struct World {
     bool frame_buffer_ok = true;
     int screen_w = 1920, screen_h = 1080;
     int text_color_calls = 0;
-    bool watch_ok = true;       // file_watch_start succeeds
-    bool file_changed = false;  // what file_watch_take_change takes next
+    bool watch_ok = true;                    // file_watch_start succeeds
+    bool file_changed = false;               // what file_watch_take_change takes next
+    std::vector<std::string> panel_connect;  // the names midi_connect_panel was last given
 };
 
 World& world();

@@ -70,6 +70,7 @@ MidiHandle midi_out_open(int device) {
 
 // WinMM has no port of the program's own that others connect to.
 void midi_panel_send(uint32_t) {}
+void midi_connect_panel(const std::vector<std::string>&) {}  // WinMM has no port to connect
 
 // The result is ignored: a failed send is neither reported nor retried.
 void midi_out_send(MidiHandle out, uint32_t message) {

@@ -371,5 +371,13 @@ void panel_send(uint32_t message) {
 
 }  // namespace
 
-extern const MidiBackend ALSA_BACKEND = {start,    in_count, in_name,  in_open,    out_count,
-                                         out_name, out_open, out_send, panel_send, stop};
+// Not yet kept on the sequencer: one line says so, and aconnect does it.
+void connect_panel(const std::vector<std::string>& names) {
+    if (!names.empty())
+        report_error(
+            "connecting the panel port by name (--connect, connect = [...]) works under JACK only; "
+            "on the ALSA sequencer use aconnect");
+}
+
+extern const MidiBackend ALSA_BACKEND = {start,    in_count, in_name,    in_open, out_count,    out_name,
+                                         out_open, out_send, panel_send, stop,    connect_panel};

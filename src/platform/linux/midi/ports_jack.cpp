@@ -35,6 +35,7 @@
 #include "midi/device_name.h"
 #include "midi/device_table.h"
 #include "midi/input_queue.h"
+#include "midi/panel_connect.h"
 #include "platform/linux/midi/ports_linux.h"
 #include "platform/linux/midi/server_jack.h"
 
@@ -64,6 +65,8 @@ constexpr jack_time_t HOLD_US = 100000;
 // the device's name appeared, and how often.
 constexpr int RETRY_MS = 100;
 constexpr int RETRIES = 20;
+
+constexpr int PANEL_LINKS = 8;  // ports --connect may choose at most
 
 struct Output {
     jack_port_t* port = nullptr;
@@ -101,7 +104,8 @@ struct Jack {
     int inputs_used = 0;
     std::atomic<int> inputs_live{0};  // published to the process thread as outputs are
 
-    Link links[MAX_INPUTS + MAX_OUTPUTS];
+    // Devices' links, then the panel port's to the ports --connect chose.
+    Link links[MAX_INPUTS + MAX_OUTPUTS + PANEL_LINKS];
     int links_used = 0;
     std::atomic<int> links_live{0};
 
@@ -119,6 +123,8 @@ struct Jack {
     // not overlap: the window thread and the reconnect thread take turns.
     // Never taken on JACK's threads.
     std::mutex requests;
+
+    std::vector<std::string> connect_names;  // --connect's; under `requests`
 
     sem_t wake;  // posted by the callbacks and at stop; waited on by the reconnect thread
     std::atomic<bool> stopping{false};
@@ -209,10 +215,42 @@ bool connect(Jack& jack, const Link& link) {
     return result == 0 || result == EEXIST;
 }
 
+// With `requests` held: a link, lost until the pass connects it, from the
+// panel port to each port the names choose that has none yet. Links stay
+// once made, so a connection the user removes is made again only when its
+// port comes anew, as for devices.
+void add_panel_links(Jack& jack) {
+    if (jack.connect_names.empty() || jack.gone.load()) return;
+    std::vector<std::string> ports;
+    if (const char** names = jack_server_get_ports(jack.client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
+        for (const char** p = names; *p; ++p)
+            if (std::strncmp(*p, jack.own_prefix.c_str(), jack.own_prefix.size()) != 0) ports.emplace_back(*p);
+        jack_server_free(names);
+    }
+    const std::string panel = jack.own_prefix + "panel";
+    for (const std::string& target : panel_connect_targets(jack.connect_names, ports)) {
+        bool linked = false;
+        for (int i = 0; i < jack.links_used; ++i)
+            linked = linked || (jack.links[i].own == panel && jack.links[i].device == target);
+        if (linked || jack.links_used == int(std::size(jack.links))) continue;
+        Link& link = jack.links[jack.links_used];
+        link.own = panel;
+        link.device = target;
+        link.from_us = true;
+        link.device_port.store(nullptr);
+        link.lost.store(true);
+        jack.links_live.store(++jack.links_used, std::memory_order_release);
+    }
+}
+
 // One pass over the links: true when a connect failed and should be tried
 // again.
 bool reconnect_pass(Jack& jack) {
     bool again = false;
+    {
+        const std::lock_guard<std::mutex> turn(jack.requests);
+        add_panel_links(jack);
+    }
     const int live = jack.links_live.load(std::memory_order_acquire);
     for (int i = 0; i < live && !jack.stopping.load() && !jack.gone.load(); ++i) {
         Link& link = jack.links[i];
@@ -462,8 +500,18 @@ void jack_panel_send(uint32_t message) {
 }
 
 namespace {
+void jack_connect_panel(const std::vector<std::string>& names) {
+    if (!g_jack) return;
+    {
+        const std::lock_guard<std::mutex> turn(g_jack->requests);
+        g_jack->connect_names = names;
+    }
+    sem_post(&g_jack->wake);  // the reconnect thread links and connects
+}
+
 const char* start_jack(const char* client_name) { return jack_start(client_name) ? nullptr : "no JACK server running"; }
 }  // namespace
 
-extern const MidiBackend JACK_BACKEND = {start_jack,    jack_in_count, jack_in_name,  jack_in_open,    jack_out_count,
-                                         jack_out_name, jack_out_open, jack_out_send, jack_panel_send, jack_stop};
+extern const MidiBackend JACK_BACKEND = {start_jack,      jack_in_count, jack_in_name,      jack_in_open,
+                                         jack_out_count,  jack_out_name, jack_out_open,     jack_out_send,
+                                         jack_panel_send, jack_stop,     jack_connect_panel};

@@ -21,10 +21,11 @@ void name_none(int, char (&name)[MIDI_NAME_FIELD]) {
 MidiHandle open_none(int) { return nullptr; }
 void send_none(MidiHandle, uint32_t) {}
 void panel_send_none(uint32_t) {}
+void connect_none(const std::vector<std::string>&) {}
 void stop_none() {}
 
-const MidiBackend NO_BACKEND = {start_none, count_none, name_none, open_none,       count_none,
-                                name_none,  open_none,  send_none, panel_send_none, stop_none};
+const MidiBackend NO_BACKEND = {start_none, count_none, name_none,       open_none, count_none,  name_none,
+                                open_none,  send_none,  panel_send_none, stop_none, connect_none};
 
 MidiSystem g_requested = MIDI_SYSTEM_AUTO;
 MidiUse g_use = MIDI_USE_PANEL;
@@ -128,3 +129,5 @@ void midi_out_send(MidiHandle out, uint32_t message) {
 void midi_panel_send(uint32_t message) {
     if (g_midi_system) g_midi_system->panel_send(message);
 }
+
+void midi_connect_panel(const std::vector<std::string>& names) { midi_system().connect_panel(names); }

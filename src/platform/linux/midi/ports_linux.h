@@ -5,6 +5,8 @@
 // only.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "midi/midi_ports.h"
 
@@ -28,6 +30,7 @@ struct MidiBackend {
     // At exit, after the last send: what was sent reaches the system, the
     // client closes, and what was dropped is said on stderr.
     void (*stop)();
+    void (*connect_panel)(const std::vector<std::string>& names);
 };
 
 extern const MidiBackend ALSA_BACKEND;
