@@ -10,6 +10,7 @@
 #include "app/options.h"
 #include "app/shell.h"
 #include "app/user_map.h"
+#include "midi/panel_connect.h"
 #include "test_util.h"
 
 namespace {
@@ -251,6 +252,22 @@ TEST_F(MapReload, ListKeysShowsTheMappedRows) {
     EXPECT_NE(text.find("\n1            track select  Program Change       0        1    bank 3  M\n"),
               std::string::npos)
         << text;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PanelConnect, AFullNameOrAUniquePartChoosesEachPortOnce) {
+    const std::vector<std::string> ports = {"fsynth:midi_00", "zr0:input", "zr1:input", "Synth input"};
+    std::vector<std::string> ambiguous;
+    // "zr" is held by two names and chooses neither; "fsynth" and the full
+    // name choose the same port once; "late" waits for its port.
+    EXPECT_EQ(panel_connect_targets({"fsynth", "zr", "fsynth:midi_00", "late", "Synth input"}, ports, &ambiguous),
+              (std::vector<std::string>{"fsynth:midi_00", "Synth input"}));
+    EXPECT_EQ(ambiguous, std::vector<std::string>{"zr"});
+    // A full name wins over the other names that hold it.
+    EXPECT_EQ(panel_connect_targets({"zr0:input"}, {"zr0:input", "zr0:input-2"}), std::vector<std::string>{"zr0:input"});
 }
 
 }  // namespace
