@@ -219,7 +219,10 @@ MapLoad parse_map(std::string_view text, const std::string& file) {
     toml::parse_result parsed = toml::parse(text, file);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();
-        load.error = located(file, e.source().begin, std::string(e.description()));
+        // toml++ quotes what it saw, which may be a line break: the report stays one line.
+        std::string what;
+        for (const char c : e.description()) what += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+        load.error = located(file, e.source().begin, what);
         return load;
     }
     try {
