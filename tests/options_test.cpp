@@ -297,7 +297,7 @@ TEST(KeyList, GroupsCoverTheTableInOrder) {
 // ----------------------------------------------------------------- --monitor
 
 std::string monitored(int status, int data1, int data2) {
-    set_monitor(true);
+    g_app.devices.monitor = true;
     CaptureStdout();
     send_to_ports(*g_panel.devices, g_panel.port_enable, status, data1, data2);
     return GetCapturedStdout();
@@ -312,7 +312,7 @@ TEST_F(CommandLine, MonitorPrintsEachDeviceThatGotTheMessage) {
     EXPECT_EQ(monitored(0x190, 0x13C, 127), "dev 1  90 3C 7F\ndev 3  90 3C 7F\n");  // bytes as sent
     for (int16_t& e : g_panel.port_enable) e = 0;
     EXPECT_EQ(monitored(0x90, 2, 127), "dev -  90 02 7F\n");  // every switch off
-    set_monitor(false);
+    g_app.devices.monitor = false;
     CaptureStdout();
     for (int16_t& e : g_panel.port_enable) e = 1;
     send_to_ports(*g_panel.devices, g_panel.port_enable, 0x90, 2, 0);
@@ -338,7 +338,7 @@ TEST_F(CommandLine, MonitorWithoutDevicesSaysNoneGotIt) {
 
 TEST_F(CommandLine, MonitorFollowsAClickOnAKey) {
     open_outputs(4);
-    set_monitor(true);
+    g_app.devices.monitor = true;
     CaptureStdout();
     at(570, 25, EV_LEFT_DOWN);  // key "A": note 89
     at(570, 25, EV_LEFT_UP);

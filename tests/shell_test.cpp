@@ -4,6 +4,7 @@
 #include <functional>
 #include <utility>
 
+#include "app/options.h"
 #include "app/shell.h"
 #include "midi/input_queue.h"
 #include "render/frame_buffer.h"
@@ -259,6 +260,40 @@ TEST_F(Shell, DragLeftOfTheWindowStoresZero) {
     shell_mouse_move(pack_pointer(-70000, 40000));
     EXPECT_EQ(g_panel.pointer.x, 0);
     EXPECT_EQ(g_panel.pointer.y, 32767);
+}
+
+// Both window layers translate through the shell: each panel pixel is a
+// scale x scale block, and left of or above the window stays outside.
+TEST_F(Shell, WindowPointerDividesByTheScaleTowardMinusInfinity) {
+    struct Row {
+        int scale, x, y, panel_x, panel_y;
+    };
+    const Row rows[] = {{1, 545, 15, 545, 15}, {2, 1091, 31, 545, 15}, {3, 1637, 47, 545, 15},
+                        {2, 1, 1, 0, 0},       {2, -1, 0, 0, 0},       {4, 3639, 2199, 909, 549}};
+    for (const Row& r : rows) {
+        shell_set_scale(r.scale);
+        shell_mouse_move(window_pointer(r.x, r.y));
+        EXPECT_EQ(g_panel.pointer.x, r.panel_x) << r.scale << " " << r.x;
+        EXPECT_EQ(g_panel.pointer.y, r.panel_y) << r.scale << " " << r.y;
+    }
+    // -1 at scale 2 is panel -1, not 0: a pointer word beyond the left edge.
+    shell_set_scale(2);
+    EXPECT_EQ(window_pointer(-1, -3), pack_pointer(-1, -2));
+    EXPECT_EQ(window_pointer(-4, 7), pack_pointer(-2, 3));
+}
+
+TEST_F(Shell, AutoScaleFollowsTheDpiAndAnExplicitOneStays) {
+    shell_set_scale(SCALE_AUTO);
+    EXPECT_EQ(g_app.scale, 1);
+    EXPECT_FALSE(shell_follow_dpi(96));
+    EXPECT_TRUE(shell_follow_dpi(192));
+    EXPECT_EQ(g_app.scale, 2);
+    EXPECT_FALSE(shell_follow_dpi(200));  // still 2: no resize asked for
+    EXPECT_TRUE(shell_follow_dpi(96));
+    EXPECT_EQ(g_app.scale, 1);
+    shell_set_scale(3);
+    EXPECT_FALSE(shell_follow_dpi(192));
+    EXPECT_EQ(g_app.scale, 3);
 }
 
 TEST_F(Shell, ReleaseUsesTheLastStoredPosition) {

@@ -25,6 +25,11 @@ struct AppState {
     bool own_capture_change = false;  // window thread: our own capture call is in progress
     // How the switches start: all on, unless a session saved them otherwise.
     bool start_enable[PORT_COUNT] = {true, true, true};
+    // Window pixels per panel pixel, each way (--scale); what both window
+    // layers' presenting and pointer translation use. With --scale auto it
+    // follows the display's DPI.
+    int scale = 1;
+    bool scale_auto = false;
 };
 
 extern AppState g_app;

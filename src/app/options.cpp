@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/app_state.h"
 #include "app/key_list.h"
 #include "app/platform.h"
 #include "base/cp1252.h"
@@ -211,7 +212,7 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
         case ACTION_RUN: break;
     }
     midi_choose_system(options.midi, MIDI_USE_PANEL);
-    set_monitor(options.monitor);
+    g_app.devices.monitor = options.monitor;
     g_panel.channel = uint8_t(options.channel - 1);
     return -1;
 }

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "app/app_state.h"
+#include "app/options.h"
 #include "app/platform.h"
 #include "base/program.h"
 #include "midi/device_table.h"
@@ -169,6 +170,24 @@ void shell_midi_input() {
 uint32_t pack_pointer(int x, int y) {
     const auto word = [](int v) { return uint32_t(std::clamp(v, -32768, 32767)) & 0xFFFF; };
     return word(x) | word(y) << 16;
+}
+
+uint32_t window_pointer(int x, int y) {
+    const int s = g_app.scale;
+    const auto panel = [s](int v) { return v >= 0 ? v / s : -((-v + s - 1) / s); };
+    return pack_pointer(panel(x), panel(y));
+}
+
+void shell_set_scale(int option_scale) {
+    g_app.scale_auto = option_scale == SCALE_AUTO;
+    g_app.scale = g_app.scale_auto ? 1 : option_scale;
+}
+
+bool shell_follow_dpi(int dpi) {
+    const int scale = scale_for_dpi(dpi);
+    if (!g_app.scale_auto || scale == g_app.scale) return false;
+    g_app.scale = scale;
+    return true;
 }
 
 void window_size(int screen_w, int screen_h, int* w, int* h) {

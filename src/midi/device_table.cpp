@@ -8,8 +8,6 @@
 
 namespace {
 
-bool g_monitor = false;
-
 // Keeps at most MIDI_NAME_COPY bytes; the rest of the slot stays zero.
 void copy_name(char (&slot)[NAME_SLOT], const char (&field)[MIDI_NAME_FIELD]) {
     std::memset(slot, 0, sizeof slot);
@@ -78,12 +76,10 @@ void send_to_ports(const DeviceTable& devices, const int16_t (&port_enable)[PORT
     for (int port = 1; port <= PORT_COUNT; ++port) {
         if (!port_enable[port - 1]) continue;
         midi_out_short(devices, port, status, data1, data2);
-        if (g_monitor && devices.output[port]) {
+        if (devices.monitor && devices.output[port]) {
             monitor_line(port, pack_short_message(status, data1, data2));
             delivered = true;
         }
     }
-    if (g_monitor && !delivered) monitor_line(-1, pack_short_message(status, data1, data2));
+    if (devices.monitor && !delivered) monitor_line(-1, pack_short_message(status, data1, data2));
 }
-
-void set_monitor(bool on) { g_monitor = on; }

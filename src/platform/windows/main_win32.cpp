@@ -33,22 +33,22 @@ constexpr const char* WINDOW_CLASS = "PC_ZORVE";
 constexpr const char* MENU_NAME = "PC_ZORVE";
 constexpr const char* INSTANCE_MUTEX_NAME = "PC_ZORVE";
 
-HINSTANCE g_instance;
-int g_show_command;
-// First copy: the marker, owned until the process ends and never closed.
-// Second copy: the probe handle, closed after the message box.
-HANDLE g_instance_mutex;
-HWND g_window;  // the main window, from its WM_CREATE on
-HCURSOR g_arrow;
-UINT g_clock_event;                      // 0 while no multimedia timer runs
-bool g_timer_resolution_raised;          // timeEndPeriod must pair with timeBeginPeriod
+// The Win32 layer's own state, window thread only (the clock's event id is
+// written before the clock starts and after it stops).
+struct Win32Layer {
+    HINSTANCE instance = nullptr;
+    int show_command = 0;
+    // First copy: the marker, owned until the process ends and never closed.
+    // Second copy: the probe handle, closed after the message box.
+    HANDLE instance_mutex = nullptr;
+    HWND window = nullptr;  // the main window, from its WM_CREATE on
+    HCURSOR arrow = nullptr;
+    UINT clock_event = 0;                  // 0 while no multimedia timer runs
+    bool timer_resolution_raised = false;  // timeEndPeriod must pair with timeBeginPeriod
+    int outer_w = 0, outer_h = 0;          // the outer window size at scale 1, in panel pixels
+};
+Win32Layer g_win32;
 constexpr UINT_PTR WINDOW_TIMER_ID = 2;  // the main window's one timer
-// Window pixels per panel pixel, each way (--scale); only the window's size,
-// the paint and the pointer see it. With --scale auto it follows the DPI of
-// the monitor the window is on.
-int g_scale = 1;
-bool g_scale_auto;
-int g_outer_w, g_outer_h;  // the outer window size at scale 1, in panel pixels
 
 // WinMM notifications: MIDI input data (dropped unless it lights keys), wave
 // output (swallowed).
@@ -65,11 +65,12 @@ void paint_frame(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
     HDC frame = static_cast<HDC>(g_render.surface);
-    if (frame && g_scale == 1) {
+    if (frame && g_app.scale == 1) {
         BitBlt(dc, 0, 0, FB_WIDTH, FB_HEIGHT, frame, 0, 0, SRCCOPY);
     } else if (frame) {
         SetStretchBltMode(dc, COLORONCOLOR);
-        StretchBlt(dc, 0, 0, FB_WIDTH * g_scale, FB_HEIGHT * g_scale, frame, 0, 0, FB_WIDTH, FB_HEIGHT, SRCCOPY);
+        StretchBlt(dc, 0, 0, FB_WIDTH * g_app.scale, FB_HEIGHT * g_app.scale, frame, 0, 0, FB_WIDTH, FB_HEIGHT,
+                   SRCCOPY);
     }
     EndPaint(hwnd, &ps);
 }
@@ -90,23 +91,19 @@ int window_dpi(HWND hwnd) {
 // --scale auto: the window takes the scale of `dpi`, its outer size that many
 // times the unscaled one, at `left`, `top`.
 void follow_dpi(HWND hwnd, int dpi, int left, int top) {
-    const int scale = scale_for_dpi(dpi);
-    if (!g_scale_auto || scale == g_scale) return;
-    g_scale = scale;
-    SetWindowPos(hwnd, nullptr, left, top, g_outer_w * scale, g_outer_h * scale, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!shell_follow_dpi(dpi)) return;
+    const int scale = g_app.scale;
+    SetWindowPos(hwnd, nullptr, left, top, g_win32.outer_w * scale, g_win32.outer_h * scale,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(hwnd, nullptr, FALSE);
 }
 
 // The whole parameter as a signed 32-bit value: its sign is the wheel delta's.
 int32_t wheel_word(WPARAM wparam) { return static_cast<int32_t>(static_cast<uint32_t>(wparam)); }
 
-// Client pixels to panel pixels; the division rounds toward minus infinity,
-// so a position left of or above the window stays outside it.
+// Client pixels, signed: left of or above the client area under capture.
 uint32_t pointer_word(LPARAM lparam) {
-    if (g_scale == 1) return static_cast<uint32_t>(lparam);
-    const auto panel = [](int v) { return v >= 0 ? v / g_scale : -((-v + g_scale - 1) / g_scale); };
-    const int x = static_cast<int16_t>(LOWORD(lparam)), y = static_cast<int16_t>(HIWORD(lparam));
-    return pack_pointer(panel(x), panel(y));
+    return window_pointer(static_cast<int16_t>(LOWORD(lparam)), static_cast<int16_t>(HIWORD(lparam)));
 }
 
 // KeyCode shares the virtual-key numbering; codes beyond a byte are no key.
@@ -115,10 +112,10 @@ KeyCode key_code(WPARAM vk) { return vk <= 0xFF ? static_cast<KeyCode>(vk) : KEY
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
         case WM_CREATE:
-            g_window = hwnd;
+            g_win32.window = hwnd;
             winmm_notify_window(hwnd);
             if (!shell_create(hwnd)) return -1;
-            SetCursor(g_arrow);
+            SetCursor(g_win32.arrow);
             return 0;
         case WM_DESTROY: shell_destroy(); return 0;
         case WM_PAINT: paint_frame(hwnd); return 0;
@@ -142,7 +139,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         case WM_DPICHANGED:
             // The window moved to a monitor of another DPI: the suggested
             // rectangle's corner, the size of the new scale.
-            if (!g_scale_auto) break;
+            if (!g_app.scale_auto) break;
             follow_dpi(hwnd, HIWORD(wparam), reinterpret_cast<const RECT*>(lparam)->left,
                        reinterpret_cast<const RECT*>(lparam)->top);
             return 0;
@@ -173,17 +170,17 @@ void CALLBACK clock_event(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) { clock_c
 // ---- Entry services ---------------------------------------------------------
 
 bool platform_other_instance_running() {
-    g_instance_mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, INSTANCE_MUTEX_NAME);
-    if (g_instance_mutex) return true;
-    g_instance_mutex = CreateMutexA(nullptr, TRUE, INSTANCE_MUTEX_NAME);
+    g_win32.instance_mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, INSTANCE_MUTEX_NAME);
+    if (g_win32.instance_mutex) return true;
+    g_win32.instance_mutex = CreateMutexA(nullptr, TRUE, INSTANCE_MUTEX_NAME);
     // Two copies started at once may both miss the open; the later creator
     // then gets the existing mutex, unowned, and counts as the second copy.
-    return g_instance_mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+    return g_win32.instance_mutex && GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 void platform_release_instance_probe() {
-    if (g_instance_mutex) CloseHandle(g_instance_mutex);
-    g_instance_mutex = nullptr;
+    if (g_win32.instance_mutex) CloseHandle(g_win32.instance_mutex);
+    g_win32.instance_mutex = nullptr;
 }
 
 void platform_message_box(const char* caption, const char* text) { MessageBoxA(nullptr, text, caption, MB_OK); }
@@ -192,9 +189,9 @@ void platform_message_box(const char* caption, const char* text) { MessageBoxA(n
 // --scale auto the scale is first the system's DPI's (the monitor a window
 // at (0, 0) opens on), until the window knows its own.
 void platform_screen_size(int* width, int* height) {
-    if (g_scale_auto) g_scale = scale_for_dpi(window_dpi(nullptr));
-    *width = GetSystemMetrics(SM_CXFULLSCREEN) / g_scale;
-    *height = GetSystemMetrics(SM_CYFULLSCREEN) / g_scale;
+    shell_follow_dpi(window_dpi(nullptr));
+    *width = GetSystemMetrics(SM_CXFULLSCREEN) / g_app.scale;
+    *height = GetSystemMetrics(SM_CYFULLSCREEN) / g_app.scale;
 }
 
 namespace {
@@ -204,8 +201,8 @@ bool register_window_class() {
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = window_proc;
-    wc.hInstance = g_instance;
-    wc.hIcon = LoadIconA(g_instance, "IDI_ICON1");
+    wc.hInstance = g_win32.instance;
+    wc.hIcon = LoadIconA(g_win32.instance, "IDI_ICON1");
     wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     // No menu resource of this name exists, so the window has no menu bar.
@@ -222,16 +219,16 @@ bool register_window_class() {
 void* platform_create_window(int width, int height, bool* refused) {
     *refused = !register_window_class();
     if (*refused) return nullptr;
-    g_outer_w = width;
-    g_outer_h = height;
-    HWND hwnd = CreateWindowExA(0, WINDOW_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width * g_scale,
-                                height * g_scale, nullptr, nullptr, g_instance, nullptr);
+    g_win32.outer_w = width;
+    g_win32.outer_h = height;
+    HWND hwnd = CreateWindowExA(0, WINDOW_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width * g_app.scale,
+                                height * g_app.scale, nullptr, nullptr, g_win32.instance, nullptr);
     if (hwnd) follow_dpi(hwnd, window_dpi(hwnd), 0, 0);
     return hwnd;
 }
 
 void platform_show_window(void* window) {
-    ShowWindow(as_hwnd(window), g_show_command);
+    ShowWindow(as_hwnd(window), g_win32.show_command);
     UpdateWindow(as_hwnd(window));
 }
 
@@ -263,7 +260,7 @@ void platform_release_capture() { ReleaseCapture(); }
 // that WM_CREATE sets once the shell's start-up is complete.
 void platform_start_window_timer(void* window, int interval_ms) {
     SetTimer(as_hwnd(window), WINDOW_TIMER_ID, static_cast<UINT>(interval_ms), nullptr);
-    g_arrow = LoadCursorA(nullptr, IDC_ARROW);
+    g_win32.arrow = LoadCursorA(nullptr, IDC_ARROW);
 }
 
 void platform_stop_window_timer(void* window) { KillTimer(as_hwnd(window), WINDOW_TIMER_ID); }
@@ -278,28 +275,27 @@ uint32_t platform_time_ms() { return timeGetTime(); }
 // no callback is running or will run, which is what lets tear-down free what
 // the clock touches.
 void platform_start_clock() {
-    if (g_window) DragAcceptFiles(g_window, TRUE);
-    g_timer_resolution_raised = timeBeginPeriod(1) == TIMERR_NOERROR;
-    g_clock_event = timeSetEvent(1, 1, clock_event, 0, TIME_PERIODIC | TIME_KILL_SYNCHRONOUS);
+    if (g_win32.window) DragAcceptFiles(g_win32.window, TRUE);
+    g_win32.timer_resolution_raised = timeBeginPeriod(1) == TIMERR_NOERROR;
+    g_win32.clock_event = timeSetEvent(1, 1, clock_event, 0, TIME_PERIODIC | TIME_KILL_SYNCHRONOUS);
 }
 
 void platform_stop_clock() {
-    if (g_clock_event) timeKillEvent(g_clock_event);
-    g_clock_event = 0;
-    if (g_timer_resolution_raised) timeEndPeriod(1);
-    g_timer_resolution_raised = false;
+    if (g_win32.clock_event) timeKillEvent(g_win32.clock_event);
+    g_win32.clock_event = 0;
+    if (g_win32.timer_resolution_raised) timeEndPeriod(1);
+    g_win32.timer_resolution_raised = false;
 }
 
 // ---- Entry ------------------------------------------------------------------
 
 // The C runtime has already split the command line into __argc and __argv.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
-    g_instance = instance;
-    g_show_command = show_command;
+    g_win32.instance = instance;
+    g_win32.show_command = show_command;
     ProgramOptions options;
     if (const int status = handle_command_line(__argc, __argv, OPTIONS_WINDOWS, options); status >= 0) return status;
-    g_scale_auto = options.scale == SCALE_AUTO;
-    g_scale = g_scale_auto ? 1 : options.scale;
+    shell_set_scale(options.scale);
     input_queue_enable(options.show_input);
     return run_program();
 }

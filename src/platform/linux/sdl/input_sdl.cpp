@@ -10,15 +10,6 @@
 
 namespace {
 
-// Window pixels to panel pixels, rounding toward minus infinity so a position
-// left of or above the window stays outside it.
-int panel_coord(int v) {
-    const int s = g_sdl.scale;
-    return v >= 0 ? v / s : -((-v + s - 1) / s);
-}
-
-uint32_t panel_pointer(int x, int y) { return pack_pointer(panel_coord(x), panel_coord(y)); }
-
 // By key position, so digits work on any layout.
 KeyCode key_code(SDL_Scancode code) {
     if (code >= SDL_SCANCODE_1 && code <= SDL_SCANCODE_9) return KeyCode(KEY_DIGIT_0 + 1 + (code - SDL_SCANCODE_1));
@@ -94,12 +85,12 @@ void translate_event(const SDL_Event& e) {
         case SDL_MOUSEMOTION:
             // The cursor question comes before the move, and never under capture.
             if (e.motion.state == 0) shell_set_cursor();
-            shell_mouse_move(panel_pointer(e.motion.x, e.motion.y));
+            shell_mouse_move(window_pointer(e.motion.x, e.motion.y));
             break;
         case SDL_MOUSEBUTTONDOWN:
             switch (e.button.button) {
-                case SDL_BUTTON_LEFT: shell_left_down(panel_pointer(e.button.x, e.button.y)); break;
-                case SDL_BUTTON_RIGHT: shell_right_down(panel_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_LEFT: shell_left_down(window_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_RIGHT: shell_right_down(window_pointer(e.button.x, e.button.y)); break;
                 case SDL_BUTTON_MIDDLE: shell_middle_down(); break;
                 default: break;
             }

@@ -47,10 +47,10 @@ void platform_message_box(const char* caption, const char* text) {
 
 // In panel pixels: with a scale the window is that many times larger.
 void platform_screen_size(int* width, int* height) {
-    SDL_Rect usable{0, 0, FB_WIDTH * g_sdl.scale, FB_HEIGHT * g_sdl.scale};
+    SDL_Rect usable{0, 0, FB_WIDTH * g_app.scale, FB_HEIGHT * g_app.scale};
     SDL_GetDisplayUsableBounds(0, &usable);
-    *width = usable.w / g_sdl.scale;
-    *height = usable.h / g_sdl.scale;
+    *width = usable.w / g_app.scale;
+    *height = usable.h / g_app.scale;
 }
 
 namespace {
@@ -61,10 +61,8 @@ namespace {
 // is still hidden: it takes the scaled size, cut to the screen as before,
 // before anything is drawn or shown.
 void apply_auto_scale(int* width, int* height) {
-    if (!g_sdl.scale_auto) return;
-    const int scale = scale_for_dpi(x11_resource_dpi(g_sdl.window));
-    if (scale == g_sdl.scale) return;
-    g_sdl.scale = scale;
+    if (!shell_follow_dpi(x11_resource_dpi(g_sdl.window))) return;
+    const int scale = g_app.scale;
     int screen_w = 0, screen_h = 0;
     platform_screen_size(&screen_w, &screen_h);
     *width = std::min(*width, screen_w);
@@ -79,7 +77,7 @@ void apply_auto_scale(int* width, int* height) {
 // main checked before the entry.
 void* platform_create_window(int width, int height, bool* refused) {
     *refused = false;
-    g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_sdl.scale, height * g_sdl.scale,
+    g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_app.scale, height * g_app.scale,
                                     SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!g_sdl.window) return nullptr;
     apply_auto_scale(&width, &height);
@@ -155,11 +153,9 @@ void end_second_copy_on_signals() {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-std::vector<std::string> g_option_words;  // what a session saves: the options the program runs with
-
 SessionState current_session_state() {
     SessionState state;
-    state.options = g_option_words;
+    state.options = g_sdl.option_words;
     for (int k = 0; k < PORT_COUNT; ++k) state.enabled[k] = g_panel.port_enable[k] != 0;
     return state;
 }
@@ -207,7 +203,7 @@ int main(int argc, char** argv) {
         words = open_session(argc, argv);
     }
     if (words.empty()) words.assign(argv + 1, argv + argc);
-    g_option_words = words;
+    g_sdl.option_words = words;
     std::vector<const char*> args{argv[0]};
     for (const std::string& word : words) args.push_back(word.c_str());
     ProgramOptions options;
@@ -215,8 +211,7 @@ int main(int argc, char** argv) {
         midi_end_system();  // the device list's client
         return status;
     }
-    g_sdl.scale_auto = options.scale == SCALE_AUTO;
-    g_sdl.scale = g_sdl.scale_auto ? 1 : options.scale;
+    shell_set_scale(options.scale);
     // Without any display SDL's Wayland probe would print its own complaint
     // and the MIDI system would report on a panel that never comes: one line
     // instead, before either starts.

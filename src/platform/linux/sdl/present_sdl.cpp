@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "app/app_state.h"
 #include "app/platform.h"
 #include "platform/linux/sdl/window_sdl.h"
 #include "render/frame_buffer.h"
@@ -22,7 +23,7 @@ namespace {
 // surface has the frame's own format and gets a plain copy loop; any other
 // goes through SDL's scaled blit.
 bool blit_scaled(SDL_Surface* dst, const SDL_Rect& r) {
-    const int s = g_sdl.scale;
+    const int s = g_app.scale;
     if (dst->format->format != SDL_PIXELFORMAT_RGB888) {
         SDL_Rect from = r, to{r.x * s, r.y * s, r.w * s, r.h * s};
         return SDL_BlitScaled(g_sdl.frame, &from, dst, &to) == 0;
@@ -70,7 +71,7 @@ void show(const SDL_Rect* rects, int count, bool whole_window) {
     SDL_Rect shown[DAMAGE_RECTS];
     int n = 0;
     bool ok = true;
-    const int scale = g_sdl.scale;
+    const int scale = g_app.scale;
     for (int i = 0; i < count && n < DAMAGE_RECTS; ++i) {
         const SDL_Rect& r = rects[i];
         if (scale > 1) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/linux/sdl/clock_linux.h"
 
@@ -25,11 +26,7 @@ struct SdlLayer {
     bool captured = false;  // SDL's capture is on
     bool quit = false;
     int quit_code = 0;
-    // Window pixels per panel pixel, each way (--scale). Only the window's
-    // size, the present and the pointer translation see it; the frame buffer
-    // and every hit rectangle stay in panel pixels.
-    int scale = 1;
-    bool scale_auto = false;  // --scale auto: set from the display once the window has one
+    std::vector<std::string> option_words;  // what a session saves: the options the program runs with
 
     bool timer_on = false;  // the window timer
     uint64_t timer_period_ns = 0;
