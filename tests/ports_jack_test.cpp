@@ -8,7 +8,7 @@
 
 #include "fake_server_jack.h"
 #include "midi/device_table.h"
-#include "midi/ports_linux.h"
+#include "midi/midi_backend_linux.h"
 
 namespace {
 

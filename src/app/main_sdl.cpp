@@ -29,7 +29,7 @@
 #include "app/window_sdl.h"
 #include "base/program.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
+#include "midi/midi_backend_linux.h"
 #include "panel/panel.h"
 #include "render/frame_buffer.h"
 #include "render/text_freetype.h"

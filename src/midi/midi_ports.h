@@ -1,5 +1,5 @@
 // MIDI platform contract: enumerate, name, open and send, by device number.
-// One implementation per platform (ports_winmm.cpp; ports_linux.cpp over
+// One implementation per platform (ports_winmm.cpp; midi_backend_linux.cpp over
 // ports_alsa.cpp and ports_jack.cpp) and a recording double in tests/fakes.
 // All calls are made on the window thread.
 // No call throws and none may end the program; failures are reported through

@@ -1,4 +1,4 @@
-// The ALSA sequencer backend of the Linux MIDI layer (ports_linux.h) over
+// The ALSA sequencer backend of the Linux MIDI layer (midi_backend_linux.h) over
 // libasound: one client "ZORVE_BUTTON" with a port "out d" (readable,
 // subscribed to device d) per open output device, "in d" (writable,
 // subscribed from device d) per open input device, and "panel" (readable,
@@ -34,7 +34,7 @@
 #include "midi/device_name.h"
 #include "midi/device_table.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
+#include "midi/midi_backend_linux.h"
 
 namespace {
 
@@ -318,7 +318,7 @@ void stop() {
 
 const char* start(const char* client_name) {
     // libasound prints its own lines when the device cannot be opened; the
-    // one line of ports_linux.cpp names the reason instead.
+    // one line of midi_backend_linux.cpp names the reason instead.
     snd_lib_error_set_handler(alsa_quiet);
     const int opened = snd_seq_open(&g_alsa.seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
     snd_lib_error_set_handler(nullptr);

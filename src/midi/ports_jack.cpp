@@ -1,4 +1,4 @@
-// The JACK backend of the Linux MIDI layer (ports_linux.h) over libjack: one
+// The JACK backend of the Linux MIDI layer (midi_backend_linux.h) over libjack: one
 // client "ZORVE_BUTTON" (or the name the server gives when that one is taken)
 // with an output port "out d" per open output device, an input port "in d"
 // per open input device, and the output port "panel", connected to nothing,
@@ -35,7 +35,7 @@
 #include "midi/device_name.h"
 #include "midi/device_table.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
+#include "midi/midi_backend_linux.h"
 #include "midi/server_jack.h"
 
 namespace {
@@ -378,7 +378,7 @@ void stop(Jack& jack) {
 }  // namespace
 
 // libjack prints several lines when no server runs; asking quietly leaves the
-// one line of ports_linux.cpp instead. The panel port and the process
+// one line of midi_backend_linux.cpp instead. The panel port and the process
 // callback are in place before the client is activated; device ports join
 // the running client as they are opened.
 bool jack_start(const char* client_name) {

@@ -1,6 +1,6 @@
 // The Linux MIDI backends behind the contract (midi_ports.h): the ALSA
 // sequencer (ports_alsa.cpp) and a JACK server (ports_jack.cpp), each one
-// table of functions filled by its own file. ports_linux.cpp chooses one
+// table of functions filled by its own file. midi_backend_linux.cpp chooses one
 // table once per run and forwards every contract call to it. Window thread
 // only.
 #pragma once

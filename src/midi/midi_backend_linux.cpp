@@ -1,8 +1,8 @@
 // MIDI platform contract (midi_ports.h) on Linux: picks the ALSA sequencer or
 // a running JACK server once, at the first call that needs devices, and
-// forwards every call to that backend's table (ports_linux.h). With neither,
+// forwards every call to that backend's table (midi_backend_linux.h). With neither,
 // the table of no devices and one line on stderr.
-#include "midi/ports_linux.h"
+#include "midi/midi_backend_linux.h"
 
 #include <unistd.h>
 
