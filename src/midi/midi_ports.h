@@ -32,8 +32,9 @@ int midi_in_count();
 void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]);
 // Opens input `device`; null on failure.
 MidiHandle midi_in_open(int device);
-// Starts delivery on an open input; false on failure. Delivered data is
-// discarded by the platform layer without growing memory.
+// Starts delivery on an open input; false on failure. Delivered data goes
+// into the input ring (input_queue.h), which keeps it only while keys light
+// from input; memory never grows.
 bool midi_in_start(MidiHandle in);
 
 // Bytes a packed short message carries, by its status byte; 0 for what a
