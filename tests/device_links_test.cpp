@@ -21,7 +21,8 @@ struct System {
     static std::vector<DevicePort> list(void* arg) { return static_cast<System*>(arg)->ports; }
     static bool link(const DeviceLink& link, const DevicePort& to, void* arg) {
         System& s = *static_cast<System*>(arg);
-        s.tries.push_back(std::to_string(link.own) + " " + to.client + ":" + to.port + "@" + std::to_string(to.address));
+        s.tries.push_back(std::to_string(link.own) + " " + to.client + ":" + to.port + "@" +
+                          std::to_string(to.address));
         return s.now >= s.refuse_until;
     }
     int step(bool announced) { return device_links_step(links, announced, now, {list, link, this}); }

@@ -19,7 +19,7 @@ constexpr int DEVICE_LINK_RETRIES = 20;
 
 // A device's port as the system lists it.
 struct DevicePort {
-    std::string client;    // the names by which a link finds its device again
+    std::string client;  // the names by which a link finds its device again
     std::string port;
     uint64_t address = 0;  // the backend's; unique among the ports there at one time
 };
