@@ -214,6 +214,7 @@ void event_thread() {
         const int ready = poll(fds.data(), fds.size(), wait_ms);
         if (ready < 0 && errno != EINTR) return;
         const bool announced = ready > 0 && take_events();
+        if (!announced && wait_ms < 0) continue;  // input data alone, no retry pending
         const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
         wait_ms = device_links_step(g_alsa.links, announced, monotonic_ms(), calls);
     }
