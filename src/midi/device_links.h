@@ -12,8 +12,8 @@
 #include <vector>
 
 // After an announcement, a link the system refused is tried again this
-// often, this many times (2 s): a client lists its ports before it accepts
-// links to them.
+// often, this many times (2 s): a JACK client lists its ports before it
+// accepts connections, and a sequencer port may be held exclusive a while.
 constexpr uint64_t DEVICE_LINK_RETRY_MS = 100;
 constexpr int DEVICE_LINK_RETRIES = 20;
 
