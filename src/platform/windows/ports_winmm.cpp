@@ -1,8 +1,9 @@
 // MIDI platform contract (midi/midi_ports.h) over WinMM device numbers.
 // Devices notify the main window (CALLBACK_WINDOW, the window named by
 // winmm_notify_window before the first open); input data arrives as
-// MM_MIM_DATA messages that the window swallows, so no buffers are queued and
-// system-exclusive input is dropped by WinMM. Nothing is ever closed.
+// MM_MIM_DATA messages, which the window puts into the input ring
+// (input_queue.h), so no buffers are queued and system-exclusive input is
+// dropped by WinMM. Nothing is ever closed.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <mmsystem.h>

@@ -29,7 +29,7 @@
 #include "base/program.h"
 #include "midi/input_queue.h"
 #include "panel/panel.h"
-#include "platform/linux/midi/ports_linux.h"
+#include "platform/linux/midi/midi_backend_linux.h"
 #include "platform/linux/sdl/window_sdl.h"
 #include "platform/linux/text/text_freetype.h"
 #include "render/frame_buffer.h"

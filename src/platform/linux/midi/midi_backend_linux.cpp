@@ -1,10 +1,8 @@
 // MIDI platform contract (midi_ports.h) on Linux: picks the ALSA sequencer or
 // a running JACK server once, at the first call that needs devices, and
-// forwards every call to that backend's table (ports_linux.h). With neither,
-// the table of no devices and one line on stderr.
-#include "platform/linux/midi/ports_linux.h"
-
-#include <unistd.h>
+// forwards every call to that backend's table (midi_backend_linux.h). With
+// neither, the table of no devices and one line on stderr.
+#include "platform/linux/midi/midi_backend_linux.h"
 
 #include <string>
 #include <thread>
@@ -13,6 +11,7 @@
 
 namespace {
 
+bool absent_none() { return true; }
 const char* start_none(const char*) { return nullptr; }
 int count_none() { return 0; }
 void name_none(int, char (&name)[MIDI_NAME_FIELD]) {
@@ -23,8 +22,13 @@ void send_none(MidiHandle, uint32_t) {}
 void panel_send_none(uint32_t) {}
 void stop_none() {}
 
-const MidiBackend NO_BACKEND = {start_none, count_none, name_none, open_none,       count_none,
-                                name_none,  open_none,  send_none, panel_send_none, stop_none};
+const MidiBackend NO_BACKEND = {MIDI_SYSTEM_NONE, "",         absent_none, start_none, count_none, name_none,
+                                open_none,        count_none, name_none,   open_none,  send_none,  panel_send_none,
+                                stop_none};
+
+// The sequencer first: it is part of every Linux system, while a JACK
+// server runs only where someone started one for their studio.
+const MidiBackend* const BACKENDS[] = {&ALSA_BACKEND, &JACK_BACKEND};
 
 MidiSystem g_requested = MIDI_SYSTEM_AUTO;
 MidiUse g_use = MIDI_USE_PANEL;
@@ -32,37 +36,7 @@ std::string g_client_name = "ZORVE_BUTTON";
 // Null until chosen; written once, by the chooser thread or the window thread.
 const MidiBackend* g_midi_system = nullptr;
 
-void report_missing(const std::string& what) {
-    report_error("%s; %s", what.c_str(),
-                 g_use == MIDI_USE_PANEL ? "the panel runs without MIDI devices" : "no devices to list");
-}
-
-// The ALSA backend is asked first on AUTO; where the sequencer exists but
-// cannot be used, that is what the line names.
-const MidiBackend* choose() {
-    const char* alsa = nullptr;
-    const char* jack = nullptr;
-    switch (g_requested) {
-        case MIDI_SYSTEM_AUTO:
-            if (!(alsa = ALSA_BACKEND.start(g_client_name.c_str()))) return &ALSA_BACKEND;
-            if (!(jack = JACK_BACKEND.start(g_client_name.c_str()))) return &JACK_BACKEND;
-            if (access("/dev/snd/seq", F_OK) != 0)
-                report_missing("no MIDI system found (no ALSA sequencer, no JACK server running)");
-            else
-                report_missing(std::string(alsa) + ", and " + jack);
-            return &NO_BACKEND;
-        case MIDI_SYSTEM_ALSA:
-            if (!(alsa = ALSA_BACKEND.start(g_client_name.c_str()))) return &ALSA_BACKEND;
-            report_missing(alsa);
-            return &NO_BACKEND;
-        case MIDI_SYSTEM_JACK:
-            if (!(jack = JACK_BACKEND.start(g_client_name.c_str()))) return &JACK_BACKEND;
-            report_missing(jack);
-            return &NO_BACKEND;
-        case MIDI_SYSTEM_NONE: break;
-    }
-    return &NO_BACKEND;
-}
+const MidiBackend* choose() { return &midi_start_backend(g_requested, g_use, g_client_name.c_str()); }
 
 // The choice begun early, until it is waited for. A pointer, so that no
 // destructor at exit can meet a thread not yet joined.
@@ -75,6 +49,30 @@ const MidiBackend& midi_system() {
 }
 
 }  // namespace
+
+extern const std::span<const MidiBackend* const> MIDI_BACKENDS = BACKENDS;
+
+// Where a system is there but unusable, that is what the line names.
+const MidiBackend& midi_start_backend(MidiSystem system, MidiUse use, const char* client_name,
+                                      std::span<const MidiBackend* const> order) {
+    std::string reasons;
+    std::string missing;
+    bool all_absent = true;
+    for (const MidiBackend* backend : order) {
+        if (system != MIDI_SYSTEM_AUTO && backend->system != system) continue;
+        const char* reason = backend->start(client_name);
+        if (!reason) return *backend;
+        reasons += (reasons.empty() ? "" : ", and ") + std::string(reason);
+        missing += (missing.empty() ? "" : ", ") + std::string(backend->missing);
+        all_absent = all_absent && backend->absent();
+    }
+    if (reasons.empty()) return NO_BACKEND;  // NONE, or a system not in the list
+    const std::string line =
+        system == MIDI_SYSTEM_AUTO && all_absent ? "no MIDI system found (" + missing + ")" : reasons;
+    report_error("%s; %s", line.c_str(),
+                 use == MIDI_USE_PANEL ? "the panel runs without MIDI devices" : "no devices to list");
+    return NO_BACKEND;
+}
 
 void midi_choose_system(MidiSystem system, MidiUse use) {
     g_requested = system;
