@@ -30,22 +30,26 @@ const MidiBackend NO_BACKEND = {MIDI_SYSTEM_NONE, "",         absent_none, start
 // server runs only where someone started one for their studio.
 const MidiBackend* const BACKENDS[] = {&ALSA_BACKEND, &JACK_BACKEND};
 
-MidiSystem g_requested = MIDI_SYSTEM_AUTO;
-MidiUse g_use = MIDI_USE_PANEL;
-std::string g_client_name = "ZORVE_BUTTON";
-// Null until chosen; written once, by the chooser thread or the window thread.
-const MidiBackend* g_midi_system = nullptr;
+// The process's one MIDI system: what the command line and a session asked
+// for, and the backend chosen for it.
+struct LinuxMidi {
+    MidiSystem requested = MIDI_SYSTEM_AUTO;
+    MidiUse use = MIDI_USE_PANEL;
+    std::string client_name = "ZORVE_BUTTON";
+    // Null until chosen; written once, by the chooser thread or the window thread.
+    const MidiBackend* chosen = nullptr;
+    // The choice begun early, until it is waited for. A pointer, so that no
+    // destructor at exit can meet a thread not yet joined.
+    std::thread* chooser = nullptr;
+};
+LinuxMidi g_midi;
 
-const MidiBackend* choose() { return &midi_start_backend(g_requested, g_use, g_client_name.c_str()); }
-
-// The choice begun early, until it is waited for. A pointer, so that no
-// destructor at exit can meet a thread not yet joined.
-std::thread* g_chooser = nullptr;
+const MidiBackend* choose() { return &midi_start_backend(g_midi.requested, g_midi.use, g_midi.client_name.c_str()); }
 
 const MidiBackend& midi_system() {
     midi_end_choice();
-    if (!g_midi_system) g_midi_system = choose();
-    return *g_midi_system;
+    if (!g_midi.chosen) g_midi.chosen = choose();
+    return *g_midi.chosen;
 }
 
 }  // namespace
@@ -75,31 +79,31 @@ const MidiBackend& midi_start_backend(MidiSystem system, MidiUse use, const char
 }
 
 void midi_choose_system(MidiSystem system, MidiUse use) {
-    g_requested = system;
-    g_use = use;
+    g_midi.requested = system;
+    g_midi.use = use;
 }
 
-void midi_set_client_name(const char* name) { g_client_name = name; }
+void midi_set_client_name(const char* name) { g_midi.client_name = name; }
 
 void midi_begin_choice() {
-    if (g_midi_system || g_chooser) return;
+    if (g_midi.chosen || g_midi.chooser) return;
     try {
-        g_chooser = new std::thread([] { g_midi_system = choose(); });
+        g_midi.chooser = new std::thread([] { g_midi.chosen = choose(); });
     } catch (...) {
-        g_chooser = nullptr;  // no thread: the first call chooses, as before
+        g_midi.chooser = nullptr;  // no thread: the first call chooses, as before
     }
 }
 
 void midi_end_choice() {
-    if (!g_chooser) return;
-    g_chooser->join();
-    delete g_chooser;
-    g_chooser = nullptr;
+    if (!g_midi.chooser) return;
+    g_midi.chooser->join();
+    delete g_midi.chooser;
+    g_midi.chooser = nullptr;
 }
 
 void midi_end_system() {
     midi_end_choice();
-    if (g_midi_system) g_midi_system->stop();
+    if (g_midi.chosen) g_midi.chosen->stop();
 }
 
 int midi_in_count() { return midi_system().in_count(); }
@@ -120,9 +124,9 @@ MidiHandle midi_out_open(int device) { return midi_system().out_open(device); }
 
 // A handle exists only once a backend was chosen and gave it.
 void midi_out_send(MidiHandle out, uint32_t message) {
-    if (out) g_midi_system->out_send(out, message);
+    if (out) g_midi.chosen->out_send(out, message);
 }
 
 void midi_panel_send(uint32_t message) {
-    if (g_midi_system) g_midi_system->panel_send(message);
+    if (g_midi.chosen) g_midi.chosen->panel_send(message);
 }
