@@ -101,10 +101,14 @@ void shell_destroy() {
 
 void shell_mouse_move(uint32_t position) {
     store_pointer(position);
-    if (g_app.left_held)
-        post_event(EV_LEFT_DRAG, 0);
-    else if (g_app.right_held)
-        post_event(EV_RIGHT_DRAG, 0);
+    if (g_app.left_held || g_app.right_held) {
+        // A drag that released a key shows it released at the next tick, as
+        // the MIDI already says; the redraw repaints only that key.
+        int16_t before[KEY_COUNT];
+        std::copy(std::begin(g_panel.pressed), std::end(g_panel.pressed), before);
+        post_event(g_app.left_held ? EV_LEFT_DRAG : EV_RIGHT_DRAG, 0);
+        if (!std::equal(std::begin(before), std::end(before), std::begin(g_panel.pressed))) mark_dirty(REDRAW_FULL);
+    }
     post_event(EV_MOVE, 0);
 }
 
