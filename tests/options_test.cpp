@@ -80,6 +80,13 @@ const Row ROWS[] = {
      "--midi jack is not available on Windows: WinMM is its only MIDI system ('--midi none' turns it off)"},
     {{"--scale", "3", "--list-keys", "--monitor"}, LX, 0, KEYS_HEADING + KEY_A, true, ""},
     {{"--list-keys"}, WIN, 0, KEYS_HEADING + KEY_A, true, ""},
+    // What would be sent: every row on the chosen channel.
+    {{"--channel", "10", "--list-keys"},
+     LX,
+     0,
+     KEYS_HEADING + "A            pad bank      Note On             89       10\n",
+     true,
+     ""},
     {{"--list-keys", "--version"}, LX, 0, VERSION_LINE, false, ""},
     // Wrong words: one line naming the word, status 64, nothing on stdout.
     {{"--bogus"}, LX, 64, "", false, "unknown option '--bogus'"},

@@ -200,7 +200,7 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
             return EXIT_USAGE;
         case ACTION_HELP: return emit(program_usage(platform));
         case ACTION_VERSION: return emit(program_version());
-        case ACTION_LIST_KEYS: return emit(key_list_text(KEY_LIST_TEXT));
+        case ACTION_LIST_KEYS: return emit(key_list_text(KEY_LIST_TEXT, options.channel));
         case ACTION_LIST_DEVICES: {
             midi_choose_system(options.midi, MIDI_USE_LISTING);
             DeviceTable devices;

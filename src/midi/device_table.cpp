@@ -24,7 +24,10 @@ void monitor_line(int device, uint32_t message) {
     char line[32];
     std::snprintf(line, sizeof line, "dev %c  %02X %02X %02X\n", device >= 0 ? char('0' + device) : '-',
                   unsigned(message & 0xFF), unsigned((message >> 8) & 0xFF), unsigned((message >> 16) & 0xFF));
-    write_output(line);
+    if (write_output(line)) return;
+    // The reader went away (`--monitor | head`): the panel plays on unmonitored.
+    g_monitor = false;
+    report_error("the monitor's output is closed; monitoring stopped, the panel goes on");
 }
 
 }  // namespace

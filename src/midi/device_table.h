@@ -48,5 +48,6 @@ void send_to_ports(const DeviceTable& devices, const int16_t (&port_enable)[PORT
 // With the monitor on, send_to_ports also writes one line per message and
 // device that got it, "dev 1  90 24 7F", after the send; a message that no
 // device got (none open, or its switches off) is written once as
-// "dev -  90 24 7F". Off at start.
+// "dev -  90 24 7F". Off at start. A line that cannot be written (the
+// reader of a pipe went away) turns the monitor off, with one line on stderr.
 void set_monitor(bool on);

@@ -215,6 +215,9 @@ int main(int argc, char** argv) {
         midi_end_system();  // the device list's client
         return status;
     }
+    // A monitor whose reader goes away must not end the panel: the write
+    // fails instead, and the monitor stops with one line.
+    signal(SIGPIPE, SIG_IGN);
     g_sdl.scale_auto = options.scale == SCALE_AUTO;
     g_sdl.scale = g_sdl.scale_auto ? 1 : options.scale;
     // Without any display SDL's Wayland probe would print its own complaint
