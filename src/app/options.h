@@ -34,6 +34,7 @@ struct ProgramOptions {
     int scale = SCALE_AUTO;   // window pixels per panel pixel, each way; SCALE_AUTO: the screen's
     int channel = 1;          // 1..16: the channel of everything the panel sends
     bool show_input = false;  // keys light up from MIDI input
+    bool on_top = false;      // the window stays above others where the window system allows it
     std::string error;        // ACTION_USAGE_ERROR: the line to report, without the program's name
 };
 
