@@ -156,11 +156,137 @@ def case_monitor_reader_gone(c):
     check(proc.wait(timeout=5) == 0, "exit status after close")
 
 
+def view_for_window(window_w, window_h, min_scale=1):
+    """(x, y, w, h) of the panel in a window of this client size: fitted with
+    its aspect, centred, never below `min_scale` panels (app/view.h)."""
+    if window_w * 550 <= window_h * 910:
+        w, h = window_w, window_w * 550 // 910
+    else:
+        w, h = window_h * 910 // 550, window_h
+    if w < 910 * min_scale:
+        w, h = 910 * min_scale, 550 * min_scale
+    return (max(0, (window_w - w) // 2), max(0, (window_h - h) // 2), w, h)
+
+
+def to_window(view, px, py):
+    """The first window pixel that shows panel pixel (px, py)."""
+    x, y, w, h = view
+    return (x + -(-px * w // 910), y + -(-py * h // 550))
+
+
+def panel_image(c, program):
+    """The unscaled panel's 910 x 550 pixels, read from a 1:1 window."""
+    return window_pixels(c, program, [(x, y) for y in range(550) for x in range(910)])
+
+
+def view_wrong(c, program, unscaled, view, window_w, window_h):
+    """Window pixels that do not show the panel pixel under them (nearest),
+    or the black beside it: every pixel of the client area."""
+    vx, vy, vw, vh = view
+    image = window_pixels(c, program, [(x, y) for y in range(window_h) for x in range(window_w)])
+    wrong = []
+    for (x, y), v in image.items():
+        inside = vx <= x < vx + vw and vy <= y < vy + vh
+        want = unscaled[((x - vx) * 910 // vw, (y - vy) * 550 // vh)] if inside else 0
+        if v != want:
+            wrong.append((x, y))
+    return wrong
+
+
+def case_window_resize(c):
+    """On a large screen the window is 910 x 550. Enlarged, the panel scales
+    to fit with its aspect, centred, every window pixel the panel pixel under
+    it (whole blocks at a whole factor), black beside it; a click at a key's
+    scaled place sends that key. Shrunk below the panel it keeps its pixel
+    positions and shows the top-left part."""
+    display = c.display(screen="1280x1024x24")
+    env, rx = c.midi(receivers=2)
+    program = c.program(display, env)
+    screen = e2e.Screen(display, c.out, c.name)
+    check(c.x.geometry(program.window)[2:] == (910, 550), "window client area on a large screen, want 910x550")
+    e2e.panel_ready(program, screen)
+    unscaled = panel_image(c, program)
+    for size in ((1100, 700), (1210, 550), (1236, 1000)):
+        program.xdo("windowsize", program.window, *size)
+        wait_for(lambda: c.x.geometry(program.window)[2:] == size, 10, f"the window to become {size}")
+        view = view_for_window(*size)
+        wait_for(lambda: not view_wrong(c, program, unscaled, view, *size), 5, f"the panel fitted to {size}")
+        log(f"{size[0]}x{size[1]}: panel at {view}")
+    program.xdo("windowsize", program.window, 1236, 1000)  # no whole factor: 1.358 panels, bars above and below
+    wait_for(lambda: c.x.geometry(program.window)[2:] == (1236, 1000), 10, "the window to become 1236x1000")
+    view = view_for_window(1236, 1000)
+    for label, (px, py), status, number in ((("A", (570, 25), 0x90, 89)), ("PAD 16", (867, 495), 0xB0, 31)):
+        program.click(*to_window(view, px, py))
+        expect(rx, [1], on_off(status, number), f"a click on {label} at its scaled place {to_window(view, px, py)}")
+    # Just left of A's scaled left edge: nothing.
+    ax, ay = to_window(view, 540, 10)
+    program.click(ax - 1, ay)
+    program.click(ax, ay)
+    expect(rx, [1], on_off(0x90, 89), f"a click at {ax - 1}, left of A's scaled edge, then at {ax}")
+    program.xdo("windowsize", program.window, 700, 400)
+    wait_for(lambda: c.x.geometry(program.window)[2:] == (700, 400), 10, "the window to shrink")
+    program.wait_pixels(screen, {(541, 11): 0x777777, (543, 13): 0xBBBBBB, (598, 38): 0x444444,
+                                 (5, 5): 0x444444}, "shrunk")
+    program.click(570, 25)
+    expect(rx, [1], on_off(0x90, 89), "a click on A in the shrunk window")
+    expect_silent(rx, [0, 1])
+    c.x.request_close(program.window)
+    check(program.exit_status(5) == 0, "exit status after close")
+
+
+def case_scale_dense_screen(c):
+    """At Xft.dpi 288 on a 1920 x 1200 screen auto picks 2, the largest
+    factor whose window fits (3 would be 2730 x 1650), silently; an asked 3
+    is kept, cut off, and said in one line."""
+    display = c.display(screen="1920x1200x24")
+    env, rx = c.midi(receivers=2)
+    c.x.fake_motion(1915, 1195)  # the pointer outside every window
+    c.x.set_resources("Xft.dpi:\t288\n")
+    for args, scale, window, lines in (
+            ([], 2, (1820, 1100), []),
+            (["--scale", "3"], 3, (1920, 1200),
+             ["zorve-button: --scale 3: the 2730 x 1650 window is larger than the usable screen area "
+              "(1920 x 1200); kept at 3, part of the panel is out of sight"])):
+        program = c.program(display, env, args)
+        x, y, w, h = c.x.geometry(program.window)
+        check((w, h) == window, f"{args}: window client area {w}x{h}, want {window[0]}x{window[1]}")
+        check(x >= 0 and y >= 0 and x + w <= 1920 and y + h <= 1200, f"{args}: window at {x},{y} leaves the screen")
+        drawn = {(scale * px + d, scale * py + d): v for (px, py), v in PANEL_DRAWN.items() for d in range(scale)}
+        wait_window_pixels(c, program, drawn, f"the panel at {scale}x")
+        check(program.output().splitlines() == lines, f"{args}: output {program.output().splitlines()}")
+        point = (scale * 570 + 1, scale * 25 + 1)
+        program.click(*point)
+        expect(rx, [1], on_off(0x90, 89), f"{args}: a click on A at {point}")
+        c.x.request_close(program.window)
+        check(program.exit_status(5) == 0, f"{args}: exit status after close")
+
+
+def case_on_top(c):
+    """--on-top: the window asks to be above others (_NET_WM_STATE_ABOVE in
+    its _NET_WM_STATE when mapped, as a window manager reads it); without
+    the option it does not."""
+    display = c.display()
+    env = jack_env("zorve-e2e-absent")
+    above = c.x.atom("_NET_WM_STATE_ABOVE")
+    for args, want in (([], False), (["--on-top"], True)):
+        program = c.program(display, env, ["--midi", "none", *args])
+        e2e.panel_ready(program, e2e.Screen(display, c.out, c.name))
+        state = c.x.property(program.window, "_NET_WM_STATE")
+        atoms = state[2] if state else []
+        check((above in atoms) == want, f"{args}: _NET_WM_STATE {atoms}, ABOVE ({above}) wanted: {want}")
+        check(program.output() == "", f"{args}: output {program.output()!r}")
+        c.x.request_close(program.window)
+        check(program.exit_status(5) == 0, f"{args}: exit status after close")
+
+
 CASES = {
     "slide_off_look": case_slide_off_look,
     "list_keys_channel": case_list_keys_channel,
     "nsm_url_bad": case_nsm_url_bad,
     "monitor_reader_gone": case_monitor_reader_gone,
+    "window_resize": case_window_resize,
+    "scale_dense_screen": case_scale_dense_screen,
+    "on_top": case_on_top,
 }
 
 

@@ -10,14 +10,10 @@
 
 namespace {
 
-// Window pixels to panel pixels, rounding toward minus infinity so a position
-// left of or above the window stays outside it.
-int panel_coord(int v) {
-    const int s = g_sdl.scale;
-    return v >= 0 ? v / s : -((-v + s - 1) / s);
+uint32_t panel_pointer(int x, int y) {
+    const Point p = view_to_panel(g_sdl.view, x, y);
+    return pack_pointer(p.x, p.y);
 }
-
-uint32_t panel_pointer(int x, int y) { return pack_pointer(panel_coord(x), panel_coord(y)); }
 
 // By key position, so digits work on any layout.
 KeyCode key_code(SDL_Scancode code) {
@@ -76,8 +72,11 @@ void handle_window_event(const SDL_WindowEvent& e) {
     switch (e.event) {
         case SDL_WINDOWEVENT_CLOSE: close_main_window(); break;
         case SDL_WINDOWEVENT_SHOWN:
-        case SDL_WINDOWEVENT_EXPOSED:
-        case SDL_WINDOWEVENT_SIZE_CHANGED: present_now(); break;
+        case SDL_WINDOWEVENT_EXPOSED: present_now(); break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+            update_view();
+            present_now();
+            break;
         // No release reaches a window that lost the focus while a button was held.
         case SDL_WINDOWEVENT_FOCUS_LOST: shell_capture_lost(); break;
         case SDL_WINDOWEVENT_LEAVE: take_capture_on_leave(); break;
