@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages of the groups named (default: all).
 # Safe to run again: apt-get skips what is already there.
-#   run      build and run the Linux program (scripts/run.sh)
+#   run      build, run and package the Linux program (scripts/run.sh, cpack)
 #   test     the Linux tests: unit, end-to-end, sanitizers, format, packaging
 #   windows  the Windows cross-build and its tests under Wine
 #   bench    the benchmarks and the soak's leak check
@@ -10,7 +10,8 @@ set -euo pipefail
 declare -A group=(
   [run]="cmake ninja-build g++ pkg-config
          libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
-         libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev"
+         libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev
+         dpkg-dev file"
   # unit tests, sanitizers and fuzzers, format check; end-to-end: display,
   # MIDI server and receivers, input and screenshots; the ALSA sequencer in
   # a virtual machine (scripts/vm-run.sh) and its patchbay tool; the package

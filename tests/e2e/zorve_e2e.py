@@ -833,8 +833,8 @@ def check_installed_files(prefix, icon_dir=None):
     with open(os.path.join(share, "applications", "zorve-button.desktop")) as f:
         entry = f.read()
     check("Exec=zorve-button" in entry and "Icon=zorve-button" in entry, "desktop entry lacks Exec or Icon")
-    check("\nName=Zorve Button\n" in entry and "\nSingleMainWindow=true\n" in entry,
-          "desktop entry is not named 'Zorve Button' or lacks SingleMainWindow=true")
+    check("\nName=Zorve Button\n" in entry and "\nX-GNOME-SingleWindow=true\n" in entry,
+          "desktop entry is not named 'Zorve Button' or lacks X-GNOME-SingleWindow=true")
     for size in ICON_SIZES:
         icon = os.path.join(share, "icons", "hicolor", f"{size}x{size}", "apps", "zorve-button.png")
         check(os.path.isfile(icon), f"no {size} px icon at {icon}")
