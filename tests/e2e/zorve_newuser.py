@@ -12,10 +12,8 @@ Exit status 0 when every case passed.
 """
 
 import argparse
-import ctypes
 import os
 import re
-import signal
 import subprocess
 import sys
 import tempfile
@@ -295,13 +293,7 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
     parser.add_argument("cases", nargs="+", metavar="case", choices=sorted(CASES))
-    args = parser.parse_args()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
-    status = 0
-    for case in args.cases:
-        args.case = case
-        status |= run_one(args)
-    return status
+    return e2e.run_cases(parser.parse_args(), run_one)
 
 
 def run_one(args):
