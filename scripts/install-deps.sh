@@ -13,12 +13,13 @@ declare -A group=(
          libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev
          dpkg-dev file"
   # unit tests, sanitizers and fuzzers, format check; end-to-end: display,
-  # MIDI server and receivers, input and screenshots; the ALSA sequencer in
+  # a light window manager (--on-top), MIDI server and receivers, input and
+  # screenshots; the ALSA sequencer in
   # a virtual machine (scripts/vm-run.sh) and its patchbay tool; the package
   # and its checks: dpkg-shlibdeps, AppStream and desktop-entry validators,
   # groff
   [test]="googletest clang libclang-rt-14-dev clang-format python3
-          xvfb xdotool imagemagick x11-apps x11-utils jackd2
+          xvfb xdotool imagemagick x11-apps x11-utils jackd2 openbox
           qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils
           dpkg-dev appstream desktop-file-utils groff-base python3-liblo"
   [windows]="mingw-w64 wine wine64"

@@ -14,6 +14,7 @@ Exit status 0 when every case passed.
 import argparse
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -259,23 +260,47 @@ def case_scale_dense_screen(c):
         check(program.exit_status(5) == 0, f"{args}: exit status after close")
 
 
+def client_windows(x):
+    """The windows a window manager manages (the root's _NET_CLIENT_LIST)."""
+    clients = x.property(x.root, "_NET_CLIENT_LIST")
+    return clients[2] if clients else []
+
+
 def case_on_top(c):
-    """--on-top: the window asks to be above others (_NET_WM_STATE_ABOVE in
-    its _NET_WM_STATE when mapped, as a window manager reads it); without
-    the option it does not."""
+    """--on-top: without a window manager the window asks to be above others
+    (_NET_WM_STATE_ABOVE in its _NET_WM_STATE when mapped); under a real one
+    (openbox) the manager's own state of the window says above. Without the
+    option neither."""
     display = c.display()
     env = jack_env("zorve-e2e-absent")
     above = c.x.atom("_NET_WM_STATE_ABOVE")
+
+    def state(window):
+        value = c.x.property(window, "_NET_WM_STATE")
+        return value[2] if value else []
+
     for args, want in (([], False), (["--on-top"], True)):
         program = c.program(display, env, ["--midi", "none", *args])
         e2e.panel_ready(program, e2e.Screen(display, c.out, c.name))
-        state = c.x.property(program.window, "_NET_WM_STATE")
-        atoms = state[2] if state else []
-        check((above in atoms) == want, f"{args}: _NET_WM_STATE {atoms}, ABOVE ({above}) wanted: {want}")
+        check((above in state(program.window)) == want, f"{args}: _NET_WM_STATE {state(program.window)}, "
+              f"ABOVE ({above}) wanted: {want}")
         check(program.output() == "", f"{args}: output {program.output()!r}")
         c.x.request_close(program.window)
         check(program.exit_status(5) == 0, f"{args}: exit status after close")
 
+    check(shutil.which("openbox"), "openbox is missing (Debian package openbox)")
+    c.procs.start(["openbox", "--sm-disable"], env=dict(os.environ, DISPLAY=display), stdout=subprocess.DEVNULL,
+                  stderr=subprocess.DEVNULL)
+    wait_for(lambda: c.x.property(c.x.root, "_NET_SUPPORTING_WM_CHECK"), 20, "openbox to manage the display")
+    for args, want in (([], False), (["--on-top"], True)):
+        e2e.wait_for(lambda: e2e.marker_free(display), 60, "the last copy to end")
+        proc = c.procs.start([c.args.program, "--midi", "none", *args], env=dict(env, DISPLAY=display),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        window = wait_for(lambda: [w for w in client_windows(c.x) if c.x.name(w) == "ZORVE_BUTTON"], 20,
+                          "openbox to manage the window")[0]
+        wait_for(lambda: (above in state(window)) == want, 5, f"{args}: openbox's state of the window, above: {want}")
+        c.x.request_close(window)
+        check(proc.wait(timeout=5) == 0, f"{args}: exit status after close under openbox")
 
 CASES = {
     "slide_off_look": case_slide_off_look,
