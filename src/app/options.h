@@ -1,6 +1,7 @@
-// The program's command-line options. No option changes what the
-// panel does; each only adds something (a listing, a monitor, a scale) or
-// chooses the MIDI system the platform would otherwise pick itself.
+// The program's command-line options. Only --channel changes what the
+// panel sends; the others add something (a listing, a monitor, lit keys),
+// shape the window (a scale, on top) or choose the MIDI system the platform
+// would otherwise pick itself.
 #pragma once
 #include <string>
 
