@@ -35,6 +35,7 @@ struct Row {
     int scale = SCALE_AUTO;
     int channel = 1;
     bool show_input = false;
+    bool on_top = false;
 };
 
 const OptionPlatform* const LX = &OPTIONS_LINUX;
@@ -62,6 +63,8 @@ const Row ROWS[] = {
     {{"--scale", "auto"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO},
     {{"--channel", "10", "--show-input"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 10, true},
     {{"--channel=16", "--channel", "1"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 1},
+    {{"--on-top"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 1, false, true},
+    {{"--scale", "2", "--on-top"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, 2, 1, false, true},
     // Text asked for, status 0.
     {{"--help"}, LX, 0, LINUX_HELP, true, ""},
     {{"-h"}, LX, 0, LINUX_HELP, true, ""},
@@ -80,6 +83,13 @@ const Row ROWS[] = {
      "--midi jack is not available on Windows: WinMM is its only MIDI system ('--midi none' turns it off)"},
     {{"--scale", "3", "--list-keys", "--monitor"}, LX, 0, KEYS_HEADING + KEY_A, true, ""},
     {{"--list-keys"}, WIN, 0, KEYS_HEADING + KEY_A, true, ""},
+    // What would be sent: every row on the chosen channel.
+    {{"--channel", "10", "--list-keys"},
+     LX,
+     0,
+     KEYS_HEADING + "A            pad bank      Note On             89       10\n",
+     true,
+     ""},
     {{"--list-keys", "--version"}, LX, 0, VERSION_LINE, false, ""},
     // Wrong words: one line naming the word, status 64, nothing on stdout.
     {{"--bogus"}, LX, 64, "", false, "unknown option '--bogus'"},
@@ -100,6 +110,7 @@ const Row ROWS[] = {
     {{"--channel", "0"}, LX, 64, "", false, "--channel: '0' is not a whole number from 1 to 16"},
     {{"--channel", "17"}, WIN, 64, "", false, "--channel: '17' is not a whole number from 1 to 16"},
     {{"--show-input=1"}, LX, 64, "", false, "option '--show-input' takes no value"},
+    {{"--on-top=yes"}, WIN, 64, "", false, "option '--on-top' takes no value"},
     {{"--midi", "oss"}, LX, 64, "", false, "--midi: 'oss' is not one of alsa, jack, none"},
     {{"--midi", "ALSA"}, LX, 64, "", false, "--midi: 'ALSA' is not one of alsa, jack, none"},
     {{"play"}, LX, 64, "", false, "unexpected argument 'play'"},
@@ -153,6 +164,7 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
             EXPECT_EQ(options.action, ACTION_RUN);
             EXPECT_EQ(options.midi, row.midi);
             EXPECT_EQ(options.show_input, row.show_input);
+            EXPECT_EQ(options.on_top, row.on_top);
             EXPECT_EQ(g_panel.channel, row.channel - 1) << "the panel sends on the chosen channel";
             EXPECT_EQ(options.monitor, row.monitor);
             EXPECT_EQ(options.scale, row.scale);

@@ -34,6 +34,12 @@ struct Shell : CoreTest {
             clock_callback();
         }
     }
+    // The frame buffer after the next tick.
+    std::vector<uint32_t> frame() {
+        advance(10);
+        shell_timer();
+        return std::vector<uint32_t>(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT);
+    }
     static std::vector<std::string> presents() {
         std::vector<std::string> out;
         for (const auto& s : fake::log())
@@ -186,7 +192,8 @@ TEST_F(Shell, TickThatFindsNothingDirtyChangesNothing) {
 }
 
 // Ticks are wanted from a press, a release or a wheel step until the tick
-// that draws it; a held button, a drag or a move alone wants none.
+// that draws it, and from a drag that released a key; a held button, any
+// other drag or a move alone wants none.
 TEST_F(Shell, TicksAreWantedUntilTheRedrawTick) {
     EXPECT_TRUE(tick_wanted());  // the first redraw
     advance(10);
@@ -199,7 +206,11 @@ TEST_F(Shell, TicksAreWantedUntilTheRedrawTick) {
     advance(10);
     shell_timer();
     EXPECT_FALSE(tick_wanted());       // held, drawn
-    shell_mouse_move(word(700, 300));  // dragged off: released, not redrawn
+    shell_mouse_move(word(700, 300));  // dragged off: released, drawn so
+    EXPECT_TRUE(tick_wanted());
+    advance(10);
+    shell_timer();
+    shell_mouse_move(word(701, 301));  // a drag that changes no key
     EXPECT_FALSE(tick_wanted());
     shell_left_up();
     advance(3);
@@ -260,40 +271,6 @@ TEST_F(Shell, DragLeftOfTheWindowStoresZero) {
     shell_mouse_move(pack_pointer(-70000, 40000));
     EXPECT_EQ(g_panel.pointer.x, 0);
     EXPECT_EQ(g_panel.pointer.y, 32767);
-}
-
-// Both window layers translate through the shell: each panel pixel is a
-// scale x scale block, and left of or above the window stays outside.
-TEST_F(Shell, WindowPointerDividesByTheScaleTowardMinusInfinity) {
-    struct Row {
-        int scale, x, y, panel_x, panel_y;
-    };
-    const Row rows[] = {{1, 545, 15, 545, 15}, {2, 1091, 31, 545, 15}, {3, 1637, 47, 545, 15},
-                        {2, 1, 1, 0, 0},       {2, -1, 0, 0, 0},       {4, 3639, 2199, 909, 549}};
-    for (const Row& r : rows) {
-        shell_set_scale(r.scale);
-        shell_mouse_move(window_pointer(r.x, r.y));
-        EXPECT_EQ(g_panel.pointer.x, r.panel_x) << r.scale << " " << r.x;
-        EXPECT_EQ(g_panel.pointer.y, r.panel_y) << r.scale << " " << r.y;
-    }
-    // -1 at scale 2 is panel -1, not 0: a pointer word beyond the left edge.
-    shell_set_scale(2);
-    EXPECT_EQ(window_pointer(-1, -3), pack_pointer(-1, -2));
-    EXPECT_EQ(window_pointer(-4, 7), pack_pointer(-2, 3));
-}
-
-TEST_F(Shell, AutoScaleFollowsTheDpiAndAnExplicitOneStays) {
-    shell_set_scale(SCALE_AUTO);
-    EXPECT_EQ(g_app.scale, 1);
-    EXPECT_FALSE(shell_follow_dpi(96));
-    EXPECT_TRUE(shell_follow_dpi(192));
-    EXPECT_EQ(g_app.scale, 2);
-    EXPECT_FALSE(shell_follow_dpi(200));  // still 2: no resize asked for
-    EXPECT_TRUE(shell_follow_dpi(96));
-    EXPECT_EQ(g_app.scale, 1);
-    shell_set_scale(3);
-    EXPECT_FALSE(shell_follow_dpi(192));
-    EXPECT_EQ(g_app.scale, 3);
 }
 
 TEST_F(Shell, ReleaseUsesTheLastStoredPosition) {
@@ -362,11 +339,6 @@ TEST_F(Shell, CaptureFollowsTheButtons) {
 // stays lit through the user's press and release.
 TEST_F(Shell, InputLightsKeysAsAPressDrawsThemAndSendsNothing) {
     input_queue_enable(true);
-    const auto frame = [this] {
-        advance(10);
-        shell_timer();
-        return std::vector<uint32_t>(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT);
-    };
     const auto input = [](uint32_t m) {
         input_queue_push(m);
         shell_midi_input();
@@ -403,6 +375,27 @@ TEST_F(Shell, InputLightsKeysAsAPressDrawsThemAndSendsNothing) {
     EXPECT_EQ(frame(), pressed) << "still lit by input";
     EXPECT_EQ(fake::sent_to(1).size(), sent + 2) << "only the user's press and release send";
     input_queue_enable(false);
+}
+
+// A key released by sliding off it looks released at the next tick, and
+// stays so when the pointer slides back while the button is still down; a
+// drag that changes no key asks for no redraw.
+TEST_F(Shell, SlideOffDrawsTheKeyReleasedAtOnce) {
+    const std::vector<uint32_t> released = frame();
+    shell_left_down(word(720, 400));  // PLAY
+    const std::vector<uint32_t> pressed = frame();
+    ASSERT_NE(pressed, released);
+    shell_mouse_move(word(722, 402));  // still inside
+    EXPECT_FALSE(tick_wanted());
+    shell_mouse_move(word(100, 540));  // off every key
+    EXPECT_EQ(frame(), released);
+    shell_mouse_move(word(720, 400));  // back onto PLAY, button still down
+    EXPECT_FALSE(tick_wanted());
+    EXPECT_EQ(frame(), released);
+    shell_right_down(word(545, 15));  // A, with the left button still down: a right press presses nothing
+    shell_mouse_move(word(100, 540));
+    EXPECT_EQ(frame(), released);
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
 }
 
 TEST_F(Shell, LostCaptureReleasesTheHeldKeyOnce) {

@@ -43,7 +43,8 @@ void clock_callback();
 void on_tick();
 // Window thread. False while a tick would find nothing to do: no redraw asked
 // for. Such a tick draws, sends and changes nothing anyone sees, a held
-// button or not (a drag sends when it happens and asks for no redraw), so a
+// button or not (a drag sends when it happens and asks for a redraw only when
+// it released a key), so a
 // window layer may leave its timers and the clock asleep until this turns
 // true again. A redraw asked for waits for the clock's 10 ms gate, so the
 // clock must run until it has ticked.

@@ -17,13 +17,13 @@ struct KeyRow {
     bool glyph;   // the name says what the key shows; it has no label
 };
 
-std::vector<KeyRow> key_rows() {
+std::vector<KeyRow> key_rows(int channel) {
     std::vector<KeyRow> rows;
     for (int k = 0; k < KEY_COUNT; ++k) {
         const PanelKey& key = KeyTable[k];
         const bool note = (key.status & 0xF0) == STATUS_NOTE_ON;
         rows.push_back({key_name(key), key_group(k), note ? "Note On" : "Control Change", key.number,
-                        (key.status & 0x0F) + 1, key.style == STYLE_ARROW || key.style == STYLE_BAR});
+                        ((key.status | (channel - 1)) & 0x0F) + 1, key.style == STYLE_ARROW || key.style == STYLE_BAR});
     }
     return rows;
 }
@@ -45,8 +45,8 @@ std::string roff(const std::string& s) {
 
 }  // namespace
 
-std::string key_list_text(KeyListFormat format) {
-    const std::vector<KeyRow> rows = key_rows();
+std::string key_list_text(KeyListFormat format, int channel) {
+    const std::vector<KeyRow> rows = key_rows(channel);
     std::string out;
     switch (format) {
         case KEY_LIST_TEXT: {

@@ -27,7 +27,8 @@ enum ProgramOption {
     OPT_MONITOR,
     OPT_SCALE,
     OPT_CHANNEL,
-    OPT_SHOW_INPUT
+    OPT_SHOW_INPUT,
+    OPT_ON_TOP
 };
 
 struct MidiChoice {
@@ -72,6 +73,9 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
         {"--show-input", nullptr, nullptr,
          "light a key while MIDI input for its note or\n"
          "controller (any channel) says it is on; sends nothing"},
+        {"--on-top", nullptr, nullptr,
+         "keep the window above other windows (X11 and\n"
+         "Windows; Wayland lets no program do it)"},
     };
 }
 
@@ -136,6 +140,7 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
                 break;
             }
             case OPT_SHOW_INPUT: o.show_input = true; break;
+            case OPT_ON_TOP: o.on_top = true; break;
             default: break;
         }
     }
@@ -153,8 +158,8 @@ std::string program_usage(const OptionPlatform& platform) {
     const std::string indent(7, ' ');  // under the name after "usage: "
     const std::string under_options(indent.size() + name.size() + 1, ' ');
     return "usage: " + name + " " + midi + " [--monitor] [--scale auto|N]\n" + under_options +
-           "[--channel N] [--show-input]\n" + indent + name + " --list-devices " + midi + "\n" + indent + name +
-           " --list-keys | --help | --version\n" +
+           "[--channel N] [--show-input] [--on-top]\n" + indent + name + " --list-devices " + midi + "\n" + indent +
+           name + " --list-keys | --help | --version\n" +
            "An on-screen MIDI control surface: 90 keys that send MIDI notes and\n"
            "controllers to output devices 1-3, on channel 1 unless --channel says.\n\n" +
            option_lines(program_table(platform)) +
@@ -201,7 +206,7 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
             return EXIT_USAGE;
         case ACTION_HELP: return emit(program_usage(platform));
         case ACTION_VERSION: return emit(program_version());
-        case ACTION_LIST_KEYS: return emit(key_list_text(KEY_LIST_TEXT));
+        case ACTION_LIST_KEYS: return emit(key_list_text(KEY_LIST_TEXT, options.channel));
         case ACTION_LIST_DEVICES: {
             midi_choose_system(options.midi, MIDI_USE_LISTING);
             DeviceTable devices;

@@ -1,6 +1,7 @@
-// The program's command-line options. No option changes what the
-// panel does; each only adds something (a listing, a monitor, a scale) or
-// chooses the MIDI system the platform would otherwise pick itself.
+// The program's command-line options. Only --channel changes what the
+// panel sends; the others add something (a listing, a monitor, lit keys),
+// shape the window (a scale, on top) or choose the MIDI system the platform
+// would otherwise pick itself.
 #pragma once
 #include <string>
 
@@ -34,6 +35,7 @@ struct ProgramOptions {
     int scale = SCALE_AUTO;   // window pixels per panel pixel, each way; SCALE_AUTO: the screen's
     int channel = 1;          // 1..16: the channel of everything the panel sends
     bool show_input = false;  // keys light up from MIDI input
+    bool on_top = false;      // the window stays above others where the window system allows it
     std::string error;        // ACTION_USAGE_ERROR: the line to report, without the program's name
 };
 

@@ -102,10 +102,14 @@ void shell_destroy() {
 
 void shell_mouse_move(uint32_t position) {
     store_pointer(position);
-    if (g_app.left_held)
-        post_event(EV_LEFT_DRAG, 0);
-    else if (g_app.right_held)
-        post_event(EV_RIGHT_DRAG, 0);
+    if (g_app.left_held || g_app.right_held) {
+        // A drag that released a key shows it released at the next tick, as
+        // the MIDI already says; the redraw repaints only that key.
+        int16_t before[KEY_COUNT];
+        std::copy(std::begin(g_panel.pressed), std::end(g_panel.pressed), before);
+        post_event(g_app.left_held ? EV_LEFT_DRAG : EV_RIGHT_DRAG, 0);
+        if (!std::equal(std::begin(before), std::end(before), std::begin(g_panel.pressed))) mark_dirty(REDRAW_FULL);
+    }
     post_event(EV_MOVE, 0);
 }
 
@@ -172,22 +176,9 @@ uint32_t pack_pointer(int x, int y) {
     return word(x) | word(y) << 16;
 }
 
-uint32_t window_pointer(int x, int y) {
-    const int s = g_app.scale;
-    const auto panel = [s](int v) { return v >= 0 ? v / s : -((-v + s - 1) / s); };
-    return pack_pointer(panel(x), panel(y));
-}
-
 void shell_set_scale(int option_scale) {
     g_app.scale_auto = option_scale == SCALE_AUTO;
     g_app.scale = g_app.scale_auto ? 1 : option_scale;
-}
-
-bool shell_follow_dpi(int dpi) {
-    const int scale = scale_for_dpi(dpi);
-    if (!g_app.scale_auto || scale == g_app.scale) return false;
-    g_app.scale = scale;
-    return true;
 }
 
 void window_size(int screen_w, int screen_h, int* w, int* h) {

@@ -57,16 +57,9 @@ void shell_midi_input();
 // Packs a platform pointer position into a pointer word; coordinates beyond
 // the 16-bit range are clamped so they stay outside every key.
 uint32_t pack_pointer(int x, int y);
-// A position in window pixels as a pointer word in panel pixels, at the
-// window's scale; the division rounds toward minus infinity, so a position
-// left of or above the window stays outside it.
-uint32_t window_pointer(int x, int y);
 // The scale the command line asks for (SCALE_AUTO: 1 until the display's DPI
-// is known).
+// is known); the window layers then place the panel through app/view.h.
 void shell_set_scale(int option_scale);
-// --scale auto: takes the scale the display's `dpi` asks for. True when the
-// scale changed, so the window layer resizes its window.
-bool shell_follow_dpi(int dpi);
 
 // Outer window size: the smaller of the screen's usable area and 910 x 550.
 void window_size(int screen_w, int screen_h, int* w, int* h);

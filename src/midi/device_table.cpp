@@ -18,11 +18,14 @@ void copy_name(char (&slot)[NAME_SLOT], const char (&field)[MIDI_NAME_FIELD]) {
 
 // "dev 1  90 24 7F", or "dev -  ..." for a message no device got; devices
 // are 1..3.
-void monitor_line(int device, uint32_t message) {
+void monitor_line(const DeviceTable& devices, int device, uint32_t message) {
     char line[32];
     std::snprintf(line, sizeof line, "dev %c  %02X %02X %02X\n", device >= 0 ? char('0' + device) : '-',
                   unsigned(message & 0xFF), unsigned((message >> 8) & 0xFF), unsigned((message >> 16) & 0xFF));
-    write_output(line);
+    if (write_output(line)) return;
+    // The reader went away (`--monitor | head`): the panel plays on unmonitored.
+    devices.monitor = false;
+    report_error("the monitor's output is closed; monitoring stopped, the panel goes on");
 }
 
 }  // namespace
@@ -77,9 +80,9 @@ void send_to_ports(const DeviceTable& devices, const int16_t (&port_enable)[PORT
         if (!port_enable[port - 1]) continue;
         midi_out_short(devices, port, status, data1, data2);
         if (devices.monitor && devices.output[port]) {
-            monitor_line(port, pack_short_message(status, data1, data2));
+            monitor_line(devices, port, pack_short_message(status, data1, data2));
             delivered = true;
         }
     }
-    if (devices.monitor && !delivered) monitor_line(-1, pack_short_message(status, data1, data2));
+    if (devices.monitor && !delivered) monitor_line(devices, -1, pack_short_message(status, data1, data2));
 }

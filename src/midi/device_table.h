@@ -21,8 +21,9 @@ struct DeviceTable {
     // --monitor: send_to_ports also writes one line per message and device
     // that got it, "dev 1  90 24 7F", after the send; a message that no
     // device got (none open, or its switches off) is written once as
-    // "dev -  90 24 7F".
-    bool monitor = false;
+    // "dev -  90 24 7F". A line that cannot be written (the reader of a pipe
+    // went away) turns the monitor off, with one line on stderr.
+    mutable bool monitor = false;
 };
 
 // Counts, opens and names every device, inputs before outputs, in ascending

@@ -25,10 +25,17 @@ dir=$UNPACKED/$top
 python3 - "$dir" <<'PY' || fail "README.txt or LICENSE.txt is not the text it should be"
 import sys
 d = sys.argv[1]
-for name, start in (("README.txt", b"# zorve-button\r\n"), ("LICENSE.txt", b"MIT License\r\n")):
+for name, start in (("README.txt", b"zorve-button for Windows\r\n"), ("LICENSE.txt", b"MIT License\r\n")):
     data = open(f"{d}/{name}", "rb").read()
     assert data.startswith(start), (name, data[:40])
     assert data.count(b"\n") == data.count(b"\r\n") > 10, (name, "not CR LF throughout")
+# The Windows README: the key table as --list-keys prints it, and nothing of
+# the developer's Linux set-up.
+readme = open(f"{d}/README.txt", "rb").read()
+assert b"\r\nA            pad bank      Note On             89        1\r\n" in readme, "no key table"
+assert b"\r\nminus        keypad        Note On            112        1\r\n" in readme, "no key table"
+for linux in (b"apt", b"scripts/", b".md", b"JACK", b"ALSA"):
+    assert linux not in readme, ("README.txt speaks Linux", linux)
 assert b"Copyright (c) 2026 The zorve-button developers" in open(f"{d}/LICENSE.txt", "rb").read()
 PY
 log "contents: $(echo $listing)"

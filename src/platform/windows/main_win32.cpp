@@ -1,8 +1,9 @@
 // Window-system contract (app/platform.h) and the program entry on Win32: USER
 // for the window, its timer, capture and cursor, WinMM for the 1 ms clock, a
 // named mutex as the single-instance marker. One main window per process,
-// per-monitor DPI-aware (the manifest): with a scale each panel pixel is
-// shown as a block, stretched nearest-neighbour, and the pointer divided back.
+// per-monitor DPI-aware (the manifest): with a scale, or resized, the panel
+// is stretched nearest-neighbour to its view (app/view.h) and the pointer
+// mapped back.
 // Steps only Windows has (the window class, the arrow cursor, accepting drops,
 // the timer resolution) stay inside this layer's own functions, at the points
 // of start-up and tear-down where they have always run.
@@ -19,6 +20,8 @@
 #include "app/options.h"
 #include "app/platform.h"
 #include "app/shell.h"
+#include "app/view.h"
+#include "base/program.h"
 #include "midi/input_queue.h"
 #include "platform/windows/ports_winmm.h"
 #include "render/frame_buffer.h"
@@ -34,7 +37,8 @@ constexpr const char* MENU_NAME = "PC_ZORVE";
 constexpr const char* INSTANCE_MUTEX_NAME = "PC_ZORVE";
 
 // The Win32 layer's own state, window thread only (the clock's event id is
-// written before the clock starts and after it stops).
+// written before the clock starts and after it stops). The scale is the
+// shell's (g_app.scale).
 struct Win32Layer {
     HINSTANCE instance = nullptr;
     int show_command = 0;
@@ -46,6 +50,7 @@ struct Win32Layer {
     UINT clock_event = 0;                  // 0 while no multimedia timer runs
     bool timer_resolution_raised = false;  // timeEndPeriod must pair with timeBeginPeriod
     int outer_w = 0, outer_h = 0;          // the outer window size at scale 1, in panel pixels
+    bool on_top = false;                   // --on-top: WS_EX_TOPMOST
 };
 Win32Layer g_win32;
 constexpr UINT_PTR WINDOW_TIMER_ID = 2;  // the main window's one timer
@@ -58,21 +63,40 @@ constexpr UINT MSG_WAVE_OUT_LAST = MM_WOM_DONE;   // 957
 
 HWND as_hwnd(void* window) { return static_cast<HWND>(window); }
 
-// Copies the whole frame buffer whatever region is invalid; the platform
-// clips it to the client area. COLORONCOLOR stretches an integer factor by
-// repeating pixels: no smoothing.
+// The panel's place in the client area as it is now sized. Never below the
+// scale: the outer window is the scaled panel's size, frame included, so
+// the client area starts a little smaller and shows the panel's top-left
+// part at the whole factor, as it always has; enlarged, the panel grows.
+View client_view(HWND hwnd) {
+    RECT client = {};
+    GetClientRect(hwnd, &client);
+    return view_for_window(client.right, client.bottom, g_app.scale);
+}
+
+// Copies the whole frame buffer whatever region is invalid, at its place in
+// the client area, the rest black; the platform clips it to the client area.
+// COLORONCOLOR stretches by repeating pixels: no smoothing.
 void paint_frame(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
     HDC frame = static_cast<HDC>(g_render.surface);
-    if (frame && g_app.scale == 1) {
-        BitBlt(dc, 0, 0, FB_WIDTH, FB_HEIGHT, frame, 0, 0, SRCCOPY);
+    const View v = client_view(hwnd);
+    if (frame && v.w == FB_WIDTH && v.h == FB_HEIGHT) {
+        BitBlt(dc, v.x, v.y, FB_WIDTH, FB_HEIGHT, frame, 0, 0, SRCCOPY);
     } else if (frame) {
         SetStretchBltMode(dc, COLORONCOLOR);
-        StretchBlt(dc, 0, 0, FB_WIDTH * g_app.scale, FB_HEIGHT * g_app.scale, frame, 0, 0, FB_WIDTH, FB_HEIGHT,
-                   SRCCOPY);
+        StretchBlt(dc, v.x, v.y, v.w, v.h, frame, 0, 0, FB_WIDTH, FB_HEIGHT, SRCCOPY);
     }
+    ExcludeClipRect(dc, v.x, v.y, v.x + v.w, v.y + v.h);
+    FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     EndPaint(hwnd, &ps);
+}
+
+// The factor --scale asks for on the monitor of `dpi` (auto: the largest
+// that fits the usable area).
+StartScale scale_for_screen(int dpi) {
+    return start_scale(g_app.scale_auto ? SCALE_AUTO : g_app.scale, dpi, GetSystemMetrics(SM_CXFULLSCREEN),
+                       GetSystemMetrics(SM_CYFULLSCREEN));
 }
 
 // The DPI of the monitor `hwnd` is on (GetDpiForWindow, Windows 10 1607 on);
@@ -91,8 +115,9 @@ int window_dpi(HWND hwnd) {
 // --scale auto: the window takes the scale of `dpi`, its outer size that many
 // times the unscaled one, at `left`, `top`.
 void follow_dpi(HWND hwnd, int dpi, int left, int top) {
-    if (!shell_follow_dpi(dpi)) return;
-    const int scale = g_app.scale;
+    const int scale = scale_for_screen(dpi).scale;
+    if (!g_app.scale_auto || scale == g_app.scale) return;
+    g_app.scale = scale;
     SetWindowPos(hwnd, nullptr, left, top, g_win32.outer_w * scale, g_win32.outer_h * scale,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(hwnd, nullptr, FALSE);
@@ -101,9 +126,12 @@ void follow_dpi(HWND hwnd, int dpi, int left, int top) {
 // The whole parameter as a signed 32-bit value: its sign is the wheel delta's.
 int32_t wheel_word(WPARAM wparam) { return static_cast<int32_t>(static_cast<uint32_t>(wparam)); }
 
-// Client pixels, signed: left of or above the client area under capture.
-uint32_t pointer_word(LPARAM lparam) {
-    return window_pointer(static_cast<int16_t>(LOWORD(lparam)), static_cast<int16_t>(HIWORD(lparam)));
+// Client pixels to panel pixels through the view; a position left of or
+// above the panel stays outside it.
+uint32_t pointer_word(HWND hwnd, LPARAM lparam) {
+    const Point p =
+        view_to_panel(client_view(hwnd), static_cast<int16_t>(LOWORD(lparam)), static_cast<int16_t>(HIWORD(lparam)));
+    return pack_pointer(p.x, p.y);
 }
 
 // KeyCode shares the virtual-key numbering; codes beyond a byte are no key.
@@ -123,10 +151,10 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         case WM_SETFOCUS: return 0;
         case WM_SETCURSOR: shell_set_cursor(); break;
         case WM_TIMER: shell_timer(); return 0;
-        case WM_MOUSEMOVE: shell_mouse_move(pointer_word(lparam)); return 0;
-        case WM_LBUTTONDOWN: shell_left_down(pointer_word(lparam)); return 0;
+        case WM_MOUSEMOVE: shell_mouse_move(pointer_word(hwnd, lparam)); return 0;
+        case WM_LBUTTONDOWN: shell_left_down(pointer_word(hwnd, lparam)); return 0;
         case WM_LBUTTONUP: shell_left_up(); return 0;
-        case WM_RBUTTONDOWN: shell_right_down(pointer_word(lparam)); return 0;
+        case WM_RBUTTONDOWN: shell_right_down(pointer_word(hwnd, lparam)); return 0;
         case WM_RBUTTONUP: shell_right_up(); return 0;
         case WM_MBUTTONDOWN: shell_middle_down(); return 0;
         case WM_MBUTTONUP: shell_middle_up(); return 0;
@@ -189,7 +217,12 @@ void platform_message_box(const char* caption, const char* text) { MessageBoxA(n
 // --scale auto the scale is first the system's DPI's (the monitor a window
 // at (0, 0) opens on), until the window knows its own.
 void platform_screen_size(int* width, int* height) {
-    shell_follow_dpi(window_dpi(nullptr));
+    const StartScale start = scale_for_screen(window_dpi(nullptr));
+    if (!start.fits && !g_app.scale_auto)
+        report_error("%s", scale_too_large_text(start.scale, GetSystemMetrics(SM_CXFULLSCREEN),
+                                                GetSystemMetrics(SM_CYFULLSCREEN))
+                               .c_str());
+    g_app.scale = start.scale;
     *width = GetSystemMetrics(SM_CXFULLSCREEN) / g_app.scale;
     *height = GetSystemMetrics(SM_CYFULLSCREEN) / g_app.scale;
 }
@@ -221,8 +254,8 @@ void* platform_create_window(int width, int height, bool* refused) {
     if (*refused) return nullptr;
     g_win32.outer_w = width;
     g_win32.outer_h = height;
-    HWND hwnd = CreateWindowExA(0, WINDOW_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0, width * g_app.scale,
-                                height * g_app.scale, nullptr, nullptr, g_win32.instance, nullptr);
+    HWND hwnd = CreateWindowExA(g_win32.on_top ? WS_EX_TOPMOST : 0, WINDOW_CLASS, APP_TITLE, WS_OVERLAPPEDWINDOW, 0, 0,
+                                width * g_app.scale, height * g_app.scale, nullptr, nullptr, g_win32.instance, nullptr);
     if (hwnd) follow_dpi(hwnd, window_dpi(hwnd), 0, 0);
     return hwnd;
 }
@@ -296,6 +329,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     ProgramOptions options;
     if (const int status = handle_command_line(__argc, __argv, OPTIONS_WINDOWS, options); status >= 0) return status;
     shell_set_scale(options.scale);
+    g_win32.on_top = options.on_top;
     input_queue_enable(options.show_input);
     return run_program();
 }

@@ -10,6 +10,11 @@
 
 namespace {
 
+uint32_t panel_pointer(int x, int y) {
+    const Point p = view_to_panel(g_sdl.view, x, y);
+    return pack_pointer(p.x, p.y);
+}
+
 // By key position, so digits work on any layout.
 KeyCode key_code(SDL_Scancode code) {
     if (code >= SDL_SCANCODE_1 && code <= SDL_SCANCODE_9) return KeyCode(KEY_DIGIT_0 + 1 + (code - SDL_SCANCODE_1));
@@ -67,8 +72,11 @@ void handle_window_event(const SDL_WindowEvent& e) {
     switch (e.event) {
         case SDL_WINDOWEVENT_CLOSE: close_main_window(); break;
         case SDL_WINDOWEVENT_SHOWN:
-        case SDL_WINDOWEVENT_EXPOSED:
-        case SDL_WINDOWEVENT_SIZE_CHANGED: present_now(); break;
+        case SDL_WINDOWEVENT_EXPOSED: present_now(); break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+            update_view();
+            present_now();
+            break;
         // No release reaches a window that lost the focus while a button was held.
         case SDL_WINDOWEVENT_FOCUS_LOST: shell_capture_lost(); break;
         case SDL_WINDOWEVENT_LEAVE: take_capture_on_leave(); break;
@@ -85,12 +93,12 @@ void translate_event(const SDL_Event& e) {
         case SDL_MOUSEMOTION:
             // The cursor question comes before the move, and never under capture.
             if (e.motion.state == 0) shell_set_cursor();
-            shell_mouse_move(window_pointer(e.motion.x, e.motion.y));
+            shell_mouse_move(panel_pointer(e.motion.x, e.motion.y));
             break;
         case SDL_MOUSEBUTTONDOWN:
             switch (e.button.button) {
-                case SDL_BUTTON_LEFT: shell_left_down(window_pointer(e.button.x, e.button.y)); break;
-                case SDL_BUTTON_RIGHT: shell_right_down(window_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_LEFT: shell_left_down(panel_pointer(e.button.x, e.button.y)); break;
+                case SDL_BUTTON_RIGHT: shell_right_down(panel_pointer(e.button.x, e.button.y)); break;
                 case SDL_BUTTON_MIDDLE: shell_middle_down(); break;
                 default: break;
             }

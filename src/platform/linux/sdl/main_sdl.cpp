@@ -26,6 +26,7 @@
 #include "app/platform.h"
 #include "app/session.h"
 #include "app/shell.h"
+#include "app/view.h"
 #include "base/program.h"
 #include "midi/input_queue.h"
 #include "panel/panel.h"
@@ -55,19 +56,28 @@ void platform_screen_size(int* width, int* height) {
 
 namespace {
 
-// --scale auto: the scale the display asks for, known once the window has its
-// connection. On X11 that is the resource Xft.dpi, which desktops set for
-// their scale factor (192 at 200 %); without it, or elsewhere, 1. The window
-// is still hidden: it takes the scaled size, cut to the screen as before,
-// before anything is drawn or shown.
-void apply_auto_scale(int* width, int* height) {
-    if (!shell_follow_dpi(x11_resource_dpi(g_sdl.window))) return;
-    const int scale = g_app.scale;
+// The factor the window starts at, known once the window has its
+// connection: --scale auto takes what the display asks for (on X11 the
+// resource Xft.dpi, which desktops set for their scale factor: 192 at 200 %;
+// without it, or elsewhere, 1), lowered until the window fits the usable
+// area; an asked factor is kept, and said so when it does not fit. The
+// window is still hidden: it takes the scaled size, cut to the screen as
+// before, before anything is drawn or shown.
+void apply_start_scale(int* width, int* height) {
+    SDL_Rect usable{0, 0, FB_WIDTH * MAX_SCALE, FB_HEIGHT * MAX_SCALE};
+    SDL_GetDisplayUsableBounds(0, &usable);
+    const int dpi = g_app.scale_auto ? x11_resource_dpi(g_sdl.window) : 0;
+    const StartScale start = start_scale(g_app.scale_auto ? SCALE_AUTO : g_app.scale, dpi, usable.w, usable.h);
+    if (!start.fits && !g_app.scale_auto)
+        report_error("%s", scale_too_large_text(start.scale, usable.w, usable.h).c_str());
+    g_sdl.min_scale = start.fits ? 1 : start.scale;
+    if (start.scale == g_app.scale) return;
+    g_app.scale = start.scale;
     int screen_w = 0, screen_h = 0;
     platform_screen_size(&screen_w, &screen_h);
     *width = std::min(*width, screen_w);
     *height = std::min(*height, screen_h);
-    SDL_SetWindowSize(g_sdl.window, *width * scale, *height * scale);
+    SDL_SetWindowSize(g_sdl.window, *width * start.scale, *height * start.scale);
 }
 
 }  // namespace
@@ -77,10 +87,14 @@ void apply_auto_scale(int* width, int* height) {
 // main checked before the entry.
 void* platform_create_window(int width, int height, bool* refused) {
     *refused = false;
+    // Above others: on X11 the window asks for _NET_WM_STATE_ABOVE before it
+    // is mapped; Wayland has no such request (said at start).
+    const Uint32 on_top = g_sdl.on_top ? SDL_WINDOW_ALWAYS_ON_TOP : 0;
     g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_app.scale, height * g_app.scale,
-                                    SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+                                    SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | on_top);
     if (!g_sdl.window) return nullptr;
-    apply_auto_scale(&width, &height);
+    apply_start_scale(&width, &height);
+    update_view();
     set_program_icon(g_sdl.window);
     g_sdl.x11_fd = x11_connection_fd(g_sdl.window);
     // The window's image in shared memory is made, and its pages put in
@@ -211,7 +225,11 @@ int main(int argc, char** argv) {
         midi_end_system();  // the device list's client
         return status;
     }
+    // A monitor whose reader goes away must not end the panel: the write
+    // fails instead, and the monitor stops with one line.
+    signal(SIGPIPE, SIG_IGN);
     shell_set_scale(options.scale);
+    g_sdl.on_top = options.on_top;
     // Without any display SDL's Wayland probe would print its own complaint
     // and the MIDI system would report on a panel that never comes: one line
     // instead, before either starts.
@@ -263,6 +281,8 @@ int main(int argc, char** argv) {
     // plain shared-memory image. Other drivers have only the texture path.
     if (driver && std::strcmp(driver, "x11") == 0)
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+    if (options.on_top && driver && std::strcmp(driver, "wayland") == 0)
+        report_error("--on-top: Wayland lets no program keep its window above others; it opens as any other");
     if (platform_other_instance_running()) end_second_copy_on_signals();
     start_wakeups();  // now also as an SDL event, for drivers whose wait polls no file
     const int status = run_program();

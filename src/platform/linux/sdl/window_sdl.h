@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/view.h"
 #include "platform/linux/sdl/clock_linux.h"
 
 // Everything the layer keeps between calls; window thread only, apart from
@@ -26,6 +27,12 @@ struct SdlLayer {
     bool captured = false;  // SDL's capture is on
     bool quit = false;
     int quit_code = 0;
+    // The factor the window starts at is the shell's (g_app.scale); the
+    // frame buffer and every hit rectangle stay in panel pixels.
+    int min_scale = 1;    // a kept --scale larger than the screen: the panel never shrinks below it
+    View view;            // the panel's place in the window as it is now sized (update_view)
+    bool on_top = false;  // --on-top
+
     std::vector<std::string> option_words;  // what a session saves: the options the program runs with
 
     bool timer_on = false;  // the window timer
@@ -51,6 +58,10 @@ extern SdlLayer g_sdl;
 // Start-up, exposure and resizing: shows the whole frame buffer now, as a
 // window that has nothing of it needs (present_sdl.cpp).
 void present_now();
+
+// Places the panel in the window as it is now sized; at creation and after
+// every resize, before the present (present_sdl.cpp).
+void update_view();
 
 // Makes the image of `window` in shared memory and puts its pages in place
 // now rather than at the first present (present_sdl.cpp).
