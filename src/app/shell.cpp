@@ -202,7 +202,10 @@ void shell_touch_down(int64_t finger, uint32_t position, float pressure) {
     if (!slot) return;
     const Point at = unpack_pointer(position);
     *slot = {true, finger, key_at(at)};
-    if (slot->key < 0) return;
+    if (slot->key < 0) {
+        if (toggle_port_switch_at(at)) mark_dirty(REDRAW_FULL);
+        return;
+    }
     const bool measured = g_panel.velocity_from_position && pressure > 0;
     const int velocity = measured ? std::clamp(int(pressure * 127 + 0.5f), 1, 127) : press_velocity(slot->key, at);
     hold_key(slot->key, finger_bit(*slot), velocity);

@@ -53,7 +53,8 @@ void shell_key_pressed(KeyCode key, KeyPosition pos, bool repeat, bool shift);
 void shell_key_released(KeyPosition pos);
 // Touches, each finger by the platform's id, at a pointer word as for the
 // mouse. A finger holds the key it lands on, as the left button does, until
-// it lifts or slides off it; it never presses a key it slides onto.
+// it lifts or slides off it; it never presses a key it slides onto. Landing
+// on a port switch toggles it.
 // `pressure` is 0..1 where the system measures it, negative where not.
 void shell_touch_down(int64_t finger, uint32_t position, float pressure);
 void shell_touch_move(int64_t finger, uint32_t position);

@@ -98,3 +98,6 @@ bool port_switch_exists(int port);
 
 // Hit rectangle of switch `port` (1..3); the drawn box sits 2 px higher.
 Rect port_switch_hit_rect(int port);
+// A press at `p` that is no pointer event (a touch): toggles the switch
+// there, if one exists there; true when it did.
+bool toggle_port_switch_at(Point p);
