@@ -538,6 +538,15 @@ TEST_F(Shell, AHeldKeySendsOnceThroughItsRepeatsAndDrawsAsAClick) {
     shell_key_released(POS_SPACE);
     shell_key_released(POS_SPACE);
     EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
+    // Held through a focus loss: the repeats that follow the focus back
+    // press nothing, nor does the release; the next press does.
+    shell_key_pressed(KEY_NONE, POS_SPACE, false, false);
+    shell_release_all();
+    shell_key_pressed(KEY_NONE, POS_SPACE, true, false);
+    shell_key_released(POS_SPACE);
+    EXPECT_EQ(fake::sent_to(1).size(), 4u);
+    shell_key_pressed(KEY_NONE, POS_SPACE, false, false);
+    EXPECT_EQ(fake::sent_to(1).size(), 5u);
 }
 
 TEST_F(Shell, KeysHeldTogetherAllSoundAndVelocityFollowsTheOptions) {
@@ -588,11 +597,13 @@ TEST_F(Shell, ReleaseAllLetsGoOfMouseKeysAndFingersOnce) {
             shell_destroy();
         else
             shell_release_all();
+        const std::vector<uint32_t> want = {msg(176, 16, 127), msg(176, 17, 127), note(2, 127),
+                                            note(2, 0),        msg(176, 16, 0),   msg(176, 17, 0)};
+        EXPECT_EQ(fake::sent_to(1), want);
         shell_key_released(POS_Z);
         shell_touch_up(1);
         shell_touch_up(2);
-        EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{msg(176, 16, 127), msg(176, 17, 127), note(2, 127),
-                                                           note(2, 0), msg(176, 16, 0), msg(176, 17, 0)}));
+        EXPECT_EQ(fake::sent_to(1), want) << "the later releases send nothing";
         EXPECT_EQ(g_app.left_held, 0);
     }
 }
@@ -605,6 +616,7 @@ TEST_F(Shell, FingersEachHoldTheirOwnKey) {
     };
     const Step steps[] = {
         {"A lands on pad 1", [] { shell_touch_down(11, word(160, 485), -1); }, {msg(176, 16, 127)}},
+        {"A's id lands again: no second finger", [] { shell_touch_down(11, word(250, 485), -1); }, {}},
         {"B lands on pad 2 while A holds", [] { shell_touch_down(12, word(205, 485), -1); }, {msg(176, 17, 127)}},
         {"A moves inside pad 1", [] { shell_touch_move(11, word(199, 509)); }, {}},
         {"A slides off onto track 1", [] { shell_touch_move(11, word(160, 470)); }, {msg(176, 16, 0)}},
@@ -621,6 +633,16 @@ TEST_F(Shell, FingersEachHoldTheirOwnKey) {
              shell_touch_up(99);
          },
          {}},
+        {"a finger on switch 1 turns port 1 off", [] { shell_touch_down(14, word(20, 385), -1); }, {}},
+        {"a key then reaches port 1 no more", [] { shell_touch_down(15, word(720, 400), -1); }, {}},
+        {"the switch toggles again at the next landing only",
+         [] {
+             shell_touch_move(14, word(21, 386));
+             shell_touch_up(14);
+             shell_touch_down(16, word(20, 385), -1);
+             shell_touch_up(15);
+         },
+         {note(2, 0)}},
     };
     size_t seen = 0;
     for (const Step& step : steps) {

@@ -60,6 +60,7 @@ bool light_from_input(uint32_t message);
 
 // Holders of a key besides the mouse.
 constexpr int FINGER_SLOTS = 16;  // touches held at once; a further one is ignored
+// The computer keyboard is one holder: the map gives a panel key one computer key.
 constexpr uint32_t HOLD_KEYBOARD = 1;
 constexpr uint32_t hold_finger(int slot) { return 2u << slot; }
 constexpr uint32_t HOLD_ANY = ~0u;
