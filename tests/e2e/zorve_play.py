@@ -103,6 +103,22 @@ def case_play_keys(c):
     program.focus()
     expect_marker(program, rx, [1], "the keyup after the focus went")
 
+    # Another client grabs the keyboard while z is held: the release goes to
+    # it, so z's 0 goes out at the grab.
+    x = c.x
+    x.lib.XGrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                    ctypes.c_ulong]
+    x.lib.XUngrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    program.xdo("keydown", "z")
+    expect(rx, [1], [cc(16, 127)], "z before the keyboard grab")
+    check(x.lib.XGrabKeyboard(x.dpy, x.root, 0, 1, 1, 0) == 0, "the keyboard grab failed")  # GrabModeAsync
+    x.lib.XSync(x.dpy, 0)
+    expect(rx, [1], [cc(16, 0)], "the keyboard grabbed by another client while z is held")
+    program.xdo("keyup", "z")
+    x.lib.XUngrabKeyboard(x.dpy, 0)
+    x.lib.XSync(x.dpy, 0)
+    expect_marker(program, rx, [1], "the keyup during the grab")
+
     # Escape: the held keys' 0s, then All Notes Off.
     program.xdo("keydown", "z")
     program.xdo("keydown", "space")
@@ -333,6 +349,15 @@ def case_play_touch(c):
     touch.touch(3, TOUCH_END, *at(720, 400))
     touch.touch(4, TOUCH_END, *at(160, 460))
     expect(rx, [1], [bytes([0x90, 2, 0]), bytes([0x90, 29, 0])], "fingers 3 and 4 lift")
+    # The focus goes while a finger holds pad 1: its 0 at once, nothing at the lift.
+    program.focus()
+    touch.touch(7, TOUCH_BEGIN, *at(160, 490))
+    expect(rx, [1], [cc(16, 127)], "finger 7 on pad 1")
+    program.xdo("windowfocus", c.x.root)
+    expect(rx, [1], [cc(16, 0)], "focus lost while finger 7 holds pad 1")
+    touch.touch(7, TOUCH_END, *at(160, 490))
+    program.focus()
+
     # A finger on switch 1 toggles it once: the next key reaches no device.
     # Were the touch also a mouse click, the click would toggle it back.
     touch.touch(5, TOUCH_BEGIN, *at(20, 385))
@@ -342,7 +367,7 @@ def case_play_touch(c):
     wait_for(lambda: program.output().count("dev -  B0 10") == 2, 5, "pad 1's pair with port 1 off")
     expect_silent(rx, [0, 1])
     lines = [line for line in program.output().splitlines() if line.startswith("dev")]
-    check(len(lines) == 10, "the monitor saw other messages than the touches':\n" + "\n".join(lines))
+    check(len(lines) == 12, "the monitor saw other messages than the touches':\n" + "\n".join(lines))
 
 
 CASES = {
