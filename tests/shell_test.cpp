@@ -609,12 +609,7 @@ TEST_F(Shell, ReleaseAllLetsGoOfMouseKeysAndFingersOnce) {
 }
 
 TEST_F(Shell, FingersEachHoldTheirOwnKey) {
-    struct Step {
-        const char* what;
-        std::function<void()> act;
-        std::vector<uint32_t> sends;
-    };
-    const Step steps[] = {
+    const std::vector<SendStep> steps = {
         {"A lands on pad 1", [] { shell_touch_down(11, word(160, 485), -1); }, {msg(176, 16, 127)}},
         {"A's id lands again: no second finger", [] { shell_touch_down(11, word(250, 485), -1); }, {}},
         {"B lands on pad 2 while A holds", [] { shell_touch_down(12, word(205, 485), -1); }, {msg(176, 17, 127)}},
@@ -644,13 +639,7 @@ TEST_F(Shell, FingersEachHoldTheirOwnKey) {
          },
          {note(2, 0)}},
     };
-    size_t seen = 0;
-    for (const Step& step : steps) {
-        step.act();
-        const std::vector<uint32_t> sent = fake::sent_to(1);
-        EXPECT_EQ(std::vector<uint32_t>(sent.begin() + long(seen), sent.end()), step.sends) << step.what;
-        seen = sent.size();
-    }
+    expect_steps(steps);
 }
 
 TEST_F(Shell, TenFingersOnTenKeysAreTenHeldKeys) {
