@@ -171,8 +171,9 @@ def case_play_velocity(c):
 
 
 def case_key_latency(c):
-    """Key press to message beside click to message, both through XTest, in
-    the same run on the same receiver."""
+    """Key press to message beside click to message, through XTest and
+    through xdotool (which adds its own start), in the same run on the same
+    receiver."""
     display = c.display()
     env, rx = c.midi(receivers=2, period=LATENCY_PERIOD)
     program = c.program(display, env, args=["--keys"])
@@ -188,16 +189,21 @@ def case_key_latency(c):
         x.xtst.XTestFakeKeyEvent(x.dpy, z, 1 if press else 0, 0)
         x.lib.XFlush(x.dpy)
 
+    def xdotool(what):
+        return lambda press: program.xdo(*(("mousedown" if press else "mouseup", 1) if what == "click" else
+                                           ("keydown" if press else "keyup", "z")))
+
     results = {}
-    for what, act in (("click", x.fake_button), ("key", lambda _, press: key(press))):
+    for what, act in (("click", lambda press: x.fake_button(1, press)), ("key", key),
+                      ("click via xdotool", xdotool("click")), ("key via xdotool", xdotool("key"))):
         delays = []
         for n in range(30):
             start = time.monotonic()
-            act(1, True)
+            act(True)
             arrived, message = rx[1].take(1)[0]
             check(message == cc(16, 127), f"got {message.hex(' ')} for a {what} on pad 1")
             delays.append((arrived - start) * 1000)
-            act(1, False)
+            act(False)
             check(rx[1].take(1)[0][1] == cc(16, 0), f"{what} released")
             time.sleep(0.01 + 0.0037 * (n % 7))  # spread presses over the JACK cycle
         results[what] = delays

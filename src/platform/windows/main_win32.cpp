@@ -117,11 +117,12 @@ KeyCode key_code(WPARAM vk) { return vk <= 0xFF ? static_cast<KeyCode>(vk) : KEY
 // touch: false, and the default procedure has the message.
 bool touch_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     const TouchInput in = read_pointer_message(msg, wparam, lparam, system_pointer_api());
+    if (in.step == TOUCH_NONE) return false;
     POINT at{in.x, in.y};
     ScreenToClient(hwnd, &at);
     const uint32_t position = pointer_word(MAKELPARAM(at.x, at.y));
     switch (in.step) {
-        case TOUCH_NONE: return false;
+        case TOUCH_NONE: break;
         case TOUCH_DOWN: shell_touch_down(in.id, position, in.pressure); break;
         case TOUCH_MOVE: shell_touch_move(in.id, position); break;
         case TOUCH_UP: shell_touch_up(in.id); break;
