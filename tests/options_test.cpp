@@ -287,7 +287,7 @@ TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
     ASSERT_EQ(roff.size(), size_t(5 + KEY_COUNT + 1));
     EXPECT_EQ(text[0] + "\n", KEYS_HEADING);
     EXPECT_EQ(md[0], "| Key | Group | Message | Number | Channel | Computer key |");
-    EXPECT_EQ(roff[3], "Key@Group@Message@Number@Channel@Computer key");
+    EXPECT_EQ(roff[3], "Key@Group@Message@No.@Ch.@Computer key");
     EXPECT_EQ(roff.back(), ".TE");
     // Rows of each style and message, exactly, with and without a computer key.
     const std::map<int, std::vector<std::string>> rows = {

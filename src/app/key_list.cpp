@@ -80,7 +80,7 @@ std::string key_list_text(KeyListFormat format, int channel) {
             }
             break;
         case KEY_LIST_ROFF:
-            out = ".TS\ntab(@);\nl l l r r l.\nKey@Group@Message@Number@Channel@Computer key\n_\n";
+            out = ".TS\ntab(@);\nl2 l2 l2 r2 r2 l.\nKey@Group@Message@No.@Ch.@Computer key\n_\n";
             for (const KeyRow& r : rows)
                 out += roff(r.name) + "@" + r.group + "@" + r.message + "@" + std::to_string(r.number) + "@" +
                        std::to_string(r.channel) + "@" + roff(r.computer_key) + "\n";

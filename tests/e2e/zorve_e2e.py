@@ -852,10 +852,11 @@ def check_installed_files(prefix, icon_dir=None):
         man = f.read()
     check(".TH ZORVE-BUTTON 1 " in man and "--list-keys" in man.replace("\\-", "-"),
           "manual page lacks its title or the options")
-    rows = re.findall(r"^[^@\n]+@[^@\n]+@(?:Note On|Control Change)@\d+@1$", man, re.M)
-    check(len(rows) == 90 and "NEXT SQ@pad function@Note On@87@1" in rows, "manual page lacks the key table")
+    rows = re.findall(r"^[^@\n]+@[^@\n]+@(?:Note On|Control Change)@\d+@1@[^@\n]*$", man, re.M)
+    check(len(rows) == 90 and "NEXT SQ@pad function@Note On@87@1@Page Up" in rows, "manual page lacks the key table")
     with open(os.path.join(share, "doc", "zorve-button", "using.md")) as f:
-        check("| `NEXT SQ` | pad function | Note On | 87 | 1 |" in f.read(), "installed user guide lacks the key table")
+        check("| `NEXT SQ` | pad function | Note On | 87 | 1 | `Page Up` |" in f.read(),
+              "installed user guide lacks the key table")
     with open(os.path.join(share, "doc", "zorve-button", "copyright")) as f:
         check(f.read().startswith("MIT License"), "copyright file is not the MIT licence")
 
