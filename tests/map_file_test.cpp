@@ -184,7 +184,7 @@ TEST_F(MapSend, ALatchTurnsOnAtOnePressAndOffAtTheNextAndLooksHeldBetween) {
 // ------------------------------------------------------- read again
 
 struct MapReload : CoreTest {
-    std::string path = testing::TempDir() + "zorve_map_test.toml";
+    std::string path = temp_path("zorve_map");
     void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     void SetUp() override {
         CoreTest::SetUp();
@@ -252,6 +252,14 @@ TEST_F(MapReload, ListKeysShowsTheMappedRows) {
     EXPECT_NE(text.find("\n1            track select  Program Change       0        1    bank 3  M\n"),
               std::string::npos)
         << text;
+    // With --channel, the keys the map gives no channel of their own.
+    const std::string on_7 = key_list_text(KEY_LIST_TEXT, map, "127", 7);
+    EXPECT_NE(on_7.find("\n16           pad           Note On             51       10     127  4\n"), std::string::npos)
+        << on_7;
+    EXPECT_NE(on_7.find("\n1            track select  Program Change       0        7  bank 3  M\n"), std::string::npos)
+        << on_7;
+    EXPECT_NE(on_7.find("\n15           pad           Control Change      30        7     127  3\n"), std::string::npos)
+        << on_7;
 }
 
 }  // namespace
@@ -267,7 +275,8 @@ TEST(PanelConnect, AFullNameOrAUniquePartChoosesEachPortOnce) {
               (std::vector<std::string>{"fsynth:midi_00", "Synth input"}));
     EXPECT_EQ(ambiguous, std::vector<std::string>{"zr"});
     // A full name wins over the other names that hold it.
-    EXPECT_EQ(panel_connect_targets({"zr0:input"}, {"zr0:input", "zr0:input-2"}), std::vector<std::string>{"zr0:input"});
+    EXPECT_EQ(panel_connect_targets({"zr0:input"}, {"zr0:input", "zr0:input-2"}),
+              std::vector<std::string>{"zr0:input"});
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ struct Row {
     int scale = SCALE_AUTO;
     int channel = 1;
     bool show_input = false;
+    bool on_top = false;
     bool keys = false;
     int velocity = 127;
     bool velocity_from_position = false;
@@ -68,6 +69,8 @@ const Row ROWS[] = {
     {{"--scale", "auto"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO},
     {{"--channel", "10", "--show-input"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 10, true},
     {{"--channel=16", "--channel", "1"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 1},
+    {{"--on-top"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 1, false, true},
+    {{"--scale", "2", "--on-top"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, 2, 1, false, true},
     {.words = {"--keys"}, .platform = LX, .status = RUN, .keys = true},
     {.words = {"--velocity", "100", "--keys"}, .platform = WIN, .status = RUN, .keys = true, .velocity = 100},
     {.words = {"--velocity=1"}, .platform = LX, .status = RUN, .velocity = 1},
@@ -96,6 +99,13 @@ const Row ROWS[] = {
      "--midi jack is not available on Windows: WinMM is its only MIDI system ('--midi none' turns it off)"},
     {{"--scale", "3", "--list-keys", "--monitor"}, LX, 0, KEYS_HEADING + KEY_A, true, ""},
     {{"--list-keys"}, WIN, 0, KEYS_HEADING + KEY_A, true, ""},
+    // What would be sent: every row on the chosen channel.
+    {{"--channel", "10", "--list-keys"},
+     LX,
+     0,
+     KEYS_HEADING + "A            pad bank      Note On             89       10    127  F7\n",
+     true,
+     ""},
     {{"--list-keys", "--version"}, LX, 0, VERSION_LINE, false, ""},
     // Wrong words: one line naming the word, status 64, nothing on stdout.
     {{"--bogus"}, LX, 64, "", false, "unknown option '--bogus'"},
@@ -116,6 +126,7 @@ const Row ROWS[] = {
     {{"--channel", "0"}, LX, 64, "", false, "--channel: '0' is not a whole number from 1 to 16"},
     {{"--channel", "17"}, WIN, 64, "", false, "--channel: '17' is not a whole number from 1 to 16"},
     {{"--show-input=1"}, LX, 64, "", false, "option '--show-input' takes no value"},
+    {{"--on-top=yes"}, WIN, 64, "", false, "option '--on-top' takes no value"},
     {{"--keys=yes"}, LX, 64, "", false, "option '--keys' takes no value"},
     {{"--velocity"}, WIN, 64, "", false, "option '--velocity' needs a value (N|position)"},
     {{"--velocity", "0"}, LX, 64, "", false, "--velocity: '0' is not position or a whole number from 1 to 127"},
@@ -182,6 +193,7 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
             EXPECT_EQ(options.action, ACTION_RUN);
             EXPECT_EQ(options.midi, row.midi);
             EXPECT_EQ(options.show_input, row.show_input);
+            EXPECT_EQ(options.on_top, row.on_top);
             EXPECT_EQ(g_panel.channel, row.channel - 1) << "the panel sends on the chosen channel";
             EXPECT_EQ(options.monitor, row.monitor);
             EXPECT_EQ(options.scale, row.scale);
@@ -197,7 +209,7 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
 // A map that cannot be used ends the program before anything opens: one
 // line, status 78; --list-keys checks a file and prints the table it makes.
 TEST_F(CommandLine, TheMapFileFromTheCommandLine) {
-    const std::string path = testing::TempDir() + "zorve_options_map.toml";
+    const std::string path = temp_path("zorve_options_map");
     const auto run = [&](std::vector<const char*> words, std::string* out, std::string* err) {
         words.insert(words.begin(), "zorve-button");
         ProgramOptions options;
@@ -224,7 +236,7 @@ TEST_F(CommandLine, TheMapFileFromTheCommandLine) {
     EXPECT_EQ(run({"--map", path.c_str(), "--keys"}, &out, &err), RUN);
     EXPECT_EQ(key_message(74).channel, 9);
     EXPECT_EQ(g_app.user_map.path, path);
-    const std::string missing = testing::TempDir() + "zorve_no_such_map.toml";
+    const std::string missing = temp_path("zorve_no_such_map");
     EXPECT_EQ(run({"--map", missing.c_str()}, &out, &err), EXIT_CONFIG);
     EXPECT_EQ(err, "zorve-button: " + missing + ": cannot be read (No such file or directory)\n");
     std::remove(path.c_str());
@@ -322,7 +334,7 @@ TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
     ASSERT_EQ(roff.size(), size_t(5 + KEY_COUNT + 1));
     EXPECT_EQ(text[0] + "\n", KEYS_HEADING);
     EXPECT_EQ(md[0], "| Key | Group | Message | Number | Channel | Computer key |");
-    EXPECT_EQ(roff[3], "Key@Group@Message@Number@Channel@Computer key");
+    EXPECT_EQ(roff[3], "Key@Group@Message@No.@Ch.@Computer key");
     EXPECT_EQ(roff.back(), ".TE");
     // Rows of each style and message, exactly, with and without a computer key.
     const std::map<int, std::vector<std::string>> rows = {
@@ -367,7 +379,7 @@ TEST(KeyList, GroupsCoverTheTableInOrder) {
 // ----------------------------------------------------------------- --monitor
 
 std::string monitored(int status, int data1, int data2) {
-    set_monitor(true);
+    g_app.devices.monitor = true;
     CaptureStdout();
     send_to_ports(*g_panel.devices, g_panel.port_enable, status, data1, data2);
     return GetCapturedStdout();
@@ -382,7 +394,7 @@ TEST_F(CommandLine, MonitorPrintsEachDeviceThatGotTheMessage) {
     EXPECT_EQ(monitored(0x190, 0x13C, 127), "dev 1  90 3C 7F\ndev 3  90 3C 7F\n");  // bytes as sent
     for (int16_t& e : g_panel.port_enable) e = 0;
     EXPECT_EQ(monitored(0x90, 2, 127), "dev -  90 02 7F\n");  // every switch off
-    set_monitor(false);
+    g_app.devices.monitor = false;
     CaptureStdout();
     for (int16_t& e : g_panel.port_enable) e = 1;
     send_to_ports(*g_panel.devices, g_panel.port_enable, 0x90, 2, 0);
@@ -408,7 +420,7 @@ TEST_F(CommandLine, MonitorWithoutDevicesSaysNoneGotIt) {
 
 TEST_F(CommandLine, MonitorFollowsAClickOnAKey) {
     open_outputs(4);
-    set_monitor(true);
+    g_app.devices.monitor = true;
     CaptureStdout();
     at(570, 25, EV_LEFT_DOWN);  // key "A": note 89
     at(570, 25, EV_LEFT_UP);

@@ -1,6 +1,5 @@
 // The key table's properties and the key behaviour through dispatch, with the
 // MIDI bytes observed at the device double.
-#include <functional>
 #include <set>
 #include <utility>
 
@@ -354,12 +353,7 @@ TEST_F(Keys, AKeyHeldBySeveralSourcesSendsItsOnOnceAndItsZeroOnce) {
     open_outputs(2);
     const int a = find_label("A");  // note 89
     const int b = find_label("B");
-    struct Step {
-        const char* what;
-        std::function<void()> act;
-        std::vector<uint32_t> sends;
-    };
-    const Step steps[] = {
+    const std::vector<SendStep> steps = {
         {"keyboard takes A", [&] { hold_key(a, HOLD_KEYBOARD, 127); }, {note(89, 127)}},
         {"keyboard takes A again", [&] { hold_key(a, HOLD_KEYBOARD, 127); }, {}},
         {"mouse presses A", [] { at(545, 15, EV_LEFT_DOWN); }, {}},
@@ -382,13 +376,7 @@ TEST_F(Keys, AKeyHeldBySeveralSourcesSendsItsOnOnceAndItsZeroOnce) {
         {"everything let go: one 0", [] { let_go_all(HOLD_ANY, true); }, {note(89, 0)}},
         {"nothing held: nothing to let go", [] { let_go_all(HOLD_ANY, true); }, {}},
     };
-    size_t seen = 0;
-    for (const Step& step : steps) {
-        step.act();
-        const std::vector<uint32_t> sent = fake::sent_to(1);
-        EXPECT_EQ(std::vector<uint32_t>(sent.begin() + long(seen), sent.end()), step.sends) << step.what;
-        seen = sent.size();
-    }
+    expect_steps(steps);
     EXPECT_EQ(g_panel.pressed[a], 0);
     EXPECT_EQ(g_panel.holders[a], 0u);
 }

@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "app/options.h"
 #include "app/shell.h"
 #include "midi/input_queue.h"
 #include "render/frame_buffer.h"
@@ -33,6 +34,12 @@ struct Shell : CoreTest {
             ++fake::world().time_ms;
             clock_callback();
         }
+    }
+    // The frame buffer after the next tick.
+    std::vector<uint32_t> frame() {
+        advance(10);
+        shell_timer();
+        return std::vector<uint32_t>(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT);
     }
     static std::vector<std::string> presents() {
         std::vector<std::string> out;
@@ -186,7 +193,8 @@ TEST_F(Shell, TickThatFindsNothingDirtyChangesNothing) {
 }
 
 // Ticks are wanted from a press, a release or a wheel step until the tick
-// that draws it; a held button, a drag or a move alone wants none.
+// that draws it, and from a drag that released a key; a held button, any
+// other drag or a move alone wants none.
 TEST_F(Shell, TicksAreWantedUntilTheRedrawTick) {
     EXPECT_TRUE(tick_wanted());  // the first redraw
     advance(10);
@@ -199,7 +207,11 @@ TEST_F(Shell, TicksAreWantedUntilTheRedrawTick) {
     advance(10);
     shell_timer();
     EXPECT_FALSE(tick_wanted());       // held, drawn
-    shell_mouse_move(word(700, 300));  // dragged off: released, not redrawn
+    shell_mouse_move(word(700, 300));  // dragged off: released, drawn so
+    EXPECT_TRUE(tick_wanted());
+    advance(10);
+    shell_timer();
+    shell_mouse_move(word(701, 301));  // a drag that changes no key
     EXPECT_FALSE(tick_wanted());
     shell_left_up();
     advance(3);
@@ -328,11 +340,6 @@ TEST_F(Shell, CaptureFollowsTheButtons) {
 // stays lit through the user's press and release.
 TEST_F(Shell, InputLightsKeysAsAPressDrawsThemAndSendsNothing) {
     input_queue_enable(true);
-    const auto frame = [this] {
-        advance(10);
-        shell_timer();
-        return std::vector<uint32_t>(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT);
-    };
     const auto input = [](uint32_t m) {
         input_queue_push(m);
         shell_midi_input();
@@ -369,6 +376,27 @@ TEST_F(Shell, InputLightsKeysAsAPressDrawsThemAndSendsNothing) {
     EXPECT_EQ(frame(), pressed) << "still lit by input";
     EXPECT_EQ(fake::sent_to(1).size(), sent + 2) << "only the user's press and release send";
     input_queue_enable(false);
+}
+
+// A key released by sliding off it looks released at the next tick, and
+// stays so when the pointer slides back while the button is still down; a
+// drag that changes no key asks for no redraw.
+TEST_F(Shell, SlideOffDrawsTheKeyReleasedAtOnce) {
+    const std::vector<uint32_t> released = frame();
+    shell_left_down(word(720, 400));  // PLAY
+    const std::vector<uint32_t> pressed = frame();
+    ASSERT_NE(pressed, released);
+    shell_mouse_move(word(722, 402));  // still inside
+    EXPECT_FALSE(tick_wanted());
+    shell_mouse_move(word(100, 540));  // off every key
+    EXPECT_EQ(frame(), released);
+    shell_mouse_move(word(720, 400));  // back onto PLAY, button still down
+    EXPECT_FALSE(tick_wanted());
+    EXPECT_EQ(frame(), released);
+    shell_right_down(word(545, 15));  // A, with the left button still down: a right press presses nothing
+    shell_mouse_move(word(100, 540));
+    EXPECT_EQ(frame(), released);
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
 }
 
 TEST_F(Shell, LostCaptureReleasesTheHeldKeyOnce) {
@@ -538,6 +566,15 @@ TEST_F(Shell, AHeldKeySendsOnceThroughItsRepeatsAndDrawsAsAClick) {
     shell_key_released(POS_SPACE);
     shell_key_released(POS_SPACE);
     EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
+    // Held through a focus loss: the repeats that follow the focus back
+    // press nothing, nor does the release; the next press does.
+    shell_key_pressed(KEY_NONE, POS_SPACE, false, false);
+    shell_release_all();
+    shell_key_pressed(KEY_NONE, POS_SPACE, true, false);
+    shell_key_released(POS_SPACE);
+    EXPECT_EQ(fake::sent_to(1).size(), 4u);
+    shell_key_pressed(KEY_NONE, POS_SPACE, false, false);
+    EXPECT_EQ(fake::sent_to(1).size(), 5u);
 }
 
 TEST_F(Shell, KeysHeldTogetherAllSoundAndVelocityFollowsTheOptions) {
@@ -588,23 +625,21 @@ TEST_F(Shell, ReleaseAllLetsGoOfMouseKeysAndFingersOnce) {
             shell_destroy();
         else
             shell_release_all();
+        const std::vector<uint32_t> want = {msg(176, 16, 127), msg(176, 17, 127), note(2, 127),
+                                            note(2, 0),        msg(176, 16, 0),   msg(176, 17, 0)};
+        EXPECT_EQ(fake::sent_to(1), want);
         shell_key_released(POS_Z);
         shell_touch_up(1);
         shell_touch_up(2);
-        EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{msg(176, 16, 127), msg(176, 17, 127), note(2, 127),
-                                                           note(2, 0), msg(176, 16, 0), msg(176, 17, 0)}));
+        EXPECT_EQ(fake::sent_to(1), want) << "the later releases send nothing";
         EXPECT_EQ(g_app.left_held, 0);
     }
 }
 
 TEST_F(Shell, FingersEachHoldTheirOwnKey) {
-    struct Step {
-        const char* what;
-        std::function<void()> act;
-        std::vector<uint32_t> sends;
-    };
-    const Step steps[] = {
+    const std::vector<SendStep> steps = {
         {"A lands on pad 1", [] { shell_touch_down(11, word(160, 485), -1); }, {msg(176, 16, 127)}},
+        {"A's id lands again: no second finger", [] { shell_touch_down(11, word(250, 485), -1); }, {}},
         {"B lands on pad 2 while A holds", [] { shell_touch_down(12, word(205, 485), -1); }, {msg(176, 17, 127)}},
         {"A moves inside pad 1", [] { shell_touch_move(11, word(199, 509)); }, {}},
         {"A slides off onto track 1", [] { shell_touch_move(11, word(160, 470)); }, {msg(176, 16, 0)}},
@@ -621,14 +656,18 @@ TEST_F(Shell, FingersEachHoldTheirOwnKey) {
              shell_touch_up(99);
          },
          {}},
+        {"a finger on switch 1 turns port 1 off", [] { shell_touch_down(14, word(20, 385), -1); }, {}},
+        {"a key then reaches port 1 no more", [] { shell_touch_down(15, word(720, 400), -1); }, {}},
+        {"the switch toggles again at the next landing only",
+         [] {
+             shell_touch_move(14, word(21, 386));
+             shell_touch_up(14);
+             shell_touch_down(16, word(20, 385), -1);
+             shell_touch_up(15);
+         },
+         {note(2, 0)}},
     };
-    size_t seen = 0;
-    for (const Step& step : steps) {
-        step.act();
-        const std::vector<uint32_t> sent = fake::sent_to(1);
-        EXPECT_EQ(std::vector<uint32_t>(sent.begin() + long(seen), sent.end()), step.sends) << step.what;
-        seen = sent.size();
-    }
+    expect_steps(steps);
 }
 
 TEST_F(Shell, TenFingersOnTenKeysAreTenHeldKeys) {

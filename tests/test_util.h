@@ -3,7 +3,10 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "fakes.h"
@@ -23,6 +26,13 @@ inline void open_outputs(int n) {
     for (int16_t& e : g_panel.port_enable) e = 1;
 }
 
+// A file name in the temporary folder of this test alone: ctest runs tests,
+// and whole trees, side by side.
+inline std::string temp_path(const std::string& stem) {
+    return testing::TempDir() + stem + "_" + testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".toml";
+}
+
 inline uint32_t msg(int status, int number, int value) { return pack_short_message(status, number, value); }
 inline uint32_t note(int number, int value) { return msg(144, number, value); }
 
@@ -36,6 +46,23 @@ inline int key_index(uint8_t status, uint8_t number) {
     for (int k = 0; k < KEY_COUNT; ++k)
         if (KeyTable[k].status == status && KeyTable[k].number == number) return k;
     return -1;
+}
+
+// One step of a sequence and the messages it must send to device 1, no more.
+struct SendStep {
+    const char* what;
+    std::function<void()> act;
+    std::vector<uint32_t> sends;
+};
+
+inline void expect_steps(const std::vector<SendStep>& steps) {
+    size_t seen = 0;
+    for (const SendStep& step : steps) {
+        step.act();
+        const std::vector<uint32_t> sent = fake::sent_to(1);
+        EXPECT_EQ(std::vector<uint32_t>(sent.begin() + long(seen), sent.end()), step.sends) << step.what;
+        seen = sent.size();
+    }
 }
 
 struct CoreTest : ::testing::Test {

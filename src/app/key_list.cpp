@@ -21,7 +21,7 @@ struct KeyRow {
     std::string computer_key;  // what plays it with --keys; empty for none
 };
 
-std::vector<KeyRow> key_rows(const PanelMap& map, const std::string& press_value) {
+std::vector<KeyRow> key_rows(const PanelMap& map, const std::string& press_value, int channel) {
     static const char* const MESSAGES[] = {"Note On", "Control Change", "Program Change"};
     std::vector<KeyRow> rows;
     for (int k = 0; k < KEY_COUNT; ++k) {
@@ -30,7 +30,7 @@ std::vector<KeyRow> key_rows(const PanelMap& map, const std::string& press_value
         std::string value = m.value ? std::to_string(m.value) : press_value;
         if (m.kind == SEND_PROGRAM) value = m.bank >= 0 ? "bank " + std::to_string(m.bank) : "-";
         rows.push_back({key_name(key), key_group(k), std::string(MESSAGES[m.kind]) + (m.latch ? " latch" : ""),
-                        m.number, m.channel >= 0 ? m.channel + 1 : 1, value,
+                        m.number, m.channel >= 0 ? m.channel + 1 : channel, value,
                         key.style == STYLE_ARROW || key.style == STYLE_BAR,
                         key_position_name(map_computer_key(map, k))});
     }
@@ -52,10 +52,12 @@ std::string roff(const std::string& s) {
 
 }  // namespace
 
-std::string key_list_text(KeyListFormat format) { return key_list_text(format, PanelMap(), "127"); }
+std::string key_list_text(KeyListFormat format, int channel) {
+    return key_list_text(format, PanelMap(), "127", channel);
+}
 
-std::string key_list_text(KeyListFormat format, const PanelMap& map, const std::string& press_value) {
-    const std::vector<KeyRow> rows = key_rows(map, press_value);
+std::string key_list_text(KeyListFormat format, const PanelMap& map, const std::string& press_value, int channel) {
+    const std::vector<KeyRow> rows = key_rows(map, press_value, channel);
     std::string out;
     switch (format) {
         case KEY_LIST_TEXT: {
@@ -91,7 +93,7 @@ std::string key_list_text(KeyListFormat format, const PanelMap& map, const std::
             }
             break;
         case KEY_LIST_ROFF:
-            out = ".TS\ntab(@);\nl l l r r l.\nKey@Group@Message@Number@Channel@Computer key\n_\n";
+            out = ".TS\ntab(@);\nl2 l2 l2 r2 r2 l.\nKey@Group@Message@No.@Ch.@Computer key\n_\n";
             for (const KeyRow& r : rows)
                 out += roff(r.name) + "@" + r.group + "@" + r.message + "@" + std::to_string(r.number) + "@" +
                        std::to_string(r.channel) + "@" + roff(r.computer_key) + "\n";

@@ -12,9 +12,11 @@ enum KeyListFormat {
 
 struct PanelMap;
 
-// One line per key in dispatch order, after the heading: the built-in table.
-std::string key_list_text(KeyListFormat format);
+// One line per key in dispatch order, after the heading: the built-in table,
+// every key on `channel` (1-16), as the panel sends with --channel.
+std::string key_list_text(KeyListFormat format, int channel = 1);
 // The table as `map` makes it, as --list-keys prints it: with the value each
 // press sends (`press_value` where the map gives the key none, "127" or
-// "position") in a column of the text format.
-std::string key_list_text(KeyListFormat format, const PanelMap& map, const std::string& press_value);
+// "position") in a column of the text format; keys the map gives no channel
+// on `channel`.
+std::string key_list_text(KeyListFormat format, const PanelMap& map, const std::string& press_value, int channel = 1);

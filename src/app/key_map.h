@@ -6,8 +6,8 @@
 #include <cstdint>
 
 // Places on a PC keyboard, named by what a US layout prints there: POS_Q is
-// the key right of Tab, which AZERTY labels A. Only places the map or the
-// panic key use have a name; every other key is POS_NONE.
+// the key right of Tab, which AZERTY labels A. Only places the map, the data
+// wheel (Up, Down) or the panic key use have a name; every other is POS_NONE.
 // clang-format off
 enum KeyPosition : uint8_t {
     POS_NONE,

@@ -32,6 +32,7 @@ enum ProgramOption {
     OPT_SCALE,
     OPT_CHANNEL,
     OPT_SHOW_INPUT,
+    OPT_ON_TOP,
     OPT_KEYS,
     OPT_VELOCITY,
     OPT_MAP,
@@ -81,6 +82,9 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
         {"--show-input", nullptr, nullptr,
          "light a key while MIDI input for its note or\n"
          "controller (any channel) says it is on; sends nothing"},
+        {"--on-top", nullptr, nullptr,
+         "keep the window above other windows (X11 and\n"
+         "Windows; Wayland lets no program do it)"},
         {"--keys", nullptr, nullptr,
          "play the panel from the computer keyboard, keys by\n"
          "place (the same on every layout): see --list-keys;\n"
@@ -169,6 +173,7 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
                 break;
             }
             case OPT_SHOW_INPUT: o.show_input = true; break;
+            case OPT_ON_TOP: o.on_top = true; break;
             case OPT_KEYS: o.keys = true; break;
             case OPT_VELOCITY: {
                 const bool position = item.value == "position";
@@ -202,8 +207,8 @@ std::string program_usage(const OptionPlatform& platform) {
     const std::string indent(7, ' ');  // under the name after "usage: "
     const std::string under_options(indent.size() + name.size() + 1, ' ');
     return "usage: " + name + " " + midi + " [--monitor] [--scale auto|N]\n" + under_options +
-           "[--channel N] [--show-input] [--keys]\n" + under_options + "[--velocity N|position]\n" + indent + name +
-           " --list-devices " + midi + "\n" + indent + name + " --list-keys | --help | --version\n" +
+           "[--channel N] [--show-input] [--on-top] [--keys]\n" + under_options + "[--velocity N|position]\n" + indent +
+           name + " --list-devices " + midi + "\n" + indent + name + " --list-keys | --help | --version\n" +
            "An on-screen MIDI control surface: 90 keys that send MIDI notes and\n"
            "controllers to output devices 1-3, on channel 1 unless --channel says.\n\n" +
            option_lines(program_table(platform)) +
@@ -272,7 +277,8 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
         case ACTION_VERSION: return emit(program_version());
         case ACTION_LIST_KEYS:
             return emit(key_list_text(KEY_LIST_TEXT, map,
-                                      options.velocity_from_position ? "position" : std::to_string(options.velocity)));
+                                      options.velocity_from_position ? "position" : std::to_string(options.velocity),
+                                      options.channel));
         case ACTION_LIST_DEVICES: {
             midi_choose_system(options.midi, MIDI_USE_LISTING);
             DeviceTable devices;
@@ -283,7 +289,7 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
         case ACTION_RUN: break;
     }
     midi_choose_system(options.midi, MIDI_USE_PANEL);
-    set_monitor(options.monitor);
+    g_app.devices.monitor = options.monitor;
     g_panel.channel = uint8_t(options.channel - 1);
     g_panel.velocity = uint8_t(options.velocity);
     g_panel.velocity_from_position = options.velocity_from_position;

@@ -1,8 +1,8 @@
 // The program's command-line options. Without them the panel does what it
-// always did; each adds something (a listing, a monitor, a scale, the
+// always did; each adds something (a listing, a monitor, lit keys, the
 // computer keyboard as a player), sets a value the panel sends (channel,
-// velocity) or chooses the MIDI system the platform would otherwise pick
-// itself.
+// velocity), shapes the window (a scale, on top) or chooses the MIDI system
+// the platform would otherwise pick itself.
 #pragma once
 #include <string>
 #include <vector>
@@ -37,6 +37,7 @@ struct ProgramOptions {
     int scale = SCALE_AUTO;               // window pixels per panel pixel, each way; SCALE_AUTO: the screen's
     int channel = 1;                      // 1..16: the channel of everything the panel sends
     bool show_input = false;              // keys light up from MIDI input
+    bool on_top = false;                  // the window stays above others where the window system allows it
     bool keys = false;                    // the computer keyboard plays the panel
     int velocity = 127;                   // 1..127: the on-value of every press
     bool velocity_from_position = false;  // --velocity position

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "app/app_state.h"
+#include "app/options.h"
 #include "app/platform.h"
 #include "app/user_map.h"
 #include "base/program.h"
@@ -121,10 +122,14 @@ void shell_destroy() {
 
 void shell_mouse_move(uint32_t position) {
     store_pointer(position);
-    if (g_app.left_held)
-        post_event(EV_LEFT_DRAG, 0);
-    else if (g_app.right_held)
-        post_event(EV_RIGHT_DRAG, 0);
+    if (g_app.left_held || g_app.right_held) {
+        // A drag that released a key shows it released at the next tick, as
+        // the MIDI already says; the redraw repaints only that key.
+        int16_t before[KEY_COUNT];
+        std::copy(std::begin(g_panel.pressed), std::end(g_panel.pressed), before);
+        post_event(g_app.left_held ? EV_LEFT_DRAG : EV_RIGHT_DRAG, 0);
+        if (!std::equal(std::begin(before), std::end(before), std::begin(g_panel.pressed))) mark_dirty(REDRAW_FULL);
+    }
     post_event(EV_MOVE, 0);
 }
 
@@ -204,7 +209,10 @@ void shell_touch_down(int64_t finger, uint32_t position, float pressure) {
     if (!slot) return;
     const Point at = unpack_pointer(position);
     *slot = {true, finger, key_at(at)};
-    if (slot->key < 0) return;
+    if (slot->key < 0) {
+        if (toggle_port_switch_at(at)) mark_dirty(REDRAW_FULL);
+        return;
+    }
     const bool measured = g_panel.velocity_from_position && pressure > 0;
     const int velocity = measured ? std::clamp(int(pressure * 127 + 0.5f), 1, 127) : press_velocity(slot->key, at);
     hold_key(slot->key, finger_bit(*slot), velocity);
@@ -255,6 +263,11 @@ void shell_midi_input() {
 uint32_t pack_pointer(int x, int y) {
     const auto word = [](int v) { return uint32_t(std::clamp(v, -32768, 32767)) & 0xFFFF; };
     return word(x) | word(y) << 16;
+}
+
+void shell_set_scale(int option_scale) {
+    g_app.scale_auto = option_scale == SCALE_AUTO;
+    g_app.scale = g_app.scale_auto ? 1 : option_scale;
 }
 
 void window_size(int screen_w, int screen_h, int* w, int* h) {

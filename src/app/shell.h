@@ -53,7 +53,8 @@ void shell_key_pressed(KeyCode key, KeyPosition pos, bool repeat, bool shift);
 void shell_key_released(KeyPosition pos);
 // Touches, each finger by the platform's id, at a pointer word as for the
 // mouse. A finger holds the key it lands on, as the left button does, until
-// it lifts or slides off it; it never presses a key it slides onto.
+// it lifts or slides off it; it never presses a key it slides onto. Landing
+// on a port switch toggles it.
 // `pressure` is 0..1 where the system measures it, negative where not.
 void shell_touch_down(int64_t finger, uint32_t position, float pressure);
 void shell_touch_move(int64_t finger, uint32_t position);
@@ -78,6 +79,9 @@ void shell_midi_input();
 // Packs a platform pointer position into a pointer word; coordinates beyond
 // the 16-bit range are clamped so they stay outside every key.
 uint32_t pack_pointer(int x, int y);
+// The scale the command line asks for (SCALE_AUTO: 1 until the display's DPI
+// is known); the window layers then place the panel through app/view.h.
+void shell_set_scale(int option_scale);
 
 // Outer window size: the smaller of the screen's usable area and 910 x 550.
 void window_size(int screen_w, int screen_h, int* w, int* h);

@@ -25,3 +25,26 @@ std::vector<std::string> panel_connect_targets(const std::vector<std::string>& n
         if (chosen[i]) targets.push_back(ports[i]);
     return targets;
 }
+
+int panel_links_add(DeviceLinks& links, int own, const std::vector<std::string>& names,
+                    const std::vector<DevicePort>& receivers) {
+    if (names.empty()) return 0;
+    std::vector<std::string> full;
+    for (const DevicePort& p : receivers) full.push_back(p.client + ":" + p.port);
+    int added = 0;
+    for (const std::string& target : panel_connect_targets(names, full)) {
+        const DevicePort& port = receivers[size_t(std::find(full.begin(), full.end(), target) - full.begin())];
+        const bool linked = std::any_of(links.links.begin(), links.links.end(), [&](const DeviceLink& l) {
+            return l.own == own && l.device.client == port.client && l.device.port == port.port;
+        });
+        if (linked) continue;
+        DeviceLink link;
+        link.own = own;
+        link.from_us = true;
+        link.device = {port.client, port.port, 0};
+        link.lost = true;
+        device_links_add(links, link);
+        ++added;
+    }
+    return added;
+}

@@ -87,7 +87,8 @@ int key_event(int key, int event, int /*arg*/) {
             if (!g_panel.holders[key]) send_key(key, 0);
             return 0;
         case EV_REDRAW: {
-            const int16_t look = pressed || g_panel.holders[key] || g_panel.lit[key] || g_panel.sends.latched[key] ? 1 : 0;
+            const int16_t look =
+                pressed || g_panel.holders[key] || g_panel.lit[key] || g_panel.sends.latched[key] ? 1 : 0;
             if (g_panel.shown_pressed[key] != look) {
                 Rect& ink = g_panel.shown_ink[key];
                 ink = g_panel.shown_pressed[key] < 0 ? draw_key(g_render, entry, look)

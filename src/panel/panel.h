@@ -63,6 +63,7 @@ bool light_from_input(uint32_t message);
 
 // Holders of a key besides the mouse.
 constexpr int FINGER_SLOTS = 16;  // touches held at once; a further one is ignored
+// The computer keyboard is one holder: the map gives a panel key one computer key.
 constexpr uint32_t HOLD_KEYBOARD = 1;
 constexpr uint32_t hold_finger(int slot) { return 2u << slot; }
 constexpr uint32_t HOLD_ANY = ~0u;
@@ -101,3 +102,6 @@ bool port_switch_exists(int port);
 
 // Hit rectangle of switch `port` (1..3); the drawn box sits 2 px higher.
 Rect port_switch_hit_rect(int port);
+// A press at `p` that is no pointer event (a touch): toggles the switch
+// there, if one exists there; true when it did.
+bool toggle_port_switch_at(Point p);

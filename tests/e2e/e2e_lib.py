@@ -18,6 +18,7 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import threading
 import time
 
@@ -964,6 +965,17 @@ def run_case(args, body):
         return 1
     log(f"PASS {args.case} in {time.monotonic() - started:.1f} s")
     return 0
+
+
+def run_cases(args, run_one):
+    """`run_one(args)` for each of args.cases in turn, args.case naming it;
+    CTest's timeout (SIGTERM) still cleans up. The status: 0 when all passed."""
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
+    status = 0
+    for case in args.cases:
+        args.case = case
+        status |= run_one(args)
+    return status
 
 
 def with_case(args, run):

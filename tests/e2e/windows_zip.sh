@@ -18,18 +18,25 @@ UNPACKED=$(mktemp -d -t zorve-zip.XXXXXX)
 trap 'cleanup; rm -rf "$UNPACKED"' EXIT
 top=zorve-button-$VERSION-win64
 listing=$(python3 -c 'import sys, zipfile; print("\n".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$ZIP")
-want=$(printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/examples/drums.toml" "$top/examples/programs.toml" \
-    "$top/zorve-button.exe")
+want=$(printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/examples/" "$top/examples/drums.toml" \
+    "$top/examples/programs.toml" "$top/zorve-button.exe")
 [ "$listing" = "$want" ] || fail "zip holds [$listing], want [$want]"
 python3 -m zipfile -e "$ZIP" "$UNPACKED" || fail "cannot unpack $ZIP"
 dir=$UNPACKED/$top
 python3 - "$dir" <<'PY' || fail "README.txt or LICENSE.txt is not the text it should be"
 import sys
 d = sys.argv[1]
-for name, start in (("README.txt", b"# zorve-button\r\n"), ("LICENSE.txt", b"MIT License\r\n")):
+for name, start in (("README.txt", b"zorve-button for Windows\r\n"), ("LICENSE.txt", b"MIT License\r\n")):
     data = open(f"{d}/{name}", "rb").read()
     assert data.startswith(start), (name, data[:40])
     assert data.count(b"\n") == data.count(b"\r\n") > 10, (name, "not CR LF throughout")
+# The Windows README: the key table as --list-keys prints it, and nothing of
+# the developer's Linux set-up.
+readme = open(f"{d}/README.txt", "rb").read()
+assert b"\r\nA            pad bank      Note On             89        1    127  F7\r\n" in readme, "no key table"
+assert b"\r\nminus        keypad        Note On            112        1    127  keypad -\r\n" in readme, "no key table"
+for linux in (b"apt", b"scripts/", b".md", b"JACK", b"ALSA"):
+    assert linux not in readme, ("README.txt speaks Linux", linux)
 assert b"Copyright (c) 2026 The zorve-button developers" in open(f"{d}/LICENSE.txt", "rb").read()
 PY
 log "contents: $(echo $listing)"
@@ -58,9 +65,9 @@ log "--list-devices: $(echo $out)"
 out=$(timeout 60 wine "$PROGRAM" --list-keys 2>/dev/null | tr -d '\r')
 [ "$(printf '%s\n' "$out" | wc -l)" -eq 91 ] &&
     [ "$(printf '%s\n' "$out" | sed -n '1p;2p;91p')" = "$(printf '%s\n' \
-        'key          group         message         number  channel' \
-        'A            pad bank      Note On             89        1' \
-        '16           pad           Control Change      31        1')" ] ||
+        'key          group         message         number  channel  value  computer key' \
+        'A            pad bank      Note On             89        1    127  F7' \
+        '16           pad           Control Change      31        1    127  4')" ] ||
     fail "--list-keys printed '$(printf '%s\n' "$out" | head -3)' ... ($(printf '%s\n' "$out" | wc -l) lines)"
 log "--list-keys: 90 keys"
 

@@ -3,10 +3,11 @@
 servers and receivers of e2e_lib.py: the drum map's bytes from a click and
 from its computer key, the file rewritten while the panel runs (a held key
 let go with its old message first), a broken edit kept out with one line, a
-broken file at start (status 78, no window), --list-keys --map, and the drum
-map driving FluidSynth.
+broken file at start (status 78, no window), --list-keys --map, the drum
+map driving FluidSynth, and --connect on JACK and on the ALSA sequencer.
 
-Usage: zorve_map.py --program PATH --examples DIR [--out DIR] CASE...
+Usage: zorve_map.py --program PATH --examples DIR [--midi jack|alsa]
+                    [--seq-peer PATH] [--out DIR] CASE...
 Exit status 0 when every case passed; every wait has a deadline.
 """
 
@@ -155,20 +156,22 @@ def case_fluidsynth_drums(c):
         hold.close()
 
 
-def case_connect_jack(c):
-    """One JACK receiver, device 0, which never receives: one line says so.
-    With --connect the panel port is connected to a receiver started after
-    the panel, and again after that receiver restarts."""
+def case_connect(c):
+    """On JACK one receiver is device 0, which never receives: one line says
+    so. With --connect the panel port is connected to a receiver started
+    after the panel, and again after that receiver restarts (on the ALSA
+    sequencer a new client number)."""
     display = c.display()
     env, rx = c.midi(receivers=1)
-    program = c.program(display, env, ["--midi", "jack"])
-    e2e.panel_ready(program, e2e.Screen(display, c.out, c.name))
     hint = "zorve-button: the one output device, 0 (zr0:input), never receives"
-    wait_for(lambda: hint in program.output(), 5, "the one-line hint")
-    program.proc.terminate()
-    program.exit_status(10)
+    if c.sys.name == "jack":
+        program = c.program(display, env, ["--midi", "jack"])
+        e2e.panel_ready(program, e2e.Screen(display, c.out, c.name))
+        wait_for(lambda: hint in program.output(), 5, "the one-line hint")
+        program.proc.terminate()
+        program.exit_status(10)
 
-    program = c.program(display, env, ["--midi", "jack", "--connect", "zlate"])
+    program = c.program(display, env, ["--midi", c.sys.name, "--connect", "zlate"])
     e2e.panel_ready(program, e2e.Screen(display, c.out, c.name + "-connect"))
     check(hint not in program.output(), "the hint with --connect given")
     for run in (1, 2):
@@ -180,11 +183,11 @@ def case_connect_jack(c):
         check(got == on_off(0xB0, 16), f"zlate (start {run}) got {e2e.hexs(got)}")
         late.proc.terminate()
         late.proc.wait(10)
-        wait_for(lambda: "zlate:input" not in (e2e.jack_ports(env) or ""), 5, "zlate gone")
+        wait_for(lambda: "zlate:input" not in c.sys.graph(), 5, "zlate gone")
 
 
 CASES = {
-    "connect_jack": case_connect_jack,
+    "connect": case_connect,
     "drums_live": case_drums_live,
     "map_at_start": case_map_at_start,
     "fluidsynth_drums": case_fluidsynth_drums,
@@ -195,6 +198,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--program", required=True)
     parser.add_argument("--examples", required=True, help="the folder of drums.toml and programs.toml")
+    parser.add_argument("--midi", choices=["jack", "alsa"], default="jack")
+    parser.add_argument("--seq-peer", help="zorve-seq-peer, for --midi alsa")
     parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
     parser.add_argument("cases", nargs="+", metavar="case", choices=sorted(CASES))
     args = parser.parse_args()

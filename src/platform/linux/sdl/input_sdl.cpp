@@ -10,13 +10,6 @@
 
 namespace {
 
-// Window pixels to panel pixels, rounding toward minus infinity so a position
-// left of or above the window stays outside it.
-int panel_coord(int v) {
-    const int s = g_sdl.scale;
-    return v >= 0 ? v / s : -((-v + s - 1) / s);
-}
-
 // By key position, so digits work on any layout.
 KeyCode key_code(SDL_Scancode code) {
     if (code >= SDL_SCANCODE_1 && code <= SDL_SCANCODE_9) return KeyCode(KEY_DIGIT_0 + 1 + (code - SDL_SCANCODE_1));
@@ -50,7 +43,10 @@ void take_capture_on_leave() {
 
 }  // namespace
 
-uint32_t panel_pointer(int x, int y) { return pack_pointer(panel_coord(x), panel_coord(y)); }
+uint32_t panel_pointer(int x, int y) {
+    const Point p = view_to_panel(g_sdl.view, x, y);
+    return pack_pointer(p.x, p.y);
+}
 
 // After each event, before the next one is read.
 void apply_capture() {
@@ -76,8 +72,11 @@ void handle_window_event(const SDL_WindowEvent& e) {
     switch (e.event) {
         case SDL_WINDOWEVENT_CLOSE: close_main_window(); break;
         case SDL_WINDOWEVENT_SHOWN:
-        case SDL_WINDOWEVENT_EXPOSED:
-        case SDL_WINDOWEVENT_SIZE_CHANGED: present_now(); break;
+        case SDL_WINDOWEVENT_EXPOSED: present_now(); break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+            update_view();
+            present_now();
+            break;
         // No release reaches a window that lost the focus, or is hidden,
         // while a button, key or finger is held.
         case SDL_WINDOWEVENT_FOCUS_LOST:

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/key_map.h"
+#include "app/view.h"
 #include "platform/linux/sdl/clock_linux.h"
 
 // Everything the layer keeps between calls; window thread only, apart from
@@ -26,11 +28,13 @@ struct SdlLayer {
     bool captured = false;  // SDL's capture is on
     bool quit = false;
     int quit_code = 0;
-    // Window pixels per panel pixel, each way (--scale). Only the window's
-    // size, the present and the pointer translation see it; the frame buffer
-    // and every hit rectangle stay in panel pixels.
-    int scale = 1;
-    bool scale_auto = false;  // --scale auto: set from the display once the window has one
+    // The factor the window starts at is the shell's (g_app.scale); the
+    // frame buffer and every hit rectangle stay in panel pixels.
+    int min_scale = 1;    // a kept --scale larger than the screen: the panel never shrinks below it
+    View view;            // the panel's place in the window as it is now sized (update_view)
+    bool on_top = false;  // --on-top
+
+    std::vector<std::string> option_words;  // what a session saves: the options the program runs with
 
     bool timer_on = false;  // the window timer
     uint64_t timer_period_ns = 0;
@@ -55,6 +59,10 @@ extern SdlLayer g_sdl;
 // Start-up, exposure and resizing: shows the whole frame buffer now, as a
 // window that has nothing of it needs (present_sdl.cpp).
 void present_now();
+
+// Places the panel in the window as it is now sized; at creation and after
+// every resize, before the present (present_sdl.cpp).
+void update_view();
 
 // Makes the image of `window` in shared memory and puts its pages in place
 // now rather than at the first present (present_sdl.cpp).
