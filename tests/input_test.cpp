@@ -72,6 +72,17 @@ TEST_F(InputQueue, AWriterThreadLosesNothingTheReaderKeepsUpWith) {
     EXPECT_EQ(seen + (input_queue_dropped() - dropped), COUNT);
 }
 
+// The session's copy of the map stands for every --map it saved; one given
+// now still wins, and without a copy the saved words lose only their --map.
+TEST(SessionState, TheMapsCopyStandsForTheSavedMap) {
+    const std::vector<std::string> saved = {"--map", "/home/u/drums.toml", "--keys", "--map=x.toml", "--map"};
+    EXPECT_EQ(session_words(saved, "/s/panel.map.toml", {"--channel", "2"}),
+              (std::vector<std::string>{"--keys", "--map", "/s/panel.map.toml", "--channel", "2"}));
+    EXPECT_EQ(session_words(saved, "/s/panel.map.toml", {"--map", "none"}),
+              (std::vector<std::string>{"--keys", "--map", "/s/panel.map.toml", "--map", "none"}));
+    EXPECT_EQ(session_words({"--velocity", "90"}, "", {}), (std::vector<std::string>{"--velocity", "90"}));
+}
+
 TEST(SessionState, RoundTripsAndDefaults) {
     SessionState state;
     state.options = {"--channel", "10", "--show-input"};
@@ -94,6 +105,13 @@ TEST(SessionState, RoundTripsAndDefaults) {
     state.options = {"--keys", "--velocity", "position", "--velocity=90", "--keys"};
     const SessionState played = parse_session_state(session_state_text(state));
     EXPECT_EQ(played.options, state.options);
+    // File names as they are: spaces, quotes, backslashes, nothing.
+    SessionState named;
+    named.options = {"--map", "/home/u/NSM Sessions/drum pad.toml", "--map=a\"b\\c", "", "--keys"};
+    EXPECT_EQ(session_state_text(named),
+              "# zorve-button session state\noptions --map \"/home/u/NSM Sessions/drum pad.toml\" "
+              "\"--map=a\\\"b\\\\c\" \"\" --keys\nswitches 1 1 1\n");
+    EXPECT_EQ(parse_session_state(session_state_text(named)).options, named.options);
     std::vector<const char*> argv{"zorve-button"};
     for (const std::string& word : played.options) argv.push_back(word.c_str());
     const ProgramOptions o = parse_program_options(int(argv.size()), argv.data(), OPTIONS_LINUX);

@@ -35,6 +35,7 @@ void use_map(const PanelMap& map, const std::string& path, const std::vector<std
     UserMap& user = g_app.user_map;
     user.path = path;
     user.text = path.empty() ? "" : file_text(path);
+    user.source = user.text;
     user.connect_given = connect;
     put_in_force(map);
 }
@@ -76,6 +77,7 @@ bool reload_map() {
         report_error("%s (the map in force stays)", load.error.c_str());
         return false;
     }
+    user.source = text;
     // Released with the messages that pressed them, before any changes.
     shell_release_all();
     const std::vector<std::string> connect = user.connect;

@@ -12,6 +12,7 @@ struct UserMap {
     PanelMap map;                            // the last good one
     std::string path;                        // its file; empty: no map
     std::string text;                        // the file's text as last read
+    std::string source;                      // the text of the map in force
     std::vector<std::string> connect;        // --connect's ports, then the map's
     std::vector<std::string> connect_given;  // --connect's alone
 };

@@ -1257,8 +1257,9 @@ def fresh_deb(build, version):
 
 def case_session(c):
     """Under a session manager (a small one here, on liblo): the JACK client
-    takes the manager's client id, the switches survive save, quit and
-    restart, and a manager that is not there costs one line."""
+    takes the manager's client id, the switches and the map (a copy in the
+    session, used after its file has gone) survive save, quit and restart,
+    and a manager that is not there costs one line."""
     import liblo  # Debian's python3-liblo; CMake runs this case with the system Python
 
     display = c.display()
@@ -1279,8 +1280,12 @@ def case_session(c):
     server.add_method("/reply", None, lambda path, args: replies.append(tuple(args)))
     server.start()
     nsm = dict(env, NSM_URL=server.url)
+    map_path = os.path.join(tempfile.mkdtemp(prefix="zorve-e2e-session-map-"), "drum pad.toml")
+    map_text = '[keys]\n"pad 1" = { note = 36, channel = 10 }\n'
+    with open(map_path, "w") as f:
+        f.write(map_text)
     try:
-        program = c.program(display, nsm)
+        program = c.program(display, nsm, ["--map", map_path])
         panel_ready(program, Screen(display, c.out, c.name))
         wait_for(lambda: ("/nsm/client/open", "OK") in replies, 5, "the open to be answered")
         ports = jack_ports(env)
@@ -1293,6 +1298,9 @@ def case_session(c):
         with open(os.path.join(state, "panel.conf")) as f:
             saved = f.read()
         check("switches 1 0 1" in saved, f"saved state:\n{saved}")
+        with open(os.path.join(state, "panel.map.toml")) as f:
+            check(f.read() == map_text, "the session's copy of the map differs from the map")
+        shutil.rmtree(os.path.dirname(map_path))
         program.proc.send_signal(signal.SIGTERM)  # the manager's quit
         check(program.exit_status(5) == 0, "exit status after the session's quit")
 
@@ -1300,6 +1308,8 @@ def case_session(c):
         panel_ready(program, Screen(display, c.out, c.name))
         program.click(570, 25)
         expect(rx, [1, 3], on_off(0x90, 89), "a click on A after the restart")
+        program.click(160, 490)
+        expect(rx, [1, 3], on_off(0x99, 36), "a click on pad 1 after the restart, its map's file gone")
         expect_silent(rx, [0, 2])
         second = subprocess.run([c.args.program], env=dict(nsm, DISPLAY=display), capture_output=True, text=True,
                                 timeout=10)
@@ -1310,6 +1320,7 @@ def case_session(c):
     finally:
         server.stop()
         shutil.rmtree(state, ignore_errors=True)
+        shutil.rmtree(os.path.dirname(map_path), ignore_errors=True)
 
     # A manager that does not answer: one line, then the program as without.
     program = c.program(display, dict(env, NSM_URL="osc.udp://127.0.0.1:9/"))

@@ -6,6 +6,7 @@
 #include <lo/lo.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -23,6 +24,7 @@ constexpr const char* SESSION_CAPABILITIES = ":";
 // A manager answers at once; silence this long means nobody listens.
 constexpr auto SESSION_WAIT = std::chrono::seconds(3);
 constexpr const char* STATE_SUFFIX = ".conf";
+constexpr const char* MAP_SUFFIX = ".map.toml";
 
 struct Session {
     lo_server_thread server = nullptr;
@@ -54,6 +56,7 @@ int on_error(const char*, const char*, lo_arg** argv, int argc, lo_message, void
 int on_open(const char*, const char*, lo_arg** argv, int, lo_message, void*) {
     std::lock_guard<std::mutex> hold(g_session.lock);
     g_session.open.state_file = std::string(&argv[0]->s) + STATE_SUFFIX;
+    g_session.open.map_file = std::string(&argv[0]->s) + MAP_SUFFIX;
     g_session.open.client_name = &argv[2]->s;
     g_session.opened = true;
     g_session.changed.notify_all();
@@ -112,18 +115,25 @@ SessionStart session_start(SessionOpen& open, void (*wake)()) {
     return SESSION_OPENED;
 }
 
+// True when `file` holds `text`; "" removes the file.
+bool write_file(const std::string& file, const std::string& text) {
+    if (text.empty()) return std::remove(file.c_str()) == 0 || errno == ENOENT;
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    return bool(out);
+}
+
 void session_poll(const SessionState& state) {
-    std::string file;
+    SessionOpen open;
     {
         std::lock_guard<std::mutex> hold(g_session.lock);
         if (!g_session.save_pending) return;
         g_session.save_pending = false;
-        file = g_session.open.state_file;
+        open = g_session.open;
     }
-    std::ofstream out(file, std::ios::trunc);
-    out << session_state_text(state);
-    out.flush();
-    if (out) {
+    std::string file = open.state_file;
+    if (write_file(file, session_state_text(state)) && write_file(file = open.map_file, state.map_text)) {
         reply("/nsm/client/save", "OK");
         return;
     }

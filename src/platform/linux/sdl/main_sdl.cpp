@@ -172,6 +172,7 @@ SessionState current_session_state() {
     SessionState state;
     state.options = g_sdl.option_words;
     for (int k = 0; k < PORT_COUNT; ++k) state.enabled[k] = g_panel.port_enable[k] != 0;
+    state.map_text = g_app.user_map.source;
     return state;
 }
 
@@ -184,9 +185,11 @@ void on_wake() {
 }
 
 // Under a session manager the saved options come first and the command
-// line's own after them, so that a word given now wins. Empty when the
-// program does not run under one (or the manager did not answer).
-std::vector<std::string> open_session(int argc, char** argv) {
+// line's own after them, so that a word given now wins: the words to save
+// again. `*parsed` gets the words to run with, where the session's copy of
+// the map stands for any --map saved. Both empty when the program does not
+// run under one (or the manager did not answer).
+std::vector<std::string> open_session(int argc, char** argv, std::vector<std::string>* parsed) {
     std::vector<std::string> words;
     SessionOpen open;
     if (session_start(open, wake_window_thread) != SESSION_OPENED) return words;
@@ -194,8 +197,10 @@ std::vector<std::string> open_session(int argc, char** argv) {
     std::stringstream text;
     text << file.rdbuf();
     const SessionState saved = parse_session_state(text.str());
+    const std::vector<std::string> given(argv + 1, argv + argc);
+    *parsed = session_words(saved.options, std::ifstream(open.map_file) ? open.map_file : "", given);
     words = saved.options;
-    for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
+    words.insert(words.end(), given.begin(), given.end());
     for (int k = 0; k < PORT_COUNT; ++k) g_app.start_enable[k] = saved.enabled[k];
     midi_set_client_name(open.client_name.c_str());
     return words;
@@ -208,7 +213,7 @@ int main(int argc, char** argv) {
     // Wake-ups may come as soon as a session or a MIDI system starts.
     start_wakeups();
     g_sdl.on_wake = on_wake;
-    std::vector<std::string> words;
+    std::vector<std::string> words, parsed;
     if (parse_program_options(argc, argv, OPTIONS_LINUX).action == ACTION_RUN) {
         // A second copy never joins a session: it says so on one line, as
         // nobody may be there to click a box.
@@ -216,12 +221,13 @@ int main(int argc, char** argv) {
             report_error("another copy is running: %s", SECOND_INSTANCE_TEXT);
             return 1;
         }
-        words = open_session(argc, argv);
+        words = open_session(argc, argv, &parsed);
     }
     if (words.empty()) words.assign(argv + 1, argv + argc);
+    if (parsed.empty()) parsed = words;
     g_sdl.option_words = words;
     std::vector<const char*> args{argv[0]};
-    for (const std::string& word : words) args.push_back(word.c_str());
+    for (const std::string& word : parsed) args.push_back(word.c_str());
     ProgramOptions options;
     if (const int status = handle_command_line(int(args.size()), args.data(), OPTIONS_LINUX, options); status >= 0) {
         midi_end_system();  // the device list's client

@@ -34,7 +34,7 @@ struct SdlLayer {
     View view;            // the panel's place in the window as it is now sized (update_view)
     bool on_top = false;  // --on-top
 
-    std::vector<std::string> option_words;  // what a session saves: the options the program runs with
+    std::vector<std::string> option_words;  // what a session saves: the options saved and given
 
     bool timer_on = false;  // the window timer
     uint64_t timer_period_ns = 0;
