@@ -117,9 +117,36 @@ const Fault FAULTS[] = {
     {"connect = [\"a\", \"\"]\n",
      "map.toml:1:17: connect must be a list of port names in quotes, such as [\"fluidsynth\"]"},
     {"colour = 3\n", "map.toml:1:1: 'colour' is not a setting of the map (keys, connect)"},
+    // Beyond ASCII where TOML has no place for it (toml++ would not reach
+    // its own report): the character's place.
+    {"[keys]\n\"pad 1\" = { note = 36 } \xC4\xB1\n",
+     "map.toml:2:25: a character beyond ASCII outside quotes and comments"},
+    {"# r\xC3\xA9glage\n\xC4\xB1 = 1\n", "map.toml:2:1: a character beyond ASCII outside quotes and comments"},
+    {"connect = [\"\"\"\\\n  \xC2\xA7\"\"\"]\n",
+     "map.toml:2:3: a character beyond ASCII after a backslash in a multi-line string; write it as \\uXXXX"},
+    {"connect = [\"\"\"\\\xC4\xB1\"\"\"]\n",
+     "map.toml:1:16: a character beyond ASCII after a backslash in a multi-line string; write it as \\uXXXX"},
+    {"connect = 0x1[\"\xC2\xA7\"]\n", "map.toml:1:16: a character beyond ASCII outside quotes and comments"},
+    // Where TOML lets strings begin, they may hold them: the fault is then the map's own.
+    {"x = [1, \"\xC3\xA9\", {a = '\xC3\xA9'}] # \xC3\xA9\n",
+     "map.toml:1:1: 'x' is not a setting of the map (keys, connect)"},
+    {"[\"k\xC3\xA9ys\"]\n", "map.toml:1:2: 'k\xC3\xA9ys' is not a setting of the map (keys, connect)"},
     // Not TOML at all: toml++'s own words, at its place.
     {"[keys\n", "map.toml:1:6: Error while parsing table header: expected ']', saw '\\n'"},
 };
+
+// Characters beyond ASCII where TOML has them: comments and every kind of
+// string, escapes and a line-ending backslash around them, a byte order mark.
+TEST(MapFile, CharactersBeyondAsciiInStringsAndComments) {
+    const PanelMap map = parsed(
+        "\xEF\xBB\xBF# f\xC3\xBCr Kanal 10\n"
+        "connect = [\"S\xC3\xBDnth\", 'S\xC3\xBDnth 2', \"\"\"a\\\\ \\\"\xC3\xA9\\\" \\\n  b\"\"\", "
+        "'''\xC3\xA9''', \"\\\\\xC3\xA9\"]\n"
+        "[keys]\n\"pad 1\" = { note = 36 } # \xC4\xB1\n");
+    EXPECT_EQ(map.connect, (std::vector<std::string>{"S\xC3\xBDnth", "S\xC3\xBDnth 2", "a\\ \"\xC3\xA9\" b", "\xC3\xA9",
+                                                     "\\\xC3\xA9"}));
+    EXPECT_EQ(map.sends[PAD_1].number, 36);
+}
 
 TEST(MapFile, EachFaultIsOneLineWithLineAndColumn) {
     for (const Fault& f : FAULTS) {

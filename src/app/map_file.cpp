@@ -206,6 +206,109 @@ void read_connect(PanelMap& map, const toml::node& node) {
     }
 }
 
+// toml++ 3.3 (Debian 12's) reaches __builtin_unreachable when it asks
+// whether a character beyond ASCII is whitespace, for whole ranges of them
+// (U+00A1 to U+0499 among them, valid UTF-8 all): wherever it skips
+// whitespace or reads a bare value to its end, which is outside strings and
+// comments, and after a backslash in a multi-line basic string. TOML allows
+// such characters only inside strings and comments, so the reader finds
+// those places itself before toml++ sees the text, following the text as
+// toml++ does: a quote opens a string only where a key or a value begins,
+// and a bare value (a number, a date) runs to a space, a comma, a bracket's
+// or brace's end, a comment or the line's end. Columns count characters, as
+// toml++'s do.
+bool beyond_ascii_fault(std::string_view text, Fault& fault) {
+    // ESCAPE: just after a backslash in a multi-line basic string; SKIP: in
+    // the blanks after a line-ending backslash.
+    enum { PLAIN, COMMENT, BASIC, LITERAL, ML_BASIC, ML_LITERAL, ESCAPE, SKIP } state = PLAIN;
+    const auto blank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    // The run of `quote` at `i` when it is three or more (a multi-line
+    // string's delimiter, with up to two of its quotes before the closing).
+    const auto run = [&text](size_t i, char quote) {
+        size_t n = 0;
+        while (i + n < text.size() && text[i + n] == quote) ++n;
+        return n >= 3 ? n : 0;
+    };
+    std::string open;    // the arrays ('[') and inline tables ('{') the text is in
+    bool value = false;  // a value comes next (after '=', in an array), else a key
+    bool bare = false;   // in a bare value
+    toml::source_position at{1, 1};
+    size_t i = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // a byte order mark, which toml++ skips
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t step = 1;
+        if (c >= 0x80 && (state == PLAIN || state == ESCAPE || state == SKIP)) {
+            fault = {at, state == PLAIN ? "a character beyond ASCII outside quotes and comments"
+                                        : "a character beyond ASCII after a backslash in a multi-line string; "
+                                          "write it as \\uXXXX"};
+            return true;
+        }
+        switch (state) {
+            case PLAIN: {
+                bare = bare && !blank(c) && (c == '\0' || !std::strchr(",]}#", c));
+                if (bare) break;
+                const char inner = open.empty() ? '\0' : open.back();
+                if (c == '#') {
+                    state = COMMENT;
+                } else if (c == '\n') {
+                    value = value && inner == '[';
+                } else if (c == '=') {
+                    value = true;
+                } else if (c == '[' && value) {
+                    open += '[';
+                } else if (c == '{' && value) {
+                    open += '{', value = false;
+                } else if ((c == ']' && inner == '[') || (c == '}' && inner == '{')) {
+                    open.pop_back(), value = false;
+                } else if (c == ',') {
+                    value = inner == '[';
+                } else if (c == '"' || c == '\'') {
+                    const size_t n = run(i, char(c));
+                    state = c == '"' ? (n ? ML_BASIC : BASIC) : (n ? ML_LITERAL : LITERAL);
+                    step = n ? 3 : 1;
+                    value = false;
+                } else if (value && !blank(c)) {
+                    bare = true, value = false;
+                }
+                break;
+            }
+            case COMMENT:
+                if (c == '\n') state = PLAIN;
+                break;
+            case BASIC:
+                if (c == '\\' && i + 1 < text.size() && text[i + 1] != '\n')
+                    step = 2;
+                else if (c == '"' || c == '\n')
+                    state = PLAIN;
+                break;
+            case LITERAL:
+                if (c == '\'' || c == '\n') state = PLAIN;
+                break;
+            case ML_BASIC:
+                if (c == '\\')
+                    state = ESCAPE;
+                else if (const size_t n = run(i, '"'))
+                    state = PLAIN, step = std::min<size_t>(n, 5);
+                break;
+            case ML_LITERAL:
+                if (const size_t n = run(i, '\'')) state = PLAIN, step = std::min<size_t>(n, 5);
+                break;
+            case ESCAPE: state = blank(c) ? SKIP : ML_BASIC; break;
+            case SKIP:
+                if (blank(c)) break;
+                state = ML_BASIC;
+                continue;  // the string's next character, read as such
+        }
+        for (size_t end = std::min(i + step, text.size()); i < end; ++i) {
+            if (text[i] == '\n')
+                at = {at.line + 1, 1};
+            else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)  // not a continuation byte
+                ++at.column;
+        }
+    }
+    return false;
+}
+
 std::string located(const std::string& file, const toml::source_position& where, const std::string& what) {
     return file + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) + ": " + what;
 }
@@ -216,6 +319,10 @@ PanelMap::PanelMap() { std::fill(std::begin(computer_key), std::end(computer_key
 
 MapLoad parse_map(std::string_view text, const std::string& file) {
     MapLoad load;
+    if (Fault f; beyond_ascii_fault(text, f)) {
+        load.error = located(file, f.where, f.what);
+        return load;
+    }
     toml::parse_result parsed = toml::parse(text, file);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();
