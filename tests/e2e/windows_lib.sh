@@ -221,9 +221,9 @@ expect_pixels() {
 }
 
 # start_program [ARGS...]: starts the program in the background, stdout to
-# $SHOT.out; its pid is in PROGRAM_PID.
+# $SHOT.out, stderr to $PROGRAM_ERR when set; its pid is in PROGRAM_PID.
 start_program() {
-    wine "$PROGRAM" "$@" >"$SHOT.out" 2>/dev/null &
+    wine "$PROGRAM" "$@" >"$SHOT.out" 2>"${PROGRAM_ERR:-/dev/null}" &
     PROGRAM_PID=$!
     PIDS_TO_STOP+=("$PROGRAM_PID")
 }

@@ -7,7 +7,8 @@
 # else, the port switches (which exist, the names they show, what they turn
 # off), device counts beyond the table, refused opens and starts, input data
 # arriving at the window, names longer than the name fields, keys lit by
-# input (exactly as a click presses them) and the channel option.
+# input (exactly as a click presses them), the channel option, and the
+# user's map from %APPDATA% read again when it changes.
 #
 # All cases share one prefix and one display; each starts the program anew,
 # because winmm reads the device list once per process.
@@ -239,6 +240,12 @@ expect_names() {
 start_display
 prepare_prefix
 install_driver
+# No map in the user's folder but the map case's own (one left by a run that
+# failed would change every case).
+APPDATA_DIR=$(winepath -u "$(timeout 60 wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null)
+[ -n "$APPDATA_DIR" ] && [ -d "$APPDATA_DIR" ] || fail "no %APPDATA% folder in the prefix (${APPDATA_DIR:-none})"
+MAP=$APPDATA_DIR/zorve-button/map.toml
+rm -rf "${MAP%/*}"
 
 # Names: device 2's has 31 characters, the most the driver's wide field holds;
 # device 3's has 40 and reaches the program cut to 31.
@@ -449,5 +456,31 @@ click_switch 3
 click_key 1
 expect_sent "$(click_messages "1" $B_MSG)"
 end_case
+
+# The user's map where the program looks without --map,
+# %APPDATA%\zorve-button\map.toml: pad 1 a General MIDI kick on channel 10,
+# by a click and by the computer key the map names (which turns --keys on).
+# Rewritten as editors do (a new file renamed over it) while the panel runs,
+# the new note goes out at once.
+mkdir -p "${MAP%/*}"
+write_map() {
+    printf '[keys]\n"pad 1" = { note = %d, channel = 10, key = "Z" }\n' "$1" >"$MAP.new" && mv "$MAP.new" "$MAP"
+}
+write_map 36
+PROGRAM_ERR=$LOG_DIR/map.err start_case map "Device zero|Device one" ""
+expect_devices "out 0 open" "out 1 open"
+click_key "$PAD"
+expect_sent "$(click_messages "1" 0x99 36)"
+xdotool windowfocus --sync "$MAIN_XID" 2>/dev/null || true
+xdotool key z
+expect_sent "$(click_messages "1" 0x99 36)"
+write_map 40
+map_read_again() { grep -q 'map.toml: read again' "$LOG_DIR/map.err"; }
+wait_for 10 "the map read again ($CASE)" map_read_again
+click_key "$PAD"
+expect_sent "$(click_messages "1" 0x99 40)"
+log "$CASE: pad 1 sent 99 24 7F from %APPDATA%'s map, 99 28 7F after the file changed"
+end_case
+rm -r "${MAP%/*}"
 
 log "PASS"
