@@ -19,6 +19,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -953,6 +954,15 @@ def key_table(tool):
 
 
 # ------------------------------------------------------------- the runner
+
+
+def add_run_arguments(parser):
+    """The words every case script takes after its own: the MIDI system of
+    the receivers, the sequencer's peer client, where logs go, the cases."""
+    parser.add_argument("--midi", choices=["jack", "alsa"], default="jack",
+                        help="the MIDI system of the receivers (alsa: run inside scripts/vm-run.sh)")
+    parser.add_argument("--seq-peer", help="the zorve-seq-peer client (--midi alsa)")
+    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
 
 
 def run_case(args, body):

@@ -31,7 +31,7 @@ import time
 # no bytecode cache is written into the source tree.
 sys.dont_write_bytecode = True
 from e2e_lib import (LATENCY_PERIOD, PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Program, Receiver, Screen, X,  # noqa: E402
-                     check, expect, expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports,
+                     add_run_arguments, check, expect, expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports,
                      key_table, log, on_off, panel_ready, program_ports, program_ports_of, require_tools, rss_kib,
                      run_case, start_jack, start_source, start_xvfb, thread_runs, wait_for, wait_ports_of,
                      wait_program_ports, with_case)
@@ -1371,10 +1371,7 @@ def main():
     parser.add_argument("--period", type=int, help="frames per JACK period where the case does not set its own")
     parser.add_argument("--man-page")
     parser.add_argument("--guide")
-    parser.add_argument("--midi", choices=["jack", "alsa"], default="jack",
-                        help="the MIDI system of the cases' receivers (alsa: run inside scripts/vm-run.sh)")
-    parser.add_argument("--seq-peer", help="the zorve-seq-peer client (--midi alsa)")
-    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
+    add_run_arguments(parser)
     parser.add_argument("cases", nargs="+", metavar="case",
                         choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool", "key_table_docs",
                                  "tools_command_line"])

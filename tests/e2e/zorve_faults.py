@@ -21,7 +21,6 @@ import signal
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 # The harness sits beside this script, so it is found without a path entry;
@@ -544,10 +543,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", required=True)
     parser.add_argument("--flood", help="the zorve-midi-flood client (input_flood, seven_destinations)")
-    parser.add_argument("--midi", choices=["jack", "alsa"], default="jack",
-                        help="the MIDI system of the receivers (alsa: run inside scripts/vm-run.sh)")
-    parser.add_argument("--seq-peer", help="the zorve-seq-peer client (--midi alsa)")
-    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
+    e2e.add_run_arguments(parser)
     parser.add_argument("cases", nargs="+", metavar="case", choices=sorted(CASES))
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up

@@ -15,10 +15,8 @@ import argparse
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True
 import e2e_lib as e2e  # noqa: E402
@@ -198,26 +196,21 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--program", required=True)
     parser.add_argument("--examples", required=True, help="the folder of drums.toml and programs.toml")
-    parser.add_argument("--midi", choices=["jack", "alsa"], default="jack")
-    parser.add_argument("--seq-peer", help="zorve-seq-peer, for --midi alsa")
-    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
+    e2e.add_run_arguments(parser)
     parser.add_argument("cases", nargs="+", metavar="case", choices=sorted(CASES))
-    args = parser.parse_args()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
-    status = 0
-    for case in args.cases:
-        args.case = case
+    return e2e.run_cases(parser.parse_args(), run_one)
 
-        def body():
-            e2e.require_tools(e2e.REQUIRED_TOOLS)
-            check(case != "fluidsynth_drums" or (shutil.which("fluidsynth") and
-                                                 os.path.exists("/usr/share/sounds/sf2/TimGM6mb.sf2")),
-                  "missing FluidSynth or its sound font (Debian packages fluidsynth, timgm6mb-soundfont)")
-            check(os.access(args.program, os.X_OK), "--program must name the built program")
-            e2e.with_case(args, CASES[args.case])
 
-        status |= e2e.run_case(args, body)
-    return status
+def run_one(args):
+    def body():
+        e2e.require_tools(e2e.REQUIRED_TOOLS)
+        check(args.case != "fluidsynth_drums" or (shutil.which("fluidsynth") and
+                                                  os.path.exists("/usr/share/sounds/sf2/TimGM6mb.sf2")),
+              "missing FluidSynth or its sound font (Debian packages fluidsynth, timgm6mb-soundfont)")
+        check(os.access(args.program, os.X_OK), "--program must name the built program")
+        e2e.with_case(args, CASES[args.case])
+
+    return e2e.run_case(args, body)
 
 
 if __name__ == "__main__":
