@@ -69,6 +69,11 @@ constexpr jack_time_t HOLD_US = 100000;
 struct Output {
     jack_port_t* port = nullptr;
     jack_ringbuffer_t* ring = nullptr;
+    // Process thread only. Its buffer may hold events: it is new, or was
+    // written in the last cycle. JACK leaves an output port's buffer as the
+    // client left it, so one cleared and not written since need not be
+    // fetched or cleared again.
+    bool dirty = true;
 };
 
 struct Input {
@@ -102,8 +107,9 @@ struct Jack {
     std::vector<std::string> out_names;
 
     std::atomic<bool> gone{false};    // the server ended; set on libjack's thread
-    std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at stop
+    std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at stop; written by the process thread only
     jack_nframes_t sample_rate = 48000;
+    jack_nframes_t cleared_frames = 0;  // the period the clean buffers were cleared at; process thread only
     jack_time_t last_process_us = 0;  // process thread only
     jack_time_t hold_until_us = 0;    // process thread only
     unsigned dropped = 0;             // messages a full ring refused; window thread
@@ -129,7 +135,9 @@ Jack* g_jack = nullptr;
 // reads the monotonic clock through the vDSO). Queued messages go out at the
 // cycle's first frame, in order; what the port buffer cannot take, what is
 // beyond PER_CYCLE, and everything during the hold after a stall, waits in
-// the ring for a later cycle.
+// the ring for a later cycle. A cycle with nothing to send reads each ring's
+// fill and touches no port: the buffers are in JACK's shared memory, one
+// page apart, and each fetch and clear is a cold miss on every cycle.
 int process(jack_nframes_t frames, void* arg) {
     Jack& jack = *static_cast<Jack*>(arg);
     const jack_time_t now = jack_server_get_time();
@@ -139,16 +147,22 @@ int process(jack_nframes_t frames, void* arg) {
     jack.last_process_us = now;
     const bool hold = now < jack.hold_until_us;
     const int live = jack.outputs_live.load(std::memory_order_acquire);
+    const bool resized = frames != jack.cleared_frames;  // the server may have set the buffers up again
+    jack.cleared_frames = frames;
     for (int i = 0; i < live; ++i) {
         Output& out = jack.outputs[i];
+        const bool sending = !hold && jack_ringbuffer_read_space(out.ring) >= QUEUED;
+        if (!sending && !out.dirty && !resized) continue;
         void* buffer = jack_server_port_get_buffer(out.port, frames);
         jack_server_midi_clear_buffer(buffer);
-        if (hold) continue;
+        out.dirty = false;
+        if (!sending) continue;
         unsigned char queued[QUEUED];
         for (int n = 0;
              n < PER_CYCLE && jack_ringbuffer_peek(out.ring, reinterpret_cast<char*>(queued), QUEUED) == QUEUED; ++n) {
             if (jack_server_midi_event_write(buffer, 0, queued, queued[3]) != 0) break;
             jack_ringbuffer_read_advance(out.ring, QUEUED);
+            out.dirty = true;
         }
     }
     // Input is read only to light keys; otherwise it stays in the port
@@ -166,7 +180,8 @@ int process(jack_nframes_t frames, void* arg) {
             }
         }
     }
-    jack.cycles.fetch_add(1, std::memory_order_release);
+    // The only writer: a plain store, no locked read-modify-write.
+    jack.cycles.store(jack.cycles.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     return 0;
 }
 
