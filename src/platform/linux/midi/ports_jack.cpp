@@ -190,9 +190,10 @@ int process(jack_nframes_t frames, void* arg) {
         jack.ports_busy = busy;
     }
     // Input is read only to light keys; otherwise it stays in the port
-    // buffers, which JACK clears each cycle.
-    if (input_queue_enabled()) {
-        const int inputs = jack.inputs_live.load(std::memory_order_acquire);
+    // buffers, which JACK clears each cycle. The count first: with no input
+    // open, the switch's page (another module's) is not touched.
+    const int inputs = jack.inputs_live.load(std::memory_order_acquire);
+    if (inputs > 0 && input_queue_enabled()) {
         for (int i = 0; i < inputs; ++i) {
             void* buffer = jack_server_port_get_buffer(jack.inputs[i].port, frames);
             const uint32_t count = jack_server_midi_get_event_count(buffer);
