@@ -236,16 +236,22 @@ RECEIVERS = [f"zr{n}" for n in range(4)]
 
 def connect_receivers(env, kind, names):
     """Connects the peer's or the floor's one output port to `names` too; a
-    connection already made (the peer's own -a) is left as it is."""
+    connection already made (the peer's own -a) is left as it is. A request
+    the server refuses under load is made again, for up to 10 s."""
     if not kind.out_port:
         return
-    for name in names:
-        subprocess.run(["jack_connect", kind.out_port, f"{name}:input"], env=env, timeout=10,
-                       stderr=subprocess.DEVNULL)
-    listing = subprocess.run(["jack_lsp", "-c", kind.out_port], env=env, capture_output=True, text=True,
-                             timeout=10).stdout
-    missing = [name for name in names if f"{name}:input" not in listing]
-    check(not missing, f"{kind.out_port} not connected to {missing}")
+
+    def missing():
+        listing = subprocess.run(["jack_lsp", "-c", kind.out_port], env=env, capture_output=True, text=True,
+                                 timeout=10).stdout
+        return [name for name in names if f"{name}:input" not in listing]
+
+    deadline = time.monotonic() + 10
+    while (left := missing()) and time.monotonic() < deadline:
+        for name in left:
+            subprocess.run(["jack_connect", kind.out_port, f"{name}:input"], env=env, timeout=10,
+                           stderr=subprocess.DEVNULL)
+    check(not missing(), f"{kind.out_port} not connected to {missing()}")
 
 
 def clicks(c, window, point, seconds, rate=20, hold=0.4):
