@@ -190,6 +190,8 @@ def launch(c, kind, env, extra=()):
     """(process, window, seconds to the drawn window)."""
     if kind.uses_marker:
         wait_for(e2e.marker_free, 60, "another copy of the program to end")
+    if kind.out_port:  # a client whose name is still taken would get another, and its port with it
+        wait_for(lambda: kind.out_port not in (e2e.jack_ports(env) or ""), 20, f"{kind.out_port} of the last start to go")
     env = dict(env, DISPLAY=c.display_name)
     with open(os.path.join(c.out, f"measure-{kind.name}.log"), "a") as out:
         start = time.monotonic()
