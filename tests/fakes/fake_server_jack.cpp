@@ -119,7 +119,8 @@ void run_cycles(uint32_t frames) {
         server.process(frames, server.process_arg);
         const std::lock_guard<std::mutex> hold(server.lock);
         for (const Slot& s : server.slots)
-            if (!s.name.empty()) server.read[s.name].insert(server.read[s.name].end(), s.buffer.begin(), s.buffer.end());
+            if (!s.name.empty())
+                server.read[s.name].insert(server.read[s.name].end(), s.buffer.begin(), s.buffer.end());
         server.cycles_run.fetch_add(1);
     }
 }

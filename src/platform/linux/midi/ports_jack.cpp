@@ -115,13 +115,13 @@ struct Jack {
     // message still queued, a buffer written); an idle cycle touches no
     // ring and no port.
     std::atomic<uint32_t> queued{0};
-    uint32_t queued_seen = 0;           // process thread only, as are the next three
+    uint32_t queued_seen = 0;  // process thread only, as are the next three
     int outputs_seen = 0;
     bool ports_busy = false;
     jack_nframes_t cleared_frames = 0;  // the period the clean buffers were cleared at
-    jack_time_t last_process_us = 0;  // process thread only
-    jack_time_t hold_until_us = 0;    // process thread only
-    unsigned dropped = 0;             // messages a full ring refused; window thread
+    jack_time_t last_process_us = 0;    // process thread only
+    jack_time_t hold_until_us = 0;      // process thread only
+    unsigned dropped = 0;               // messages a full ring refused; window thread
 
     // libjack's requests to the server share one socket per client and must
     // not overlap: the window thread and the reconnect thread take turns,
