@@ -14,7 +14,8 @@
 // messages a second (note 60 on and off, alternately) direct to its
 // subscribers, until standard input closes. Prints "ready", and at the end
 // "sent N lost M" (M: messages the sequencer refused). With "idle" the ports
-// send nothing until a first line on standard input.
+// send nothing until a first line on standard input; each further line stops
+// or starts them again.
 //
 //   zorve-seq-peer script NAME
 // A client NAME with one readable port "out 0" that sends each line of
@@ -118,12 +119,11 @@ int flood(const char* name, int ports, double rate, bool idle) {
     g_go.store(!idle);
     std::printf("ready\n");
     std::fflush(stdout);
-    std::thread([] {
+    std::thread([idle] {
         char line[64];
-        while (std::fgets(line, sizeof line, stdin)) g_go.store(true);
+        while (std::fgets(line, sizeof line, stdin)) g_go.store(idle ? !g_go.load() : true);
         g_stop.store(true);
     }).detach();
-    while (!g_go.load() && !g_stop.load()) usleep(1000);
     unsigned long sent = 0, lost = 0, serial = 0;
     double due = 0;
     timespec next;
@@ -132,6 +132,7 @@ int flood(const char* name, int ports, double rate, bool idle) {
         next.tv_nsec += 1000000;  // a round each millisecond
         if (next.tv_nsec >= 1000000000L) next.tv_sec += 1, next.tv_nsec -= 1000000000L;
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        if (!g_go.load()) continue;  // quiet: nothing owed either
         due += rate / 1000;
         for (; due >= 1; due -= 1, ++serial) {
             for (int port : own) {

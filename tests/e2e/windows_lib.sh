@@ -208,6 +208,17 @@ check_shot() {
     [ "${#got[@]}" -eq $# ] || { MISMATCH="screenshot unreadable"; return 1; }
 }
 
+# count_lines TEXT FILE: how many lines of FILE hold TEXT (0 when none or no file).
+count_lines() {
+    local n
+    n=$(grep -cF -- "$1" "$2" 2>/dev/null) || true
+    echo "${n:-0}"
+}
+
+# lines_above TEXT FILE N: more than N lines of FILE hold TEXT. A wait for an
+# event counts from before it: a line an earlier step printed is not its own.
+lines_above() { [ "$(count_lines "$1" "$2")" -gt "$3" ]; }
+
 # The client area of the main window as X has it: "W H".
 client_size() { xdotool getwindowgeometry "$MAIN_XID" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p'; }
 
