@@ -140,7 +140,9 @@ void name_of(const std::vector<DevicePort>& ports, int device, char (&name)[MIDI
 
 // ---------------------------------------------------------- subscriptions
 
-// True when subscribed, also when the subscription was there already.
+// True when subscribed, also when the subscription was there already. The
+// sequencer answers EBUSY for that and for a port another client holds
+// exclusively, which refuses us until it lets go: only the first is ours.
 bool subscribe(const Link& link) {
     snd_seq_port_subscribe_t* sub;
     snd_seq_port_subscribe_alloca(&sub);
@@ -148,7 +150,7 @@ bool subscribe(const Link& link) {
     snd_seq_port_subscribe_set_sender(sub, link.from_us ? &own : &link.device.address);
     snd_seq_port_subscribe_set_dest(sub, link.from_us ? &link.device.address : &own);
     const int result = snd_seq_subscribe_port(g_alsa.seq, sub);
-    return result == 0 || result == -EBUSY;
+    return result == 0 || (result == -EBUSY && snd_seq_get_port_subscription(g_alsa.seq, sub) == 0);
 }
 
 // Event thread, links locked. Marks the links of a device port (or, with

@@ -241,6 +241,63 @@ def test_device_restart(case, panel):
     expect_silent(everyone, [0, 1, 2, 3, 4])
 
 
+@pytest.mark.systems("alsa")
+def test_device_returns_held(case, panel):
+    """A device that comes back keeping its port to itself for half a second
+    (an exclusive subscription of its own) refuses the program's subscription
+    when its name appears, and nothing announces when it lets go: the program
+    tries again and has it within two seconds of its return."""
+    c, program, rx = case, panel.program, panel.rx
+    wait_ports_of(c.sys, {"out 0": [rx[0].port], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
+                          "out 3": ["zr3:input"], "panel": []}, "the devices to be connected")
+    rx[2].proc.kill()
+    rx[2].proc.wait(timeout=10)
+    wait_for(lambda: "zr2:input" not in c.sys.graph(), 10, "the stopped receiver's port to go")
+    rx[2] = c.sys.receiver("zr2", held=0.5)
+    back = time.monotonic()  # its port has its name, and only its own port "hold" is let in
+    let_go = wait_for(lambda: rx[2].noted("let go"), 5, "zr2 to let its port go")
+    try:
+        subscribed = wait_for(lambda: rx[2].noted("subscribed"), 5, "the returning zr2 to be subscribed once it "
+                              "let go")
+    except Failure as failure:
+        raise Failure(f"{failure}; zr2:input is subscribed from {c.sys.graph().get('zr2:input')}, zr2 said "
+                      f"{rx[2].notes}")
+    wait_for(lambda: c.sys.graph().get("zr2:input") == ["ZORVE_BUTTON:out 2"], 5,
+             "the program's out 2 to be the one subscribed to zr2")
+    took = subscribed - back
+    log(f"zr2 held its port {(let_go - back) * 1000:.0f} ms; subscribed again {took * 1000:.0f} ms after its return")
+    check(took <= 2.0, f"the program subscribed the returning device {took:.1f} s after its return, want <= 2 s")
+    program.click(160, 490)
+    expect(rx, [1, 2, 3], on_off(0xB0, 16), "click on pad 1 after device 2 came back")
+    expect_silent(rx, [0, 1, 2, 3])
+
+
+@pytest.mark.systems("alsa")
+def test_auto_prefers_sequencer(case, midi):
+    """With a JACK server running beside the ALSA sequencer, the default
+    choice (auto) is the sequencer, as the guide says: the devices listed and
+    driven are the sequencer's, and the program is no JACK client."""
+    c = case
+    env, rx = c.midi()
+    server = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    jack_rx = Receiver(c.procs, server, "zjack")
+    both = dict(env, JACK_DEFAULT_SERVER=server["JACK_DEFAULT_SERVER"])
+    status, auto, err = run_to_end(c.args.program, ["--list-devices"], both)
+    _, alsa, _ = run_to_end(c.args.program, ["--midi", "alsa", "--list-devices"], both)
+    log(auto.decode(errors="replace") + err)
+    check(status == 0 and auto == alsa and b"zjack" not in auto,
+          f"--list-devices with both systems listed {auto!r}, want the sequencer's {alsa!r}")
+    program = c.program(c.display(), both)
+    program.wait_drawn(PANEL_DRAWN, "the panel", timeout=10)
+    wait_ports_of(c.sys, {"out 0": [rx[0].port], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
+                          "out 3": ["zr3:input"], "panel": []}, "the program's sequencer ports")
+    ports = jack_ports(server)
+    check("ZORVE_BUTTON" not in ports, f"the program made a JACK client beside its sequencer one:\n{ports}")
+    program.click(570, 25)
+    expect(rx, [1, 2, 3], on_off(0x90, 89), "click on A with both systems there")
+    expect_silent(rx + [jack_rx], [0, 1, 2, 3, 4])
+
+
 def test_panel_pixels(case, panel):
     c, program, rx, screen = case, panel.program, panel.rx, panel.screen
     x, y, w, h = c.x.geometry(program.window)
@@ -989,7 +1046,8 @@ def test_scale(case, midi):
 def test_session(case, midi):
     """Under a session manager (a small one here, on liblo): the JACK client
     takes the manager's client id, the switches survive save, quit and
-    restart, and a manager that is not there costs one line."""
+    restart, a save that cannot be written is answered with an error, never
+    OK, and a manager that is not there costs one line."""
     c = case
     import liblo  # Debian's python3-liblo; CMake runs this case with the system Python
 
@@ -997,6 +1055,7 @@ def test_session(case, midi):
     env, rx = c.midi()
     state = tempfile.mkdtemp(prefix="zorve-e2e-session-")
     replies = []
+    session = [os.path.join(state, "panel")]  # the path the next open names
     server = liblo.ServerThread()
 
     def announce(path, args, types, src):
@@ -1004,11 +1063,13 @@ def test_session(case, midi):
               f"announce {args}")
         replies.append(("announce", args[1]))
         server.send(src, "/reply", "/nsm/server/announce", "welcome", "test manager", ":server-control:")
-        server.send(src, "/nsm/client/open", os.path.join(state, "panel"), "Zorve Button", "nZrvB")
+        server.send(src, "/nsm/client/open", session[0], "Zorve Button", "nZrvB")
         replies.append(("client", src.url))
 
     server.add_method("/nsm/server/announce", "sssiii", announce)
     server.add_method("/reply", None, lambda path, args: replies.append(tuple(args)))
+    server.add_method("/error", None, lambda path, args: replies.append(("/error", *args)))
+    save_answers = lambda: [r for r in replies if r[0] == "/nsm/client/save" or r[:2] == ("/error", "/nsm/client/save")]
     server.start()
     nsm = dict(env, NSM_URL=server.url)
     try:
@@ -1040,6 +1101,24 @@ def test_session(case, midi):
         program.proc.send_signal(signal.SIGTERM)
         check(program.exit_status(5) == 0, "exit status after the second quit")
 
+        # A session directory no one can write to, root included (a file
+        # stands where it should be): the save is answered with /error, and
+        # the manager is never told OK.
+        blocked = os.path.join(state, "blocked")
+        open(blocked, "w").close()
+        session[0] = os.path.join(blocked, "panel")
+        program = c.program(display, nsm)
+        program.wait_drawn(PANEL_DRAWN, "the panel", timeout=10)
+        wait_for(lambda: replies.count(("/nsm/client/open", "OK")) == 3, 5, "the third open to be answered")
+        client = liblo.Address([r[1] for r in replies if r[0] == "client"][-1])
+        answered = len(save_answers())
+        server.send(client, "/nsm/client/save")
+        wait_for(lambda: len(save_answers()) > answered, 5, "the save into the blocked directory to be answered")
+        want = [("/error", "/nsm/client/save", -1, f"could not write {session[0]}.conf")]
+        check(save_answers()[answered:] == want, f"a save that cannot be written was answered "
+              f"{save_answers()[answered:]}, want {want}")
+        program.proc.send_signal(signal.SIGTERM)
+        check(program.exit_status(5) == 0, "exit status after the quit that followed a failed save")
     finally:
         server.stop()
         shutil.rmtree(state, ignore_errors=True)

@@ -150,6 +150,7 @@ class Receiver:
     def __init__(self, procs, env, name, listened=True, args=None, port=None):
         self.name = name
         self.messages = []
+        self.notes = []  # the client's other lines ("let go"), as (arrival time, text)
         self.seen = 0  # messages already accounted for by the case
         self.lock = threading.Lock()
         self.port = port or f"{name}:input"
@@ -176,6 +177,14 @@ class Receiver:
                 data = bytes(int(b, 16) for b in match.group(1).split())
                 with self.lock:
                     self.messages.append((now, data))
+            elif not match:
+                with self.lock:
+                    self.notes.append((now, line.strip()))
+
+    def noted(self, text):
+        """When the client printed the line `text`, or None."""
+        with self.lock:
+            return next((t for t, note in self.notes if note == text), None)
 
     def count(self):
         with self.lock:
@@ -282,8 +291,13 @@ class AlsaMidi:
         self.env = jack_env("zorve-e2e-absent")  # JACK would never be asked; no server of that name either
         self.cycle = 0.0  # the sequencer delivers at once
 
-    def receiver(self, name, listened=True, watch=None):
+    def receiver(self, name, listened=True, watch=None, held=None):
+        """A receiver whose port is open to subscription; with `watch`, one
+        subscribed from that address instead; with `held` (s), one that keeps
+        others out for that long after its port takes its name."""
         args = [self.peer, "receive", name] + ([watch] if watch else [])
+        if held:
+            args = [self.peer, "held", name, str(round(held * 1000))]
         return Receiver(self.procs, self.env, name, listened, args, port=THROUGH if watch else None)
 
     def device_receiver(self, name, listened=True):
