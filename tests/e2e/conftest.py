@@ -35,6 +35,11 @@ BUILT = {
     "make_icon": ("tools/zorve-make-icon-png", "the icon writer"),
     "man_page": ("zorve-button.1.gz", "the manual page"),
     "icons": ("icons", "the generated icons"),
+    # The Windows tree's.
+    "window_probe": ("tests/window_probe.exe", "the Windows window probe"),
+    "midi_driver": ("tests/windows/wine_midi/winetestmidi.drv", "the Wine test MIDI driver"),
+    "key_list": ("tests/windows/wine_midi/keys.txt", "the key table as the Windows cases read it"),
+    "zip": ("zorve-button-VERSION-win64.zip", "the Windows zip"),
 }
 
 
@@ -48,6 +53,7 @@ def pytest_addoption(parser):
     group.addoption("--period", type=int, help="frames per JACK period where a case does not set its own")
     group.addoption("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"),
                     help="logs and screenshots")
+    group.addoption("--wine-prefix", help="the Wine prefix of the Windows cases (made when missing)")
 
 
 def pytest_configure(config):
@@ -62,7 +68,9 @@ def options(request):
     build = get("build")
     args = argparse.Namespace(build=build, version=get("project_version"), period=get("period"), out=get("out"))
     for name, (path, _) in BUILT.items():
+        path = path.replace("VERSION", args.version or "")
         setattr(args, name, get(name) or (os.path.join(build, path) if build else None))
+    args.wine_prefix = get("wine_prefix")
     source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     args.guide = get("guide") or os.path.join(source, "docs", "using.md")
     return args
@@ -127,3 +135,19 @@ def panel(case, request, midi):
     the program, its window, the drawn panel."""
     marker = request.node.get_closest_marker("opening")
     return case.open(**(marker.kwargs if marker else {}))
+
+
+@pytest.fixture
+def wine(case, options, request):
+    """A display (as large as the case's `screen` marker says) and a Wine
+    prefix of the case's own (--wine-prefix) with window_probe beside the
+    program; its wineserver ends with the case."""
+    probe = built_path(options, "window_probe")
+    e2e.check(options.wine_prefix, "--wine-prefix must name the Wine prefix of the case")
+    marker = request.node.get_closest_marker("screen")
+    display = case.display(screen=f"{marker.args[0] if marker else '1280x1024'}x24")
+    w = e2e.Wine(case, options.wine_prefix, probe, display)
+    try:
+        yield w
+    finally:
+        w.stop()

@@ -20,4 +20,5 @@ sys.dont_write_bytecode = True
 from .base import *  # noqa: E402,F401,F403
 from .midi import *  # noqa: E402,F401,F403
 from .program import *  # noqa: E402,F401,F403
+from .wine import *  # noqa: E402,F401,F403
 from .xlib import *  # noqa: E402,F401,F403

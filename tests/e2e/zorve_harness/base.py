@@ -54,8 +54,13 @@ REQUIRED_TOOLS = {
 }
 
 
+# Tools only some cases use, beside those every Linux case needs.
+OTHER_TOOLS = {"wine": "wine", "wineserver": "wine", "cpack": "cmake"}
+
+
 def require_tools(names):
-    missing = [f"{n} (Debian package {REQUIRED_TOOLS[n]})" for n in names if not shutil.which(n)]
+    packages = dict(REQUIRED_TOOLS, **OTHER_TOOLS)
+    missing = [f"{n} (Debian package {packages[n]})" for n in names if not shutil.which(n)]
     check(not missing, "missing tools: " + ", ".join(missing))
 
 

@@ -11,7 +11,7 @@ import time
 
 from .base import check
 
-__all__ = ["X", "start_xvfb"]
+__all__ = ["X", "Picture", "start_xvfb"]
 
 
 class XClientMessageEvent(ctypes.Structure):
@@ -42,6 +42,37 @@ class XWindowAttributes(ctypes.Structure):
         ("your_event_mask", ctypes.c_long), ("do_not_propagate_mask", ctypes.c_long),
         ("override_redirect", ctypes.c_int), ("screen", ctypes.c_void_p),
     ]
+
+
+class XImage(ctypes.Structure):
+    _fields_ = [
+        ("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int), ("format", ctypes.c_int),
+        ("data", ctypes.c_void_p), ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
+        ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int), ("depth", ctypes.c_int),
+        ("bytes_per_line", ctypes.c_int), ("bits_per_pixel", ctypes.c_int),
+    ]
+
+
+class Picture:
+    """A window's pixels at one moment: `data` holds 4 bytes a pixel, row by
+    row (blue, green, red, unused), so two pictures compare as bytes."""
+
+    def __init__(self, width, height, data):
+        self.width, self.height, self.data = width, height, data
+
+    def rgb(self, x, y):
+        i = (y * self.width + x) * 4
+        return int.from_bytes(self.data[i:i + 3], "little")
+
+    def count(self, colour, x=0, y=0, w=None, h=None):
+        """Pixels of `colour` (0xRRGGBB) in the rectangle (the whole picture
+        without one)."""
+        w, h = w or self.width, h or self.height
+        return sum(self.rgb(i, j) == colour for j in range(y, y + h) for i in range(x, x + w))
+
+    def rows(self, x, y, w, h):
+        """The rectangle's rows, each a list of 0xRRGGBB."""
+        return [[self.rgb(i, j) for i in range(x, x + w)] for j in range(y, y + h)]
 
 
 IS_VIEWABLE = 2
@@ -99,6 +130,25 @@ class X:
         lib.XGetPixel.restype = ctypes.c_ulong
         lib.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
         lib.XDestroyImage.argtypes = [ctypes.c_void_p]
+
+    def picture(self, window):
+        """The window's whole area as a Picture (24-bit TrueColor, 32 bits a
+        pixel), or None while it cannot be read."""
+        attrs = XWindowAttributes()
+        if not self.lib.XGetWindowAttributes(self.dpy, window, ctypes.byref(attrs)):
+            return None
+        image = self.lib.XGetImage(self.dpy, window, 0, 0, attrs.width, attrs.height, 0xFFFFFFFF, 2)
+        if not image:
+            return None
+        try:
+            xi = XImage.from_address(image)
+            check(xi.bits_per_pixel == 32 and xi.byte_order == 0, f"unexpected image format {xi.bits_per_pixel} bits")
+            raw = ctypes.string_at(xi.data, xi.bytes_per_line * xi.height)
+            row = xi.width * 4
+            data = b"".join(raw[j * xi.bytes_per_line:j * xi.bytes_per_line + row] for j in range(xi.height))
+            return Picture(xi.width, xi.height, data)
+        finally:
+            self.lib.XDestroyImage(image)
 
     def close(self):
         if self.dpy:
