@@ -454,6 +454,14 @@ class Devices:
             f.write(f"{device} {' '.join(data)}\n")
         wait_for(lambda: self.lines().count(line) > before, 5, f'"{line}" ({self.name})', interval=0.05)
 
+    def feed_looks(self, *steps):
+        """Each step (input, message in hex, look): the message fed, then the
+        wait for the window to look like the saved look (None: no wait)."""
+        for device, message, look in steps:
+            self.feed(device, *message.split())
+            if look:
+                self.wait_look(look)
+
     # ---- the window's looks
 
     def save_look(self, name):
@@ -491,6 +499,19 @@ class Devices:
         # Switch k's hit rectangle is (10, 378 + 18 (k - 1), 35, 16); its
         # drawn box sits 2 px higher.
         self.click_at(27, 386 + 18 * (k - 1))
+
+    def switch_then_key(self, *steps, channel=1):
+        """Each step (switch, key, ports): a click on the switch (its number,
+        or a point; None: none), then on the key, whose press and release
+        (on `channel`) must reach exactly `ports` (None: not checked here)."""
+        for switch, key, ports in steps:
+            if isinstance(switch, tuple):
+                self.click_at(*switch)
+            elif switch:
+                self.click_switch(switch)
+            self.click_key(key)
+            if ports is not None:
+                self.expect_sent(click_messages(ports, *on_channel(channel, *self.key_message(key))))
 
     def press_look(self, k, name):
         """Holds key k down and saves the window then as look `name`; the
@@ -606,28 +627,12 @@ def test_windows_midi_devices(case, wine, built):
 
     # Switches: each turns its device off and on again; a switch click sends
     # nothing itself. Keys "A" and "B" (the first row) are the probes.
-    a, b = d.key_message(0), d.key_message(1)
-    d.click_switch(1)
-    d.click_key(0)
-    d.expect_sent(click_messages([2, 3], *a))
-    d.click_switch(2)
-    d.click_key(0)
-    d.expect_sent(click_messages([3], *a))
-    d.click_at(27, 377)  # in switch 1's drawn box but above its hit rectangle
-    d.click_key(0)
-    d.expect_sent(click_messages([3], *a))
-    # All three off: key "A" sends nothing, which the next check covers.
-    d.click_switch(3)
-    d.click_key(0)
-    d.click_switch(2)
-    d.click_key(1)
-    d.expect_sent(click_messages([2], *b))
-    d.click_at(27, 393)  # below switch 1's drawn box, in its hit rectangle's last row
-    d.click_key(1)
-    d.expect_sent(click_messages([1, 2], *b))
-    d.click_switch(3)
-    d.click_key(0)
-    d.expect_sent(click_messages([1, 2, 3], *a))
+    # (27, 377) lies in switch 1's drawn box but above its hit rectangle;
+    # with all three off key "A" sends nothing, which the next step covers;
+    # (27, 393) lies below switch 1's drawn box, in its hit rectangle's last row.
+    a = d.key_message(0)
+    d.switch_then_key((1, 0, [2, 3]), (2, 0, [3]), ((27, 377), 0, [3]), (3, 0, None), (2, 1, [2]),
+                      ((27, 393), 1, [1, 2]), (3, 0, [1, 2, 3]))
     log(f"{d.name}: switches turn devices 1, 2, 3 off and on")
     # Nothing read from an input reached an output, and nothing was closed.
     d.expect_devices(*all_started)
@@ -649,19 +654,12 @@ def test_windows_midi_devices(case, wine, built):
     d.expect_devices("in 0 open", "in 0 start", "in 1 open", "in 1 start", "out 0 open", "out 1 open")
     d.expect_switches(1)
     d.expect_names("Device one")
-    a10 = on_channel(10, *a)
-    d.click_key(0)
-    d.expect_sent(click_messages([1], *a10))
-    d.click_switch(2)
-    d.click_key(0)
-    d.expect_sent(click_messages([1], *a10))
+    d.switch_then_key((None, 0, [1]), (2, 0, [1]), channel=10)
     d.expect_switches(1)
     d.click_switch(1)
     d.click_a_synced()
     d.expect_nothing_sent()
-    d.click_switch(1)
-    d.click_key(0)
-    d.expect_sent(click_messages([1], *a10))
+    d.switch_then_key((1, 0, [1]), channel=10)
 
     # Input lights keys from either input on any channel, exactly as a click
     # presses them, and sends nothing. The pressed looks come from real
@@ -680,33 +678,18 @@ def test_windows_midi_devices(case, wine, built):
     d.focus()
     w.xdo("key", "Up")
     d.expect_sent(click_messages([1], *on_channel(10, 0x90, WHEEL_TOWARD)))
-    d.feed(0, "95", p, "40")
-    d.wait_look("play")
-    d.feed(0, "90", p, "00")
-    d.wait_look("released")
-    d.feed(1, "9f", p, "7f")
-    d.wait_look("play")
-    d.feed(0, "80", p, "40")
-    d.wait_look("released")
-    # Messages for no key (PLAY's number as a controller, the wheel's note)
-    # before a pad's: nothing but the pad shows pressed.
-    d.feed(0, "b0", p, "7f")
-    d.feed(1, "90", wheel, "7f")
-    d.feed(1, "b3", c, "01")
-    d.wait_look("pad")
-    d.feed(0, "b0", c, "00")
-    d.wait_look("released")
-    d.feed(0, "90", p, "7f")
-    d.wait_look("play")
+    # Each (input, message, the look it leaves; None: not looked at). The
+    # messages for no key (PLAY's number as a controller, the wheel's note)
+    # come before a pad's: nothing but the pad shows pressed.
+    d.feed_looks((0, f"95 {p} 40", "play"), (0, f"90 {p} 00", "released"), (1, f"9f {p} 7f", "play"),
+                 (0, f"80 {p} 40", "released"), (0, f"b0 {p} 7f", None), (1, f"90 {wheel} 7f", None),
+                 (1, f"b3 {c} 01", "pad"), (0, f"b0 {c} 00", "released"), (0, f"90 {p} 7f", "play"),
+                 (1, f"b0 {c} 7f", None))
     # A click on the lit key does not end its input: PLAY stays lit once the
     # pad, lit meanwhile, goes dark.
-    d.feed(1, "b0", c, "7f")
     d.click_key(play)
     d.expect_sent(click_messages([1], *on_channel(10, *d.key_message(play))))
-    d.feed(1, "b0", c, "00")
-    d.wait_look("play")
-    d.feed(0, "90", p, "00")
-    d.wait_look("released")
+    d.feed_looks((1, f"b0 {c} 00", "play"), (0, f"90 {p} 00", "released"))
     d.expect_nothing_sent()
     log(f"{d.name}: input lit PLAY and a pad as clicks do, sent nothing")
     d.end()
@@ -716,14 +699,7 @@ def test_windows_midi_devices(case, wine, built):
     d.expect_devices("out 0 open", "out 1 open", "out 2 open")
     d.expect_switches(2)
     d.expect_names("Device one", "Device two")
-    d.click_key(0)
-    d.expect_sent(click_messages([1, 2], *a))
-    d.click_switch(3)
-    d.click_key(0)
-    d.expect_sent(click_messages([1, 2], *a))
-    d.click_switch(2)
-    d.click_key(0)
-    d.expect_sent(click_messages([1], *a))
+    d.switch_then_key((None, 0, [1, 2]), (3, 0, [1, 2]), (2, 0, [1]))
     d.end()
 
     # Seven outputs and six inputs: only the first five and four are opened.
@@ -736,14 +712,12 @@ def test_windows_midi_devices(case, wine, built):
     # messages before the click on key "A" that follows them.
     w.pointer_to(d.win, 5, 5)
     d.save_look("released")
-    d.feed(3, "90", p, "7f")
-    d.feed(0, "b0", c, "7f")
+    d.feed_looks((3, f"90 {p} 7f", None), (0, f"b0 {c} 7f", None))
     d.click_a_synced()
     d.expect_sent(click_messages([1, 2, 3], *a))
     check(d.look_is("released"), f"{d.name}: input changed the window without --show-input")
     log(f"{d.name}: input changed nothing without --show-input")
-    d.click_key(89)
-    d.expect_sent(click_messages([1, 2, 3], *d.key_message(89)))
+    d.switch_then_key((None, 89, [1, 2, 3]))
     d.end()
 
     # Refusals: input 1 cannot be opened, input 2 opens but cannot be
@@ -754,9 +728,5 @@ def test_windows_midi_devices(case, wine, built):
                      "in 3 start", "out 0 open", "out 1 open", "out 2 open refused", "out 3 open", "out 4 open")
     d.expect_switches(3)
     d.expect_names("Synth on port 1", "", NAME_40[:31])
-    d.click_key(0)
-    d.expect_sent(click_messages([1, 3], *a))
-    d.click_switch(3)
-    d.click_key(1)
-    d.expect_sent(click_messages([1], *b))
+    d.switch_then_key((None, 0, [1, 3]), (3, 1, [1]))
     d.end()
