@@ -10,7 +10,8 @@ cases). Paths not given are looked for in the build tree named by --build.
 Cases marked `alsa` need the ALSA sequencer: on a machine without one they
 are skipped, unless selected with `-m alsa`, as scripts/vm-run.sh runs them
 in a virtual machine (ctest -R e2e_alsa), where a missing sequencer fails
-them.
+them. Those marked `windows` run from the Windows build tree, which names
+its window probe (--window-probe); without it they are skipped.
 """
 
 import argparse
@@ -101,12 +102,18 @@ def pytest_generate_tests(metafunc):
 
 
 def pytest_collection_modifyitems(config, items):
-    if os.access("/dev/snd/seq", os.R_OK | os.W_OK) or config.getoption("markexpr") == "alsa":
-        return
-    skip = pytest.mark.skip(reason="no ALSA sequencer here: run it in the virtual machine (ctest -R e2e_alsa)")
+    """Cases for a place this run is not in are skipped, saying where they
+    run: those marked alsa without a sequencer (unless chosen with -m alsa),
+    the Windows ones without a Windows build (--window-probe)."""
+    skips = {}
+    if not os.access("/dev/snd/seq", os.R_OK | os.W_OK) and config.getoption("markexpr") != "alsa":
+        skips["alsa"] = "no ALSA sequencer here: run it in the virtual machine (ctest -R e2e_alsa)"
+    if not config.getoption("window_probe"):
+        skips["windows"] = "the Windows program's case: run it from the Windows build tree (ctest --preset windows)"
     for item in items:
-        if "alsa" in item.keywords:
-            item.add_marker(skip)
+        for mark, reason in skips.items():
+            if mark in item.keywords:
+                item.add_marker(pytest.mark.skip(reason=reason))
 
 
 @pytest.fixture

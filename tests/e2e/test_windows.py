@@ -15,7 +15,7 @@ import pytest
 
 from zorve_harness import Failure, check, log, wait_for
 
-pytestmark = pytest.mark.tools("Xvfb", "xdotool", "wine", "wineserver")
+pytestmark = [pytest.mark.windows, pytest.mark.tools("Xvfb", "xdotool", "wine", "wineserver")]
 
 A_RELEASED = {(543, 13): 0xBBBBBB, (541, 11): 0x777777, (598, 38): 0x444444}
 
