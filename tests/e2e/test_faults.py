@@ -480,9 +480,11 @@ def input_flood(c, panel, show_input):
         f"{lost} refused by the port buffers")
     share = cpu / os.sysconf("SC_CLK_TCK") / (ROUNDS * PHASES * STEP)
     log(f"program CPU during the flooded rounds: {100 * share:.1f}% of a core")
+    quartile = lambda figures: statistics.quantiles(figures, n=4)[2]  # the upper one
     for what, figures in (("idle", idle), ("during the flood", delays)):
-        log(f"click-to-MIDI {what}: median {statistics.median(figures):.2f} ms, mean {statistics.mean(figures):.2f} "
-            f"ms, max {max(figures):.1f} ms over {len(figures)} presses")
+        log(f"click-to-MIDI {what}: median {statistics.median(figures):.2f} ms, upper quartile "
+            f"{quartile(figures):.2f} ms, mean {statistics.mean(figures):.2f} ms, slowest "
+            f"{', '.join(f'{d:.1f}' for d in sorted(figures)[-3:])} ms over {len(figures)} presses")
     log(f"resident memory during the flood (KiB): {rss}")
     # On the emulated processor the program's event thread can fall a pool
     # behind when the host is busy; the sequencer then refuses the excess,
@@ -491,10 +493,21 @@ def input_flood(c, panel, show_input):
     check(sent >= 0.9 * want and lost <= allowed,
           f"the flood sent {sent} of about {want:.0f} messages, {lost} lost (at most {allowed})")
     check(len(delays) >= 2 * PHASES, f"only {len(delays)} clicks during the flood")
-    # The ALSA cases run on an emulated processor, several times slower and
-    # shared with the flood's sender.
-    bound = 250 if c.sys.name == "alsa" else 50
-    check(max(delays) <= bound, f"a click took {max(delays):.1f} ms to arrive during the flood, want <= {bound} ms")
+    # Stalls, against the quiet rounds of the same run rather than a bound of
+    # their own: under a load from outside (a build beside the test) single
+    # presses of either kind now and then wait tens of milliseconds for a
+    # processor, more often while the flood's sender runs too. So one
+    # flooded press far slower than every quiet one is the load's; two or
+    # more, or a slowest quarter that begins later, are the flood's. The ALSA
+    # cases run on an emulated processor, several times slower and shared
+    # with the flood's sender.
+    far, bound = (200.0, 25.0) if c.sys.name == "alsa" else (50.0, 5.0)
+    stalls = [round(d, 1) for d in delays if d > max(idle) + far]
+    check(len(stalls) <= 1, f"clicks during the flood took {stalls} ms, more than one over {far:g} ms slower than "
+          f"the slowest quiet one ({max(idle):.1f} ms)")
+    stalled = quartile(delays) - quartile(idle)
+    check(stalled <= bound, f"the slowest quarter of the clicks during the flood began {stalled:.1f} ms later than "
+          f"that of the quiet ones, want <= {bound:g} ms")
     # In the virtual machine single runs' idle medians alone spread over
     # 6-11 ms and the difference by +-5 ms, so there only a stall shows.
     allowed = 10.0 if c.sys.name == "alsa" else 1.0

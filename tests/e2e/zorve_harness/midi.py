@@ -99,12 +99,14 @@ def start_jack(procs, log_path, period=PERIOD, with_jackd=None):
     until a server of the same name starts, so fresh names would use them up.
     A run takes a name under a file lock, which goes with the run however it
     ends, so two runs never share a server; a name answering without the lock
-    (a run of older code) is passed over too, and a jackd that finds its name
-    taken exits without saying "JACK server starting", so another run's
-    server answering is never taken for this one's. `period` is in frames at
-    48 kHz; `with_jackd`, a list, gets the server's process appended."""
+    is passed over too, and a jackd that finds its name taken exits without
+    saying "JACK server starting", so another run's server answering is never
+    taken for this one's. Runs of the older harness took any server answering
+    under their names (zorve-e2e-N), without a lock: these names are not
+    theirs. `period` is in frames at 48 kHz; `with_jackd`, a list, gets the
+    server's process appended."""
     for slot in range(8):
-        server = f"zorve-e2e-{slot}"
+        server = f"zorve-run-{slot}"
         lock = open(os.path.join(tempfile.gettempdir(), f"{server}.lock"), "w")
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
