@@ -15,9 +15,12 @@
 // As "receive NAME", but for its first MS milliseconds under its name the
 // port lets no other client subscribe: it comes up under another name, is
 // subscribed exclusively from the client's own port "hold", then takes the
-// name "input" and prints "ready C:P"; MS ms later it lets go and prints
-// "let go". A program that subscribes when the name appears is refused
-// (EBUSY) until then, and no announcement tells it when that ends.
+// name "input" (which the sequencer does not announce) and the client makes
+// one more port, "announce", whose coming is announced, so a program looks
+// at the client's ports again and finds "input" held; then it prints "ready
+// C:P". MS ms later it lets go and prints "let go". A program that
+// subscribes when the name appears is refused (EBUSY) until then, and no
+// announcement tells it when that ends.
 //
 //   zorve-seq-peer flood NAME PORTS RATE [idle]
 // A client NAME with PORTS readable ports "out k", each sending RATE short
@@ -60,8 +63,9 @@ snd_seq_t* open_client(const char* name) {
 
 // Subscribes `port` exclusively from a port "hold" of the client's own (a
 // client needs no permission to subscribe its own ports), under a name no
-// program looks for, then names it "input": from then on others are refused
-// until the subscription goes. Null when any step fails.
+// program looks for, then names it "input" and makes the port "announce":
+// from then on others are refused until the subscription goes. Null when
+// any step fails.
 snd_seq_port_subscribe_t* hold_port(snd_seq_t* seq, int port) {
     const int own = snd_seq_create_simple_port(seq, "hold", SND_SEQ_PORT_CAP_READ, TYPE);
     snd_seq_port_subscribe_t* sub = nullptr;
@@ -75,7 +79,8 @@ snd_seq_port_subscribe_t* hold_port(snd_seq_t* seq, int port) {
     snd_seq_port_info_alloca(&info);
     if (own < 0 || snd_seq_subscribe_port(seq, sub) < 0 || snd_seq_get_port_info(seq, port, info) < 0) return nullptr;
     snd_seq_port_info_set_name(info, "input");
-    return snd_seq_set_port_info(seq, port, info) < 0 ? nullptr : sub;
+    if (snd_seq_set_port_info(seq, port, info) < 0) return nullptr;
+    return snd_seq_create_simple_port(seq, "announce", 0, TYPE) < 0 ? nullptr : sub;
 }
 
 int receive(const char* name, const char* from, int held_ms) {
