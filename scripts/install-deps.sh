@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages of the groups named (default: all).
 # Safe to run again: apt-get skips what is already there.
-#   run      build and run the Linux program (scripts/run.sh)
+#   run      build, run and package the Linux program (scripts/run.sh, cpack)
 #   test     the Linux tests: unit, end-to-end, sanitizers, format, packaging
 #   windows  the Windows cross-build and its tests under Wine
 #   bench    the benchmarks and the soak's leak check
@@ -10,16 +10,21 @@ set -euo pipefail
 declare -A group=(
   [run]="cmake ninja-build g++ pkg-config
          libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
-         libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev"
+         libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev
+         dpkg-dev file"
   # unit tests, sanitizers and fuzzers, format check; end-to-end (pytest): display,
-  # MIDI server and receivers, input and screenshots; the ALSA sequencer in
+  # a light window manager (--on-top), MIDI server and receivers, input and
+  # screenshots; the ALSA sequencer in
   # a virtual machine (scripts/vm-run.sh) and its patchbay tool; the package
   # and its checks: dpkg-shlibdeps, AppStream and desktop-entry validators,
-  # groff
+  # groff; touches through Xorg's inputtest driver on a dummy screen, and
+  # through the kernel (uinput, libinput) in the virtual machine
   [test]="googletest clang libclang-rt-14-dev clang-format python3 python3-pytest
-          xvfb xdotool imagemagick x11-apps x11-utils jackd2
+          xvfb xdotool imagemagick x11-apps x11-utils jackd2 openbox
           qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils
-          dpkg-dev appstream desktop-file-utils groff-base python3-liblo"
+          dpkg-dev appstream desktop-file-utils groff-base python3-liblo
+          xserver-xorg-core xserver-xorg-video-dummy xserver-xorg-dev
+          xserver-xorg-input-libinput python3-evdev"
   [windows]="mingw-w64 wine wine64"
   # bench/measure_program.py measures the program beside jack-keyboard and a
   # bare Xlib client

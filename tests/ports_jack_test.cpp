@@ -8,9 +8,11 @@
 
 #include "fake_server_jack.h"
 #include "midi/device_table.h"
-#include "midi/ports_linux.h"
+#include "platform/linux/midi/midi_backend_linux.h"
 
 namespace {
+
+const MidiBackend& jack = JACK_BACKEND;
 
 // Waits up to two seconds (the reconnect thread's round of retries) for `done`.
 bool eventually(const std::function<bool()>& done) {
@@ -36,10 +38,10 @@ struct JackBackend : ::testing::Test {
     // Outputs 0 and 1 open and connected; then the user takes out 0 off its
     // device and puts the panel port on a monitor.
     void start() {
-        ASSERT_TRUE(jack_start("ZORVE_BUTTON"));
-        ASSERT_EQ(jack_out_count(), 3);
-        ASSERT_NE(jack_out_open(0), nullptr);
-        ASSERT_NE(jack_out_open(1), nullptr);
+        ASSERT_EQ(jack.start("ZORVE_BUTTON"), nullptr);
+        ASSERT_EQ(jack.out_count(), 3);
+        ASSERT_NE(jack.out_open(0), nullptr);
+        ASSERT_NE(jack.out_open(1), nullptr);
         ASSERT_TRUE(fake::jack_connected("ZORVE_BUTTON:out 1", "zr1:input"));
         fake::jack_user_disconnect("ZORVE_BUTTON:out 0", "zr0:input");
         fake::jack_user_connect("ZORVE_BUTTON:panel", "zmon:input");
@@ -50,7 +52,7 @@ struct JackBackend : ::testing::Test {
     }
     void TearDown() override {
         if (!fake::jack_client_closed()) user_connections_kept();
-        jack_stop();
+        jack.stop();
         EXPECT_TRUE(fake::jack_client_closed());
     }
 };
@@ -87,8 +89,8 @@ TEST_F(JackBackend, SourceActivatingDuringTheOpenIsConnected) {
     fake::jack_set_active("zsrc", false);
     fake::jack_hold_notices(true);
     start();
-    ASSERT_EQ(jack_in_count(), 1);
-    EXPECT_NE(jack_in_open(0), nullptr);
+    ASSERT_EQ(jack.in_count(), 1);
+    EXPECT_NE(jack.in_open(0), nullptr);
     const timespec pause{0, 30000000};
     nanosleep(&pause, nullptr);
     EXPECT_FALSE(fake::jack_connected("zsrc:out", "ZORVE_BUTTON:in 0"));
@@ -104,12 +106,12 @@ TEST_F(JackBackend, LongPeriodSendsAndStopWaitsForTheLastMessage) {
     fake::jack_period(8192);
     start();
     for (int n = 0; n < 3; ++n) {
-        jack_panel_send(pack_short_message(0x90, 0x40 + n, 0x7F));
+        jack.panel_send(pack_short_message(0x90, 0x40 + n, 0x7F));
         EXPECT_TRUE(eventually([n] { return fake::jack_written("ZORVE_BUTTON:panel").size() == size_t(n) + 1; }));
     }
-    jack_out_send(jack_out_open(2), pack_short_message(0xB0, 0x10, 0));  // a device opened late
+    jack.out_send(jack.out_open(2), pack_short_message(0xB0, 0x10, 0));  // a device opened late
     user_connections_kept();
-    jack_stop();
+    jack.stop();
     EXPECT_EQ(fake::jack_written("ZORVE_BUTTON:panel"), (std::vector<std::string>{"90 40 7f", "90 41 7f", "90 42 7f"}));
     EXPECT_EQ(fake::jack_written("ZORVE_BUTTON:out 2"), (std::vector<std::string>{"b0 10 00"}));
 }

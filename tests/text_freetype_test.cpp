@@ -13,10 +13,10 @@
 
 #include "fakes.h"
 #include "panel/panel.h"
+#include "platform/linux/text/text_freetype.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
 #include "render/text_backend.h"
-#include "render/text_freetype.h"
 
 namespace {
 

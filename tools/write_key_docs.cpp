@@ -1,7 +1,8 @@
 // Writes a copy of a document with the program's key table put between its
 // "key table: begin" and "key table: end" lines: a tbl table where those lines
-// are roff comments (the manual page), a Markdown table otherwise (the user
-// guide). Build-time host tool: zorve-write-key-docs IN OUT
+// are roff comments (the manual page), a Markdown table where they are HTML
+// comments (the user guide), the aligned text of --list-keys otherwise (the
+// Windows README). Build-time host tool: zorve-write-key-docs IN OUT
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -16,8 +17,8 @@ namespace {
 const char* const ABOUT =
     "Copies IN to OUT with the lines between the one holding \"key table: begin\" and\n"
     "the one holding \"key table: end\" replaced by the key table, as --list-keys\n"
-    "prints it: a tbl table when the begin line is a roff comment (.\\\"), else a\n"
-    "Markdown table.\n";
+    "prints it: a tbl table when the begin line is a roff comment (.\\\"), a\n"
+    "Markdown table when it is an HTML comment (<!--), else aligned text.\n";
 
 const std::vector<OptionSpec> OPTIONS = {{"--help", "-h", nullptr, "print this text and exit"}};
 
@@ -49,8 +50,10 @@ int main(int argc, char** argv) {
             // A Markdown table must stand apart from the comment lines around it.
             if (line.rfind(".\\\"", 0) == 0)
                 out += key_list_text(KEY_LIST_ROFF);
-            else
+            else if (line.rfind("<!--", 0) == 0)
                 out += "\n" + key_list_text(KEY_LIST_MARKDOWN) + "\n";
+            else
+                out += key_list_text(KEY_LIST_TEXT);
             state = 1;
         }
     }

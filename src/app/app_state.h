@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "app/key_map.h"
 #include "midi/device_table.h"
+#include "panel/panel.h"
 
 constexpr uint32_t REDRAW_PRESENT = 1;
 constexpr uint32_t REDRAW_FULL = 2;
@@ -25,6 +27,23 @@ struct AppState {
     bool own_capture_change = false;  // window thread: our own capture call is in progress
     // How the switches start: all on, unless a session saved them otherwise.
     bool start_enable[PORT_COUNT] = {true, true, true};
+    // Window pixels per panel pixel, each way (--scale); what both window
+    // layers' presenting and pointer translation use. With --scale auto it
+    // follows the display's DPI.
+    int scale = 1;
+    bool scale_auto = false;
+
+    // Window thread only. --keys: the computer keyboard plays the panel.
+    bool play_keys = false;
+    bool key_down[POS_COUNT] = {};  // mapped keys (and Escape) held down, by place
+    // Each finger on the window: the platform's id for it, and the key it
+    // holds (-1 once it slid off or landed on none).
+    struct Finger {
+        bool down = false;
+        int64_t id = 0;
+        int key = -1;
+    };
+    Finger fingers[FINGER_SLOTS];
 };
 
 extern AppState g_app;
@@ -38,7 +57,8 @@ void clock_callback();
 void on_tick();
 // Window thread. False while a tick would find nothing to do: no redraw asked
 // for. Such a tick draws, sends and changes nothing anyone sees, a held
-// button or not (a drag sends when it happens and asks for no redraw), so a
+// button or not (a drag sends when it happens and asks for a redraw only when
+// it released a key), so a
 // window layer may leave its timers and the clock asleep until this turns
 // true again. A redraw asked for waits for the clock's 10 ms gate, so the
 // clock must run until it has ticked.

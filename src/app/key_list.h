@@ -10,5 +10,6 @@ enum KeyListFormat {
     KEY_LIST_ROFF,      // a tbl table between .TS and .TE
 };
 
-// One line per key in dispatch order, after the heading.
-std::string key_list_text(KeyListFormat format);
+// One line per key in dispatch order, after the heading; every key on
+// `channel` (1-16), as the panel sends with --channel.
+std::string key_list_text(KeyListFormat format, int channel = 1);

@@ -1,5 +1,7 @@
-// Window-system contract used by the shell (main_win32.cpp, main_sdl.cpp, and
-// a recording double). `window` is the opaque main-window handle.
+// Window-system contract used by the shell: the Win32 layer (main_win32.cpp),
+// the SDL layer (its *_sdl.cpp files, with the running-copy marker in
+// instance_unix_socket.cpp) and a recording double (tests/fakes). `window` is
+// the opaque main-window handle.
 #pragma once
 #include <cstdint>
 

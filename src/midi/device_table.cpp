@@ -8,8 +8,6 @@
 
 namespace {
 
-bool g_monitor = false;
-
 // Keeps at most MIDI_NAME_COPY bytes; the rest of the slot stays zero.
 void copy_name(char (&slot)[NAME_SLOT], const char (&field)[MIDI_NAME_FIELD]) {
     std::memset(slot, 0, sizeof slot);
@@ -20,11 +18,14 @@ void copy_name(char (&slot)[NAME_SLOT], const char (&field)[MIDI_NAME_FIELD]) {
 
 // "dev 1  90 24 7F", or "dev -  ..." for a message no device got; devices
 // are 1..3.
-void monitor_line(int device, uint32_t message) {
+void monitor_line(const DeviceTable& devices, int device, uint32_t message) {
     char line[32];
     std::snprintf(line, sizeof line, "dev %c  %02X %02X %02X\n", device >= 0 ? char('0' + device) : '-',
                   unsigned(message & 0xFF), unsigned((message >> 8) & 0xFF), unsigned((message >> 16) & 0xFF));
-    write_output(line);
+    if (write_output(line)) return;
+    // The reader went away (`--monitor | head`): the panel plays on unmonitored.
+    devices.monitor = false;
+    report_error("the monitor's output is closed; monitoring stopped, the panel goes on");
 }
 
 }  // namespace
@@ -78,12 +79,10 @@ void send_to_ports(const DeviceTable& devices, const int16_t (&port_enable)[PORT
     for (int port = 1; port <= PORT_COUNT; ++port) {
         if (!port_enable[port - 1]) continue;
         midi_out_short(devices, port, status, data1, data2);
-        if (g_monitor && devices.output[port]) {
-            monitor_line(port, pack_short_message(status, data1, data2));
+        if (devices.monitor && devices.output[port]) {
+            monitor_line(devices, port, pack_short_message(status, data1, data2));
             delivered = true;
         }
     }
-    if (g_monitor && !delivered) monitor_line(-1, pack_short_message(status, data1, data2));
+    if (devices.monitor && !delivered) monitor_line(devices, -1, pack_short_message(status, data1, data2));
 }
-
-void set_monitor(bool on) { g_monitor = on; }

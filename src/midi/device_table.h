@@ -18,6 +18,12 @@ struct DeviceTable {
     int output_count = 0;  // reported count, capped at MAX_OUTPUTS
     MidiHandle output[MAX_OUTPUTS] = {};
     char output_name[MAX_OUTPUTS][NAME_SLOT] = {};
+    // --monitor: send_to_ports also writes one line per message and device
+    // that got it, "dev 1  90 24 7F", after the send; a message that no
+    // device got (none open, or its switches off) is written once as
+    // "dev -  90 24 7F". A line that cannot be written (the reader of a pipe
+    // went away) turns the monitor off, with one line on stderr.
+    mutable bool monitor = false;
 };
 
 // Counts, opens and names every device, inputs before outputs, in ascending
@@ -44,9 +50,3 @@ inline constexpr DeviceTable NO_DEVICES{};
 // in that order where port_enable[k-1] is non-zero; device 0 never receives.
 void send_to_ports(const DeviceTable& devices, const int16_t (&port_enable)[PORT_COUNT], int status, int data1,
                    int data2);
-
-// With the monitor on, send_to_ports also writes one line per message and
-// device that got it, "dev 1  90 24 7F", after the send; a message that no
-// device got (none open, or its switches off) is written once as
-// "dev -  90 24 7F". Off at start.
-void set_monitor(bool on);

@@ -2,9 +2,9 @@
 // system's thread to the window thread. A fixed ring: the writer never waits
 // and never allocates; when the window thread falls behind, the oldest
 // messages are overwritten and counted as dropped.
-// Writers: one MIDI thread per system (JACK's process callback, the ALSA
-// sequencer's input thread, WinMM's callback thread). Reader: the window
-// thread only.
+// Writers: JACK's process callback, or the ALSA sequencer's event thread;
+// on Windows the window thread itself, to which WinMM posts input
+// (CALLBACK_WINDOW). Reader: the window thread only.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // MIDI platform contract: enumerate, name, open and send, by device number.
-// One implementation per platform (ports_winmm.cpp; ports_linux.cpp over
+// One implementation per platform (ports_winmm.cpp; midi_backend_linux.cpp over
 // ports_alsa.cpp and ports_jack.cpp) and a recording double in tests/fakes.
 // All calls are made on the window thread.
 // No call throws and none may end the program; failures are reported through
@@ -32,8 +32,9 @@ int midi_in_count();
 void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]);
 // Opens input `device`; null on failure.
 MidiHandle midi_in_open(int device);
-// Starts delivery on an open input; false on failure. Delivered data is
-// discarded by the platform layer without growing memory.
+// Starts delivery on an open input; false on failure. Delivered data goes
+// into the input ring (input_queue.h), which keeps it only while keys light
+// from input; memory never grows.
 bool midi_in_start(MidiHandle in);
 
 // Bytes a packed short message carries, by its status byte; 0 for what a

@@ -1,7 +1,7 @@
-// Drives the Linux MIDI layer (ports_linux.cpp and its backends) alone against
-// whatever MIDI system runs, the way the device table does, and reports what
-// it saw so the e2e harness can compare it with the JACK graph and the
-// receivers.
+// Drives the Linux MIDI layer (midi_backend_linux.cpp and its backends) alone
+// against whatever MIDI system runs, the way the device table does, and
+// reports what it saw so the e2e harness can compare it with the JACK graph
+// and the receivers.
 //
 // Output, one line each: "in <d> <open|closed> <name>", "out <d> <open|closed>
 // <name>", then "opened". Names are printed as hex bytes, as the layer gives
@@ -19,7 +19,7 @@
 
 #include "midi/device_table.h"
 #include "midi/midi_ports.h"
-#include "midi/ports_linux.h"
+#include "platform/linux/midi/midi_backend_linux.h"
 
 namespace {
 

@@ -633,33 +633,6 @@ def test_window_size(case):
     check(program.exit_status(5) == 0, "exit status after close")
 
 
-def test_window_resize(case):
-    c = case
-    opened = c.open(receivers=None, screen="1280x1024x24")
-    program, screen = opened.program, opened.screen
-    check(c.x.geometry(program.window)[2:] == (910, 550), "window client area on a large screen, want 910x550")
-    # Enlarged or shrunk, the panel keeps its pixel positions: never scaled
-    # or moved, and the frame buffer's last pixel stays at (909, 549).
-    program.xdo("windowsize", program.window, 1100, 700)
-    wait_for(lambda: c.x.geometry(program.window)[2:] == (1100, 700), 10, "the window to grow")
-    program.wait_pixels(screen, {(541, 11): 0x777777, (543, 13): 0xBBBBBB, (598, 38): 0x444444,
-                                 (909, 549): 0x444444, (846, 481): 0x777777}, "enlarged")
-    program.xdo("windowsize", program.window, 700, 400)
-    wait_for(lambda: c.x.geometry(program.window)[2:] == (700, 400), 10, "the window to shrink")
-    program.wait_pixels(screen, {(541, 11): 0x777777, (543, 13): 0xBBBBBB, (598, 38): 0x444444,
-                                 (5, 5): 0x444444}, "shrunk")
-    program.xdo("windowsize", program.window, 1100, 700)
-    wait_for(lambda: c.x.geometry(program.window)[2:] == (1100, 700), 10, "the window to grow again")
-    # Pad 16 lies beyond the 700x400 area; pressed, it shows its sunken face.
-    program.move(867, 495)
-    program.xdo("mousedown", 1)
-    program.wait_pixels(screen, {(848, 483): 0xFFFFFF, (846, 481): 0x444444}, "pad-16-held")
-    program.xdo("mouseup", 1)
-    program.wait_pixels(screen, {(848, 483): 0xBBBBBB, (846, 481): 0x777777}, "pad-16-released")
-    c.x.request_close(program.window)
-    check(program.exit_status(5) == 0, "exit status after close")
-
-
 @pytest.mark.opening(receivers=2, period=LATENCY_PERIOD)
 def test_click_latency(case, panel):
     c, program, rx = case, panel.program, panel.rx

@@ -290,11 +290,20 @@ def test_windows_zip(case, options, request):
         request.addfinalizer(lambda: subprocess.run(["rm", "-rf", unpacked]))
         z.extractall(unpacked)
     folder = os.path.join(unpacked, top)
-    for name, first in (("README.txt", b"# zorve-button\r\n"), ("LICENSE.txt", b"MIT License\r\n")):
+    for name, first in (("README.txt", b"zorve-button for Windows\r\n"), ("LICENSE.txt", b"MIT License\r\n")):
         with open(os.path.join(folder, name), "rb") as f:
             data = f.read()
         check(data.startswith(first), f"{name} starts {data[:40]!r}")
         check(data.count(b"\n") == data.count(b"\r\n") > 10, f"{name} is not CR LF throughout")
+    # The Windows README: the key table as --list-keys prints it, and nothing
+    # of the developer's Linux set-up.
+    with open(os.path.join(folder, "README.txt"), "rb") as f:
+        readme = f.read()
+    for row in (b"A            pad bank      Note On             89        1  F7",
+                b"minus        keypad        Note On            112        1  keypad -"):
+        check(b"\r\n" + row + b"\r\n" in readme, f"README.txt lacks the key table's row {row!r}")
+    for linux in (b"apt", b"scripts/", b".md", b"JACK", b"ALSA"):
+        check(linux not in readme, f"README.txt speaks Linux: {linux!r}")
     with open(os.path.join(folder, "LICENSE.txt"), "rb") as f:
         check(b"Copyright (c) 2026 The zorve-button developers" in f.read(), "LICENSE.txt lacks the copyright line")
     log(f"contents: {listing}")
@@ -318,9 +327,9 @@ def test_windows_zip(case, options, request):
     log(f"--list-devices: {out.split()}")
     keys = w.output([program, "--list-keys"])[1].splitlines()
     check(len(keys) == 91 and [keys[0], keys[1], keys[90]] == [
-        "key          group         message         number  channel",
-        "A            pad bank      Note On             89        1",
-        "16           pad           Control Change      31        1"], f"--list-keys printed {keys[:3]} ... "
+        "key          group         message         number  channel  computer key",
+        "A            pad bank      Note On             89        1  F7",
+        "16           pad           Control Change      31        1  4"], f"--list-keys printed {keys[:3]} ... "
           f"({len(keys)} lines)")
     log("--list-keys: 90 keys")
 

@@ -43,7 +43,6 @@ void reset() {
     new (&g_app) AppState();
     log().clear();
     world() = World{};
-    set_monitor(false);
 }
 
 void record(const char* fmt, ...) {

@@ -19,7 +19,7 @@
 #include <thread>
 #include <utility>
 
-#include "midi/server_jack.h"
+#include "platform/linux/midi/server_jack.h"
 
 namespace {
 

@@ -40,8 +40,9 @@ struct World {
 
 World& world();
 
-// Clears the log and the world and resets the three singletons to their
-// start-of-program state (destroying a frame buffer left from a test).
+// Clears the log and the world and puts the core's globals back to their
+// start-of-program state: the render context (destroying a frame buffer left
+// from a test), the panel, the application state and the monitor switch.
 void reset();
 
 // Messages sent to one device, as (status, data1, data2) packed.

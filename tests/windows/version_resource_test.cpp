@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#ifndef ZORVE_VERSION
-#error "the build passes the project's version"
-#endif
+#include "zorve_version.h"
 
 namespace {
 

@@ -95,9 +95,10 @@ int main(int argc, char** argv) {
         GetClientRect(w, &client);
         POINT origin = {0, 0};
         ClientToScreen(w, &origin);
-        std::printf("outer %ld %ld %ld %ld client %ld %ld origin %ld %ld visible %d\n", outer.left, outer.top,
-                    outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom, origin.x, origin.y,
-                    IsWindowVisible(w) ? 1 : 0);
+        std::printf("outer %ld %ld %ld %ld client %ld %ld origin %ld %ld visible %d topmost %d\n", outer.left,
+                    outer.top, outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom,
+                    origin.x, origin.y, IsWindowVisible(w) ? 1 : 0,
+                    (GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST) ? 1 : 0);
         return 0;
     }
     if (std::strcmp(cmd, "screen") == 0) {

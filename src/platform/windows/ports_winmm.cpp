@@ -1,18 +1,26 @@
 // MIDI platform contract (midi/midi_ports.h) over WinMM device numbers.
 // Devices notify the main window (CALLBACK_WINDOW, the window named by
 // winmm_notify_window before the first open); input data arrives as
-// MM_MIM_DATA messages that the window swallows, so no buffers are queued and
-// system-exclusive input is dropped by WinMM. Nothing is ever closed.
+// MM_MIM_DATA messages, which the window puts into the input ring
+// (input_queue.h), so no buffers are queued and system-exclusive input is
+// dropped by WinMM. Nothing is ever closed.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <mmsystem.h>
 
 #include "midi/midi_ports.h"
-#include "midi/ports_winmm.h"
+#include "platform/windows/ports_winmm.h"
 
 namespace {
 
-HWND g_notify_window = nullptr;
+// The process's WinMM devices: the window they notify (named before the
+// first open) and whether the command line turned MIDI off (WinMM is the
+// only system: NONE and the others turn it off).
+struct WinMidi {
+    HWND notify_window = nullptr;
+    bool off = false;
+};
+WinMidi g_winmm;
 
 // szPname holds at most MAXPNAMELEN bytes and need not end in a zero byte
 // when full, so the copy stops at either.
@@ -25,13 +33,9 @@ void copy_name(const char (&from)[MAXPNAMELEN], char (&name)[MIDI_NAME_FIELD]) {
 
 }  // namespace
 
-namespace {
-bool g_midi_off = false;  // WinMM is the only system; NONE and the others turn it off
-}
+void midi_choose_system(MidiSystem system, MidiUse) { g_winmm.off = system != MIDI_SYSTEM_AUTO; }
 
-void midi_choose_system(MidiSystem system, MidiUse) { g_midi_off = system != MIDI_SYSTEM_AUTO; }
-
-int midi_in_count() { return g_midi_off ? 0 : static_cast<int>(midiInGetNumDevs()); }
+int midi_in_count() { return g_winmm.off ? 0 : static_cast<int>(midiInGetNumDevs()); }
 
 // A device whose capabilities cannot be read gets an empty name.
 void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) {
@@ -40,19 +44,19 @@ void midi_in_name(int device, char (&name)[MIDI_NAME_FIELD]) {
     copy_name(caps.szPname, name);
 }
 
-void winmm_notify_window(void* window) { g_notify_window = static_cast<HWND>(window); }
+void winmm_notify_window(void* window) { g_winmm.notify_window = static_cast<HWND>(window); }
 
 MidiHandle midi_in_open(int device) {
     HMIDIIN in = nullptr;
-    if (midiInOpen(&in, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(g_notify_window), 0, CALLBACK_WINDOW) !=
-        MMSYSERR_NOERROR)
+    if (midiInOpen(&in, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(g_winmm.notify_window), 0,
+                   CALLBACK_WINDOW) != MMSYSERR_NOERROR)
         return nullptr;
     return in;
 }
 
 bool midi_in_start(MidiHandle in) { return in && midiInStart(static_cast<HMIDIIN>(in)) == MMSYSERR_NOERROR; }
 
-int midi_out_count() { return g_midi_off ? 0 : static_cast<int>(midiOutGetNumDevs()); }
+int midi_out_count() { return g_winmm.off ? 0 : static_cast<int>(midiOutGetNumDevs()); }
 
 void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) {
     MIDIOUTCAPSA caps = {};
@@ -62,7 +66,7 @@ void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) {
 
 MidiHandle midi_out_open(int device) {
     HMIDIOUT out = nullptr;
-    if (midiOutOpen(&out, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(g_notify_window), 0,
+    if (midiOutOpen(&out, static_cast<UINT>(device), reinterpret_cast<DWORD_PTR>(g_winmm.notify_window), 0,
                     CALLBACK_WINDOW) != MMSYSERR_NOERROR)
         return nullptr;
     return out;

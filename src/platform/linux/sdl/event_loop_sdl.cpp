@@ -14,10 +14,10 @@
 #include <thread>
 
 #include "app/app_state.h"
-#include "app/clock_linux.h"
 #include "app/platform.h"
 #include "app/shell.h"
-#include "app/window_sdl.h"
+#include "platform/linux/sdl/clock_linux.h"
+#include "platform/linux/sdl/window_sdl.h"
 
 namespace {
 

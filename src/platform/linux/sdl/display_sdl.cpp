@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/shell.h"
-#include "app/window_sdl.h"
+#include "platform/linux/sdl/window_sdl.h"
 
 namespace {
 

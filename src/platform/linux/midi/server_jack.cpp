@@ -1,6 +1,6 @@
 // The JACK server calls of server_jack.h, each forwarded to libjack's
 // function of the same name.
-#include "midi/server_jack.h"
+#include "platform/linux/midi/server_jack.h"
 
 jack_client_t* jack_server_client_open(const char* name, jack_options_t options, jack_status_t* status) {
     return jack_client_open(name, options, status);

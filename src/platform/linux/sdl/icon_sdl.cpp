@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "app/icon.h"
-#include "app/window_sdl.h"
+#include "platform/linux/sdl/window_sdl.h"
 
 void set_program_icon(SDL_Window* window) {
     static uint32_t pixels[ICON_SIZE * ICON_SIZE];

@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "app/clock_linux.h"
+#include "app/key_map.h"
+#include "app/view.h"
+#include "platform/linux/sdl/clock_linux.h"
 
 // Everything the layer keeps between calls; window thread only, apart from
 // the clock thread's own members.
@@ -25,11 +28,13 @@ struct SdlLayer {
     bool captured = false;  // SDL's capture is on
     bool quit = false;
     int quit_code = 0;
-    // Window pixels per panel pixel, each way (--scale). Only the window's
-    // size, the present and the pointer translation see it; the frame buffer
-    // and every hit rectangle stay in panel pixels.
-    int scale = 1;
-    bool scale_auto = false;  // --scale auto: set from the display once the window has one
+    // The factor the window starts at is the shell's (g_app.scale); the
+    // frame buffer and every hit rectangle stay in panel pixels.
+    int min_scale = 1;    // a kept --scale larger than the screen: the panel never shrinks below it
+    View view;            // the panel's place in the window as it is now sized (update_view)
+    bool on_top = false;  // --on-top
+
+    std::vector<std::string> option_words;  // what a session saves: the options the program runs with
 
     bool timer_on = false;  // the window timer
     uint64_t timer_period_ns = 0;
@@ -55,6 +60,10 @@ extern SdlLayer g_sdl;
 // window that has nothing of it needs (present_sdl.cpp).
 void present_now();
 
+// Places the panel in the window as it is now sized; at creation and after
+// every resize, before the present (present_sdl.cpp).
+void update_view();
+
 // Makes the image of `window` in shared memory and puts its pages in place
 // now rather than at the first present (present_sdl.cpp).
 void prefault_window_image(SDL_Window* window);
@@ -63,6 +72,18 @@ void prefault_window_image(SDL_Window* window);
 // event, before the next one is read.
 void translate_event(const SDL_Event& e);
 void apply_capture();
+// Window pixels to a pointer word in panel pixels (input_sdl.cpp).
+uint32_t panel_pointer(int x, int y);
+
+// Playing (play_sdl.cpp): the hints that keep touches from arriving as
+// mouse events too (before SDL_Init), keys by place, and touches.
+void set_touch_hints();
+KeyPosition key_position(SDL_Scancode code);
+void translate_touch(const SDL_TouchFingerEvent& e);
+
+// True for the X event that says another client grabbed the keyboard away
+// from the focused window; SDL itself passes such focus changes over.
+bool x11_keyboard_grabbed_away(const SDL_SysWMmsg& msg);
 
 // Wake-ups (event_loop_sdl.cpp). start_wakeups makes the eventfd, before any
 // thread that wakes starts; wake_window_thread may be called on any thread,

@@ -4,7 +4,7 @@
 //
 // Sections: module state; face lookup; font metrics; the faces of requests
 // and of the stock fonts. Window thread only.
-#include "render/font_face_freetype.h"
+#include "platform/linux/text/font_face_freetype.h"
 
 #include "base/cp1252.h"
 #include "base/program.h"

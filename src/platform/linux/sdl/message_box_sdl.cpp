@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 
-#include "app/window_sdl.h"
+#include "platform/linux/sdl/window_sdl.h"
+#include "platform/linux/text/text_freetype.h"
 #include "render/frame_buffer.h"
 #include "render/text_backend.h"
-#include "render/text_freetype.h"
 
 namespace {
 

@@ -26,13 +26,14 @@
 #include "app/platform.h"
 #include "app/session.h"
 #include "app/shell.h"
-#include "app/window_sdl.h"
+#include "app/view.h"
 #include "base/program.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
 #include "panel/panel.h"
+#include "platform/linux/midi/midi_backend_linux.h"
+#include "platform/linux/sdl/window_sdl.h"
+#include "platform/linux/text/text_freetype.h"
 #include "render/frame_buffer.h"
-#include "render/text_freetype.h"
 
 SdlLayer g_sdl;
 
@@ -47,29 +48,36 @@ void platform_message_box(const char* caption, const char* text) {
 
 // In panel pixels: with a scale the window is that many times larger.
 void platform_screen_size(int* width, int* height) {
-    SDL_Rect usable{0, 0, FB_WIDTH * g_sdl.scale, FB_HEIGHT * g_sdl.scale};
+    SDL_Rect usable{0, 0, FB_WIDTH * g_app.scale, FB_HEIGHT * g_app.scale};
     SDL_GetDisplayUsableBounds(0, &usable);
-    *width = usable.w / g_sdl.scale;
-    *height = usable.h / g_sdl.scale;
+    *width = usable.w / g_app.scale;
+    *height = usable.h / g_app.scale;
 }
 
 namespace {
 
-// --scale auto: the scale the display asks for, known once the window has its
-// connection. On X11 that is the resource Xft.dpi, which desktops set for
-// their scale factor (192 at 200 %); without it, or elsewhere, 1. The window
-// is still hidden: it takes the scaled size, cut to the screen as before,
-// before anything is drawn or shown.
-void apply_auto_scale(int* width, int* height) {
-    if (!g_sdl.scale_auto) return;
-    const int scale = scale_for_dpi(x11_resource_dpi(g_sdl.window));
-    if (scale == g_sdl.scale) return;
-    g_sdl.scale = scale;
+// The factor the window starts at, known once the window has its
+// connection: --scale auto takes what the display asks for (on X11 the
+// resource Xft.dpi, which desktops set for their scale factor: 192 at 200 %;
+// without it, or elsewhere, 1), lowered until the window fits the usable
+// area; an asked factor is kept, and said so when it does not fit. The
+// window is still hidden: it takes the scaled size, cut to the screen as
+// before, before anything is drawn or shown.
+void apply_start_scale(int* width, int* height) {
+    SDL_Rect usable{0, 0, FB_WIDTH * MAX_SCALE, FB_HEIGHT * MAX_SCALE};
+    SDL_GetDisplayUsableBounds(0, &usable);
+    const int dpi = g_app.scale_auto ? x11_resource_dpi(g_sdl.window) : 0;
+    const StartScale start = start_scale(g_app.scale_auto ? SCALE_AUTO : g_app.scale, dpi, usable.w, usable.h);
+    if (!start.fits && !g_app.scale_auto)
+        report_error("%s", scale_too_large_text(start.scale, usable.w, usable.h).c_str());
+    g_sdl.min_scale = start.fits ? 1 : start.scale;
+    if (start.scale == g_app.scale) return;
+    g_app.scale = start.scale;
     int screen_w = 0, screen_h = 0;
     platform_screen_size(&screen_w, &screen_h);
     *width = std::min(*width, screen_w);
     *height = std::min(*height, screen_h);
-    SDL_SetWindowSize(g_sdl.window, *width * scale, *height * scale);
+    SDL_SetWindowSize(g_sdl.window, *width * start.scale, *height * start.scale);
 }
 
 }  // namespace
@@ -79,10 +87,14 @@ void apply_auto_scale(int* width, int* height) {
 // main checked before the entry.
 void* platform_create_window(int width, int height, bool* refused) {
     *refused = false;
-    g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_sdl.scale, height * g_sdl.scale,
-                                    SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    // Above others: on X11 the window asks for _NET_WM_STATE_ABOVE before it
+    // is mapped; Wayland has no such request (said at start).
+    const Uint32 on_top = g_sdl.on_top ? SDL_WINDOW_ALWAYS_ON_TOP : 0;
+    g_sdl.window = SDL_CreateWindow(APP_TITLE, 0, 0, width * g_app.scale, height * g_app.scale,
+                                    SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | on_top);
     if (!g_sdl.window) return nullptr;
-    apply_auto_scale(&width, &height);
+    apply_start_scale(&width, &height);
+    update_view();
     set_program_icon(g_sdl.window);
     g_sdl.x11_fd = x11_connection_fd(g_sdl.window);
     // The window's image in shared memory is made, and its pages put in
@@ -155,11 +167,9 @@ void end_second_copy_on_signals() {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-std::vector<std::string> g_option_words;  // what a session saves: the options the program runs with
-
 SessionState current_session_state() {
     SessionState state;
-    state.options = g_option_words;
+    state.options = g_sdl.option_words;
     for (int k = 0; k < PORT_COUNT; ++k) state.enabled[k] = g_panel.port_enable[k] != 0;
     return state;
 }
@@ -207,7 +217,7 @@ int main(int argc, char** argv) {
         words = open_session(argc, argv);
     }
     if (words.empty()) words.assign(argv + 1, argv + argc);
-    g_option_words = words;
+    g_sdl.option_words = words;
     std::vector<const char*> args{argv[0]};
     for (const std::string& word : words) args.push_back(word.c_str());
     ProgramOptions options;
@@ -215,8 +225,11 @@ int main(int argc, char** argv) {
         midi_end_system();  // the device list's client
         return status;
     }
-    g_sdl.scale_auto = options.scale == SCALE_AUTO;
-    g_sdl.scale = g_sdl.scale_auto ? 1 : options.scale;
+    // A monitor whose reader goes away must not end the panel: the write
+    // fails instead, and the monitor stops with one line.
+    signal(SIGPIPE, SIG_IGN);
+    shell_set_scale(options.scale);
+    g_sdl.on_top = options.on_top;
     // Without any display SDL's Wayland probe would print its own complaint
     // and the MIDI system would report on a panel that never comes: one line
     // instead, before either starts.
@@ -246,6 +259,7 @@ int main(int argc, char** argv) {
     // first, inside the event pump, and hold the press's MIDI back by its X
     // round trips.
     SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
+    set_touch_hints();
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_error("no display available: %s", SDL_GetError());
         text_end_font_lookup();
@@ -268,7 +282,12 @@ int main(int argc, char** argv) {
     // plain shared-memory image. Other drivers have only the texture path.
     if (driver && std::strcmp(driver, "x11") == 0)
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+    if (options.on_top && driver && std::strcmp(driver, "wayland") == 0)
+        report_error("--on-top: Wayland lets no program keep its window above others; it opens as any other");
     if (platform_other_instance_running()) end_second_copy_on_signals();
+    // A keyboard grabbed by another client takes the releases of held keys
+    // with it, and SDL reports no focus change for it: the X events say so.
+    if (options.keys) SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     start_wakeups();  // now also as an SDL event, for drivers whose wait polls no file
     const int status = run_program();
     input_queue_enable(false);

@@ -82,6 +82,8 @@ SessionStart fail(const char* what, const char* url) {
 SessionStart session_start(SessionOpen& open, void (*wake)()) {
     const char* url = std::getenv("NSM_URL");
     if (!url || !*url) return SESSION_NONE;
+    // liblo would print its own line about an unknown protocol.
+    if (lo_url_get_protocol_id(url) < 0) return fail("no session manager address", url);
     g_session.manager = lo_address_new_from_url(url);
     if (!g_session.manager) return fail("no session manager address", url);
     g_session.server =

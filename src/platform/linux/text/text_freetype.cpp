@@ -4,7 +4,7 @@
 //
 // Sections: module state; glyph cache; blending; label cache; the text
 // contract; the queries of text_freetype.h. Window thread only.
-#include "render/text_freetype.h"
+#include "platform/linux/text/text_freetype.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "base/cp1252.h"
-#include "render/font_face_freetype.h"
+#include "platform/linux/text/font_face_freetype.h"
 #include "render/frame_buffer.h"
 #include "render/text_backend.h"
 

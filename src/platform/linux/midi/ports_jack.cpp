@@ -1,18 +1,20 @@
-// The JACK backend of the Linux MIDI layer (ports_linux.h) over libjack: one
-// client "ZORVE_BUTTON" (or the name the server gives when that one is taken)
-// with an output port "out d" per open output device, an input port "in d"
-// per open input device, and the output port "panel", connected to nothing,
-// that carries everything the panel sends. The server is never started here.
+// The JACK backend of the Linux MIDI layer (midi_backend_linux.h) over
+// libjack: one client "ZORVE_BUTTON" (or the name the server gives when that
+// one is taken) with an output port "out d" per open output device, an input
+// port "in d" per open input device, and the output port "panel", connected
+// to nothing, that carries everything the panel sends. The server is never
+// started here.
 //
 // Threads. The window thread lists, opens and sends. Sends go into one
 // single-producer ring per output port, so the window thread never waits for
 // the server; JACK's process thread moves them into the port buffers at the
 // start of each cycle, and reads the input ports only while keys light from
 // input (input_queue.h). The registration callback, on JACK's notification
-// thread, notes devices whose port went away; a reconnect thread of our own
-// connects them again when a port of the same full name appears. Connections
-// made by others are never touched. A server that goes away ends all sending,
-// not the program.
+// thread, notes the ports that went away; a reconnect thread of our own
+// hands them and every port that came to the device links (device_links.h),
+// which connect a device again when a port of its full name appears.
+// Connections made by others are never touched. A server that goes away
+// ends all sending, not the program.
 //
 // The server is reached only through server_jack.h, so that tests can put a
 // fake one in its place.
@@ -32,13 +34,17 @@
 #include <vector>
 
 #include "base/program.h"
+#include "midi/device_links.h"
 #include "midi/device_name.h"
 #include "midi/device_table.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
-#include "midi/server_jack.h"
+#include "platform/linux/midi/midi_backend_linux.h"
+#include "platform/linux/midi/server_jack.h"
 
 namespace {
+
+// Why a client cannot be made, as far as libjack tells.
+constexpr const char* NO_SERVER = "no JACK server running";
 
 // Each queued message is 4 bytes (three message bytes and its length); the
 // ring keeps one byte free, so 255 fit: far more than piles up in one cycle
@@ -60,11 +66,6 @@ constexpr jack_time_t STALL_US = 100000;
 constexpr jack_time_t STALL_PERIODS = 4;
 constexpr jack_time_t HOLD_US = 100000;
 
-// How long a connect that the server refused is tried again after a port of
-// the device's name appeared, and how often.
-constexpr int RETRY_MS = 100;
-constexpr int RETRIES = 20;
-
 struct Output {
     jack_port_t* port = nullptr;
     jack_ringbuffer_t* ring = nullptr;
@@ -72,20 +73,6 @@ struct Output {
 
 struct Input {
     jack_port_t* port = nullptr;
-};
-
-// The connection between one of our ports and a device's port, kept by the
-// device port's full name.
-struct Link {
-    std::string own;      // our port's full name
-    std::string device;   // the device port's full name
-    bool from_us = true;  // our output to the device, else the device to our input
-    // The device port we were last connected to. Set by the window thread
-    // before the link is published, then by the reconnect thread; read by
-    // the registration callback.
-    std::atomic<jack_port_t*> device_port{nullptr};
-    // Its port went away: the next port of that name is connected again.
-    std::atomic<bool> lost{false};
 };
 
 struct Jack {
@@ -101,9 +88,15 @@ struct Jack {
     int inputs_used = 0;
     std::atomic<int> inputs_live{0};  // published to the process thread as outputs are
 
-    Link links[MAX_INPUTS + MAX_OUTPUTS];
-    int links_used = 0;
-    std::atomic<int> links_live{0};
+    // A device link's own is its device number, which names our port; its
+    // device's client and port name are the full name split at the first
+    // colon (a client name has none), its address the port's handle.
+    // Under `requests`.
+    DeviceLinks links;
+    // Handles of ports that went, from the registration callback to the
+    // reconnect thread; never held over a call to the server.
+    std::mutex gone_lock;
+    std::vector<uint64_t> ports_gone;
 
     std::vector<std::string> in_names;  // device listings at count time
     std::vector<std::string> out_names;
@@ -116,8 +109,8 @@ struct Jack {
     unsigned dropped = 0;             // messages a full ring refused; window thread
 
     // libjack's requests to the server share one socket per client and must
-    // not overlap: the window thread and the reconnect thread take turns.
-    // Never taken on JACK's threads.
+    // not overlap: the window thread and the reconnect thread take turns,
+    // and keep the links under it. Never taken on JACK's threads.
     std::mutex requests;
 
     sem_t wake;  // posted by the callbacks and at stop; waited on by the reconnect thread
@@ -125,8 +118,8 @@ struct Jack {
     std::atomic<bool> reconnect_ended{false};
 };
 
-// The client of this run, made by jack_start. JACK's threads and the
-// reconnect thread get it as their argument; jack_stop frees it only when
+// The client of this run, made by start. JACK's threads and the
+// reconnect thread get it as their argument; stop frees it only when
 // none of them can run any more, else it stays until the process ends.
 Jack* g_jack = nullptr;
 
@@ -177,16 +170,17 @@ int process(jack_nframes_t frames, void* arg) {
     return 0;
 }
 
-// Notification thread. A port that goes away may be a device's: its link is
-// marked lost by identity here, and by name in the reconnect thread, which
-// is woken for every port that comes or goes.
+uint64_t address_of(const jack_port_t* port) { return reinterpret_cast<uintptr_t>(port); }
+
+// Notification thread. A port that goes away may be a device's: its handle
+// is noted here, while it still names that port, as a port of the same name
+// may take its slot before the reconnect thread looks. That thread is woken
+// for every port that comes or goes.
 void on_registration(jack_port_id_t id, int registered, void* arg) {
     Jack& jack = *static_cast<Jack*>(arg);
-    const jack_port_t* port = registered ? nullptr : jack_server_port_by_id(jack.client, id);
-    if (port) {
-        const int live = jack.links_live.load(std::memory_order_acquire);
-        for (int i = 0; i < live; ++i)
-            if (jack.links[i].device_port.load() == port) jack.links[i].lost.store(true);
+    if (const jack_port_t* port = registered ? nullptr : jack_server_port_by_id(jack.client, id)) {
+        const std::lock_guard<std::mutex> locked(jack.gone_lock);
+        jack.ports_gone.push_back(address_of(port));
     }
     sem_post(&jack.wake);
 }
@@ -202,58 +196,67 @@ void jack_quiet(const char*) {}
 
 // ------------------------------------------------------- reconnect thread
 
-bool connect(Jack& jack, const Link& link) {
-    const char* from = link.from_us ? link.own.c_str() : link.device.c_str();
-    const char* to = link.from_us ? link.device.c_str() : link.own.c_str();
-    const int result = jack_server_connect(jack.client, from, to);
+uint64_t monotonic_ms() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
+}
+
+DevicePort device_port(const std::string& full_name, const jack_port_t* port) {
+    const size_t colon = full_name.find(':');
+    return {full_name.substr(0, colon), colon == std::string::npos ? "" : full_name.substr(colon + 1),
+            address_of(port)};
+}
+
+// With `requests` held: the device links' calls, and a link's first connect.
+bool connect(Jack& jack, const DeviceLink& link, const DevicePort& device) {
+    const std::string own = jack.own_prefix + (link.from_us ? "out " : "in ") + std::to_string(link.own);
+    const std::string other = device.client + ":" + device.port;
+    const int result = link.from_us ? jack_server_connect(jack.client, own.c_str(), other.c_str())
+                                    : jack_server_connect(jack.client, other.c_str(), own.c_str());
     return result == 0 || result == EEXIST;
 }
 
-// One pass over the links: true when a connect failed and should be tried
-// again.
-bool reconnect_pass(Jack& jack) {
-    bool again = false;
-    const int live = jack.links_live.load(std::memory_order_acquire);
-    for (int i = 0; i < live && !jack.stopping.load() && !jack.gone.load(); ++i) {
-        Link& link = jack.links[i];
-        const std::lock_guard<std::mutex> turn(jack.requests);
-        jack_port_t* port = jack_server_port_by_name(jack.client, link.device.c_str());
-        if (!port) {
-            link.lost.store(true);
-            continue;
-        }
-        // The same port as before, not lost: its connection is as the user left it.
-        if (!link.lost.load() && port == link.device_port.load()) continue;
-        if (connect(jack, link)) {
-            link.device_port.store(port);
-            link.lost.store(false);
-        } else {
-            again = true;
-        }
-    }
-    return again;
+std::vector<DevicePort> present_ports(void* arg) {
+    Jack& jack = *static_cast<Jack*>(arg);
+    std::vector<DevicePort> ports;
+    const char** names = jack_server_get_ports(jack.client, nullptr, JACK_DEFAULT_MIDI_TYPE, 0);
+    if (!names) return ports;
+    for (const char** p = names; *p; ++p)
+        if (const jack_port_t* port = jack_server_port_by_name(jack.client, *p)) ports.push_back(device_port(*p, port));
+    jack_server_free(names);
+    return ports;
+}
+
+bool link_port(const DeviceLink& link, const DevicePort& to, void* arg) {
+    return connect(*static_cast<Jack*>(arg), link, to);
 }
 
 void reconnect_thread(Jack& jack) {
-    int retries = 0;
+    const DeviceLinkCalls calls = {present_ports, link_port, &jack};
+    int wait_ms = -1;
     while (!jack.stopping.load() && !jack.gone.load()) {
-        if (retries > 0) {
+        bool woken;
+        if (wait_ms < 0) {
+            woken = sem_wait(&jack.wake) == 0;
+        } else {
             timespec until;
             clock_gettime(CLOCK_MONOTONIC, &until);
-            until.tv_nsec += RETRY_MS * 1000000L;
+            until.tv_sec += wait_ms / 1000;
+            until.tv_nsec += (wait_ms % 1000) * 1000000L;
             if (until.tv_nsec >= 1000000000L) until.tv_sec += 1, until.tv_nsec -= 1000000000L;
-            if (sem_clockwait(&jack.wake, CLOCK_MONOTONIC, &until) == 0)
-                retries = RETRIES;  // a new event: a fresh round of tries
-            else
-                --retries;
-        } else {
-            if (sem_wait(&jack.wake) != 0) continue;  // interrupted
-            retries = RETRIES;
+            woken = sem_clockwait(&jack.wake, CLOCK_MONOTONIC, &until) == 0;
         }
         while (sem_trywait(&jack.wake) == 0) {  // events that came together are one pass
         }
         if (jack.stopping.load() || jack.gone.load()) break;
-        if (!reconnect_pass(jack)) retries = 0;
+        const std::lock_guard<std::mutex> turn(jack.requests);
+        {
+            const std::lock_guard<std::mutex> locked(jack.gone_lock);
+            for (const uint64_t address : jack.ports_gone) device_links_gone(jack.links, address);
+            jack.ports_gone.clear();
+        }
+        wait_ms = device_links_step(jack.links, woken, monotonic_ms(), calls);
     }
     jack.reconnect_ended.store(true);
 }
@@ -306,21 +309,20 @@ jack_port_t* open_port(Jack& jack, const std::vector<std::string>& names, int de
     const std::string own = (output ? "out " : "in ") + std::to_string(device);
     jack_port_t* port = register_port(jack, own, output ? JackPortIsOutput : JackPortIsInput);
     if (!port) return nullptr;
-    Link& link = jack.links[jack.links_used];
-    link.own = jack_server_port_name(port);
-    link.device = names[size_t(device)];
+    const std::string& name = names[size_t(device)];
+    DeviceLink link;
+    link.own = device;
     link.from_us = output;
+    link.device = device_port(name, jack_server_port_by_name(jack.client, name.c_str()));
     const bool filled = !output || fill_output(jack, port);
-    const bool connected = filled && connect(jack, link);
-    jack_port_t* device_port = jack_server_port_by_name(jack.client, link.device.c_str());
-    if (!filled || (!connected && !device_port)) {
+    const bool connected = filled && connect(jack, link, link.device);
+    if (!filled || (!connected && link.device.address == 0)) {
         if (output && filled) jack_ringbuffer_free(jack.outputs[jack.outputs_used].ring);
         jack_server_port_unregister(jack.client, port);
         return nullptr;
     }
-    link.device_port.store(connected ? device_port : nullptr);
-    link.lost.store(!connected);
-    jack.links_live.store(++jack.links_used, std::memory_order_release);
+    link.lost = !connected;
+    device_links_add(jack.links, link);
     if (!connected) sem_post(&jack.wake);
     return port;
 }
@@ -338,12 +340,6 @@ void queue(Jack& jack, Output& out, uint32_t message) {
     jack_ringbuffer_write(out.ring, reinterpret_cast<const char*>(queued), QUEUED);
 }
 
-uint64_t monotonic_ms() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
-}
-
 bool rings_empty(const Jack& jack) {
     for (int i = 0; i < jack.outputs_used; ++i)
         if (jack_ringbuffer_read_space(jack.outputs[i].ring) != 0) return false;
@@ -355,7 +351,7 @@ bool rings_empty(const Jack& jack) {
 // until the rings are empty and one more cycle has run, at most a second.
 // Then it closes, unless the server has gone or stalled, or the reconnect
 // thread is inside a call to it: the process end then ends it.
-void stop(Jack& jack) {
+void close_client(Jack& jack) {
     if (jack.dropped > 0) report_error("%u MIDI messages were dropped while the JACK server took none", jack.dropped);
     jack.stopping.store(true);
     sem_post(&jack.wake);
@@ -375,19 +371,17 @@ void stop(Jack& jack) {
     delete &jack;
 }
 
-}  // namespace
-
 // libjack prints several lines when no server runs; asking quietly leaves the
-// one line of ports_linux.cpp instead. The panel port and the process
+// one line of midi_backend_linux.cpp instead. The panel port and the process
 // callback are in place before the client is activated; device ports join
 // the running client as they are opened.
-bool jack_start(const char* client_name) {
+const char* start(const char* client_name) {
     jack_set_error_function(jack_quiet);
     jack_set_info_function(jack_quiet);
     jack_status_t status;
     jack_client_t* client = jack_server_client_open(client_name, JackNoStartServer, &status);
     jack_set_error_function(jack_message);
-    if (!client) return false;
+    if (!client) return NO_SERVER;
     Jack& jack = *new Jack;
     jack.client = client;
     jack.own_prefix = std::string(jack_server_get_client_name(client)) + ":";
@@ -402,7 +396,7 @@ bool jack_start(const char* client_name) {
         if (panel && jack.outputs[0].ring) jack_ringbuffer_free(jack.outputs[0].ring);
         sem_destroy(&jack.wake);
         delete &jack;
-        return false;
+        return NO_SERVER;
     }
     publish_output(jack);
     // The first listing reads one page per slot of the server's port table,
@@ -416,23 +410,26 @@ bool jack_start(const char* client_name) {
         jack.reconnect_ended.store(true);  // no thread: connections are not kept, all else works
     }
     g_jack = &jack;
-    return true;
+    return nullptr;
 }
 
-void jack_stop() {
+// Its start fails only where no server runs.
+bool absent() { return true; }
+
+void stop() {
     if (!g_jack) return;
-    stop(*g_jack);
+    close_client(*g_jack);
     g_jack = nullptr;
 }
 
-int jack_in_count() {
+int in_count() {
     g_jack->in_names = list(*g_jack, JackPortIsOutput);
     return int(g_jack->in_names.size());
 }
 
-void jack_in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_jack->in_names, device, name); }
+void in_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_jack->in_names, device, name); }
 
-MidiHandle jack_in_open(int device) {
+MidiHandle in_open(int device) {
     jack_port_t* port = open_port(*g_jack, g_jack->in_names, device, false);
     if (!port) return nullptr;
     Input& in = g_jack->inputs[g_jack->inputs_used++];
@@ -441,29 +438,27 @@ MidiHandle jack_in_open(int device) {
     return &in;
 }
 
-int jack_out_count() {
+int out_count() {
     g_jack->out_names = list(*g_jack, JackPortIsInput);
     return int(g_jack->out_names.size());
 }
 
-void jack_out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_jack->out_names, device, name); }
+void out_name(int device, char (&name)[MIDI_NAME_FIELD]) { name_of(g_jack->out_names, device, name); }
 
-MidiHandle jack_out_open(int device) {
+MidiHandle out_open(int device) {
     if (!open_port(*g_jack, g_jack->out_names, device, true)) return nullptr;
     Output& out = g_jack->outputs[g_jack->outputs_used];
     publish_output(*g_jack);
     return &out;
 }
 
-void jack_out_send(MidiHandle out, uint32_t message) { queue(*g_jack, *static_cast<Output*>(out), message); }
+void out_send(MidiHandle out, uint32_t message) { queue(*g_jack, *static_cast<Output*>(out), message); }
 
-void jack_panel_send(uint32_t message) {
+void panel_send(uint32_t message) {
     if (g_jack->outputs_used > 0) queue(*g_jack, g_jack->outputs[0], message);
 }
 
-namespace {
-const char* start_jack(const char* client_name) { return jack_start(client_name) ? nullptr : "no JACK server running"; }
 }  // namespace
 
-extern const MidiBackend JACK_BACKEND = {start_jack,    jack_in_count, jack_in_name,  jack_in_open,    jack_out_count,
-                                         jack_out_name, jack_out_open, jack_out_send, jack_panel_send, jack_stop};
+extern const MidiBackend JACK_BACKEND = {MIDI_SYSTEM_JACK, NO_SERVER, absent,   start,    in_count,   in_name, in_open,
+                                         out_count,        out_name,  out_open, out_send, panel_send, stop};

@@ -1,5 +1,5 @@
-// The ALSA sequencer backend of the Linux MIDI layer (ports_linux.h) over
-// libasound: one client "ZORVE_BUTTON" with a port "out d" (readable,
+// The ALSA sequencer backend of the Linux MIDI layer (midi_backend_linux.h)
+// over libasound: one client "ZORVE_BUTTON" with a port "out d" (readable,
 // subscribed to device d) per open output device, "in d" (writable,
 // subscribed from device d) per open input device, and "panel" (readable,
 // subscribed to nothing) that carries everything the panel sends. A fourth,
@@ -15,14 +15,17 @@
 // kernel at once (direct, no queue) without blocking: what a receiver has no
 // room for is dropped and counted, and the count is printed at exit. A thread
 // of our own sleeps in poll() until the client receives something: input
-// data, which lights keys (input_queue.h) or is dropped, or an announcement. When the client or port of a
-// device goes away, the device is subscribed again as soon as a port of the
-// same client and port name appears. Subscriptions made by others are never
-// touched.
+// data, which lights keys (input_queue.h) or is dropped, or an announcement,
+// which it hands to the device links (device_links.h): when the client or
+// port of a device goes away, the device is subscribed again as soon as a
+// port of the same client and port name appears. Subscriptions made by
+// others are never touched.
 #include <alsa/asoundlib.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -31,37 +34,25 @@
 #include <vector>
 
 #include "base/program.h"
+#include "midi/device_links.h"
 #include "midi/device_name.h"
 #include "midi/device_table.h"
 #include "midi/input_queue.h"
-#include "midi/ports_linux.h"
+#include "platform/linux/midi/midi_backend_linux.h"
 
 namespace {
 
 constexpr unsigned PORT_TYPE = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
 
-// How long a subscription the sequencer refused is tried again after a port
-// of the device's name appeared, and how often.
-constexpr int RETRY_MS = 100;
-constexpr int RETRIES = 20;
-
 constexpr size_t INPUT_POOL = 2000;  // events; the sequencer's largest
 
-// A device's port as listed: its address and the names it is known by.
-struct DevicePort {
-    snd_seq_addr_t address;
-    std::string client;
-    std::string port;
-};
-
-// The subscription between one of our ports and a device's port, kept by
-// the device's client and port name.
-struct Link {
-    int own = -1;         // our port
-    DevicePort device;    // address as last subscribed
-    bool from_us = true;  // our output to the device, else the device to our input
-    bool lost = false;    // the device went: the next port of its names is subscribed
-};
+// A device port's address for the device links: client << 8 | port, so
+// that a client's ports share all but the low 8 bits.
+uint64_t address_of(const snd_seq_addr_t& address) { return uint64_t(address.client) << 8 | address.port; }
+snd_seq_addr_t seq_address(uint64_t address) {
+    return {static_cast<unsigned char>(address >> 8), static_cast<unsigned char>(address & 0xFF)};
+}
+constexpr uint64_t WHOLE_CLIENT = ~uint64_t(0xFF);
 
 // What a handle points to: our port.
 struct Port {
@@ -86,9 +77,10 @@ struct Alsa {
     Side outputs{true, MAX_OUTPUTS, {}, {}, 0};
     unsigned dropped = 0;  // messages a receiver had no room for; window thread
 
-    // The links are added by the window thread and kept by the event thread.
+    // Added by the window thread and kept by the event thread. A link's own
+    // is our port's number.
     std::mutex links_lock;
-    std::vector<Link> links;
+    DeviceLinks links;
 };
 
 // Allocated once and never destroyed: the event thread may still run while
@@ -117,8 +109,8 @@ std::vector<DevicePort> list(unsigned caps) {
             if (!(type & (SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SYNTH | SND_SEQ_PORT_TYPE_APPLICATION)))
                 continue;
             if ((snd_seq_port_info_get_capability(port) & caps) != caps) continue;
-            ports.push_back({*snd_seq_port_info_get_addr(port), snd_seq_client_info_get_name(client),
-                             snd_seq_port_info_get_name(port)});
+            ports.push_back({snd_seq_client_info_get_name(client), snd_seq_port_info_get_name(port),
+                             address_of(*snd_seq_port_info_get_addr(port))});
         }
     }
     return ports;
@@ -133,8 +125,9 @@ void name_of(const std::vector<DevicePort>& ports, int device, char (&name)[MIDI
         return;
     }
     const DevicePort& p = ports[size_t(device)];
+    const snd_seq_addr_t address = seq_address(p.address);
     char numbers[16];
-    std::snprintf(numbers, sizeof numbers, " %d:%d", p.address.client, p.address.port);
+    std::snprintf(numbers, sizeof numbers, " %d:%d", address.client, address.port);
     utf8_name_to_cp1252((p.client + ":" + p.port + numbers).c_str(), name);
 }
 
@@ -143,56 +136,18 @@ void name_of(const std::vector<DevicePort>& ports, int device, char (&name)[MIDI
 // True when subscribed, also when the subscription was there already. The
 // sequencer answers EBUSY for that and for a port another client holds
 // exclusively, which refuses us until it lets go: only the first is ours.
-bool subscribe(const Link& link) {
+bool subscribe(const DeviceLink& link, const DevicePort& to, void*) {
     snd_seq_port_subscribe_t* sub;
     snd_seq_port_subscribe_alloca(&sub);
     const snd_seq_addr_t own = {static_cast<unsigned char>(g_alsa.client), static_cast<unsigned char>(link.own)};
-    snd_seq_port_subscribe_set_sender(sub, link.from_us ? &own : &link.device.address);
-    snd_seq_port_subscribe_set_dest(sub, link.from_us ? &link.device.address : &own);
+    const snd_seq_addr_t device = seq_address(to.address);
+    snd_seq_port_subscribe_set_sender(sub, link.from_us ? &own : &device);
+    snd_seq_port_subscribe_set_dest(sub, link.from_us ? &device : &own);
     const int result = snd_seq_subscribe_port(g_alsa.seq, sub);
     return result == 0 || (result == -EBUSY && snd_seq_get_port_subscription(g_alsa.seq, sub) == 0);
 }
 
-// Event thread, links locked. Marks the links of a device port (or, with
-// port -1, of a whole client) that went away.
-void mark_lost(int client, int port) {
-    for (Link& link : g_alsa.links)
-        if (link.device.address.client == client && (port < 0 || link.device.address.port == port)) link.lost = true;
-}
-
-// Event thread, links locked. Subscribes every lost link whose client and
-// port name a port of `client` now carries; true when a subscription was
-// refused and should be tried again.
-bool resubscribe(int client) {
-    bool any_lost = false;
-    for (const Link& link : g_alsa.links) any_lost |= link.lost;
-    if (!any_lost) return false;
-    bool again = false;
-    for (const DevicePort& port : list(0)) {
-        if (port.address.client != client) continue;
-        for (Link& link : g_alsa.links) {
-            if (!link.lost || link.device.client != port.client || link.device.port != port.port) continue;
-            DevicePort before = link.device;
-            link.device = port;
-            if (subscribe(link))
-                link.lost = false;
-            else
-                link.device = before, again = true;
-        }
-    }
-    return again;
-}
-
-// Event thread, links locked: one pass over every client, for retries.
-bool resubscribe_all() {
-    bool again = false;
-    snd_seq_client_info_t* client;
-    snd_seq_client_info_alloca(&client);
-    snd_seq_client_info_set_client(client, -1);
-    while (snd_seq_query_next_client(g_alsa.seq, client) >= 0)
-        again |= resubscribe(snd_seq_client_info_get_client(client));
-    return again;
-}
+std::vector<DevicePort> present_ports(void*) { return list(0); }
 
 // ----------------------------------------------------------- event thread
 
@@ -215,10 +170,10 @@ void light_keys(const snd_seq_event_t& ev) {
     }
 }
 
-// Takes every event the client has; true when an announcement may have
-// brought a lost device back and a refused subscription wants a retry.
+// Takes every event the client has; true when one announced a client or a
+// port that came or changed.
 bool take_events() {
-    bool again = false;
+    bool announced = false;
     snd_seq_event_t* ev = nullptr;
     for (;;) {
         const int result = snd_seq_event_input(g_alsa.seq, &ev);
@@ -228,37 +183,42 @@ bool take_events() {
             light_keys(*ev);  // input data: dropped, unless keys light from it
             continue;
         }
-        const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
         switch (ev->type) {
-            case SND_SEQ_EVENT_CLIENT_EXIT: mark_lost(ev->data.addr.client, -1); break;
-            case SND_SEQ_EVENT_PORT_EXIT: mark_lost(ev->data.addr.client, ev->data.addr.port); break;
+            case SND_SEQ_EVENT_CLIENT_EXIT:
+            case SND_SEQ_EVENT_PORT_EXIT: {
+                const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
+                device_links_gone(g_alsa.links, address_of(ev->data.addr),
+                                  ev->type == SND_SEQ_EVENT_CLIENT_EXIT ? WHOLE_CLIENT : ~uint64_t(0));
+                break;
+            }
             case SND_SEQ_EVENT_CLIENT_START:
             case SND_SEQ_EVENT_CLIENT_CHANGE:
             case SND_SEQ_EVENT_PORT_START:
-            case SND_SEQ_EVENT_PORT_CHANGE: again |= resubscribe(ev->data.addr.client); break;
+            case SND_SEQ_EVENT_PORT_CHANGE: announced = true; break;
             default: break;
         }
     }
-    return again;
+    return announced;
+}
+
+uint64_t monotonic_ms() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
 void event_thread() {
     const int count = snd_seq_poll_descriptors_count(g_alsa.seq, POLLIN);
     std::vector<pollfd> fds(size_t(count > 0 ? count : 0));
     snd_seq_poll_descriptors(g_alsa.seq, fds.data(), unsigned(fds.size()), POLLIN);
-    int retries = 0;
+    const DeviceLinkCalls calls = {present_ports, subscribe, nullptr};
+    int wait_ms = -1;
     for (;;) {
-        const int ready = poll(fds.data(), fds.size(), retries > 0 ? RETRY_MS : -1);
+        const int ready = poll(fds.data(), fds.size(), wait_ms);
         if (ready < 0 && errno != EINTR) return;
-        bool again = false;
-        if (ready > 0) {
-            again = take_events();
-            if (again) retries = RETRIES;
-        }
-        if (ready == 0 && retries > 0) {
-            const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
-            retries = resubscribe_all() ? retries - 1 : 0;
-        }
+        const bool announced = ready > 0 && take_events();
+        if (!announced && wait_ms < 0) continue;  // input data alone, no retry pending
+        const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
+        wait_ms = device_links_step(g_alsa.links, announced, monotonic_ms(), calls);
     }
 }
 
@@ -274,16 +234,16 @@ MidiHandle open_port(Side& side, int device) {
     const std::string own = (side.output ? "out " : "in ") + std::to_string(device);
     const int port = make_port(own.c_str(), side.output ? READABLE : WRITABLE);
     if (port < 0) return nullptr;
-    Link link;
+    DeviceLink link;
     link.own = port;
-    link.device = side.devices[size_t(device)];
     link.from_us = side.output;
+    link.device = side.devices[size_t(device)];
     const std::lock_guard<std::mutex> locked(g_alsa.links_lock);
-    if (!subscribe(link)) {
+    if (!subscribe(link, link.device, nullptr)) {
         snd_seq_delete_simple_port(g_alsa.seq, port);
         return nullptr;
     }
-    g_alsa.links.push_back(link);
+    device_links_add(g_alsa.links, link);
     Port& ours = side.ports[side.used++];
     ours.port = port;
     return &ours;
@@ -318,9 +278,12 @@ void stop() {
     g_alsa.dropped = 0;
 }
 
+// Asked after start failed: no device node means no sequencer at all.
+bool absent() { return access("/dev/snd/seq", F_OK) != 0; }
+
 const char* start(const char* client_name) {
     // libasound prints its own lines when the device cannot be opened; the
-    // one line of ports_linux.cpp names the reason instead.
+    // one line of midi_backend_linux.cpp names the reason instead.
     snd_lib_error_set_handler(alsa_quiet);
     const int opened = snd_seq_open(&g_alsa.seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
     snd_lib_error_set_handler(nullptr);
@@ -373,5 +336,6 @@ void panel_send(uint32_t message) {
 
 }  // namespace
 
-extern const MidiBackend ALSA_BACKEND = {start,    in_count, in_name,  in_open,    out_count,
-                                         out_name, out_open, out_send, panel_send, stop};
+extern const MidiBackend ALSA_BACKEND = {
+    MIDI_SYSTEM_ALSA, "no ALSA sequencer", absent, start, in_count, in_name, in_open, out_count, out_name, out_open,
+    out_send,         panel_send,          stop};
