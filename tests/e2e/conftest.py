@@ -10,8 +10,11 @@ cases). Paths not given are looked for in the build tree named by --build.
 Cases marked `alsa` need the ALSA sequencer: on a machine without one they
 are skipped, unless selected with `-m alsa`, as scripts/vm-run.sh runs them
 in a virtual machine (ctest -R e2e_alsa), where a missing sequencer fails
-them. Those marked `windows` run from the Windows build tree, which names
-its window probe (--window-probe); without it they are skipped.
+them. Those marked `kernel` make input devices of the kernel's own (uinput)
+as root: they are skipped unless selected with `-m kernel`, as
+scripts/vm-run.sh runs them (ctest -R e2e_play_touch_kernel). Those marked
+`windows` run from the Windows build tree, which names its window probe
+(--window-probe); without it they are skipped.
 """
 
 import argparse
@@ -104,10 +107,15 @@ def pytest_generate_tests(metafunc):
 def pytest_collection_modifyitems(config, items):
     """Cases for a place this run is not in are skipped, saying where they
     run: those marked alsa without a sequencer (unless chosen with -m alsa),
-    the Windows ones without a Windows build (--window-probe)."""
+    those marked kernel unless chosen with -m kernel, the Windows ones
+    without a Windows build (--window-probe)."""
     skips = {}
-    if not os.access("/dev/snd/seq", os.R_OK | os.W_OK) and config.getoption("markexpr") != "alsa":
+    chosen = config.getoption("markexpr")
+    if not os.access("/dev/snd/seq", os.R_OK | os.W_OK) and chosen != "alsa":
         skips["alsa"] = "no ALSA sequencer here: run it in the virtual machine (ctest -R e2e_alsa)"
+    if chosen != "kernel":
+        skips["kernel"] = "input devices of the kernel's own, as root: run it in the virtual machine " \
+                          "(ctest -R e2e_play_touch_kernel)"
     if not config.getoption("window_probe"):
         skips["windows"] = "the Windows program's case: run it from the Windows build tree (ctest --preset windows)"
     for item in items:

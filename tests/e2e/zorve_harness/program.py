@@ -68,9 +68,10 @@ class Image:
 
 class Program:
     """The program on a display; `args` are its options. Its stdout and stderr
-    go to one log file, read back by output()."""
+    go to one log file, read back by output(); with `stdout`
+    (subprocess.PIPE: proc.stdout), only stderr does."""
 
-    def __init__(self, procs, path, display, env, x, log_path, args=(), screen=None):
+    def __init__(self, procs, path, display, env, x, log_path, args=(), screen=None, stdout=None):
         self.x = x
         self.path = path
         env = dict(env, DISPLAY=display)
@@ -79,7 +80,8 @@ class Program:
         self.log_path = log_path
         self.screen = screen  # where a failed pixel check leaves its screenshot
         with open(log_path, "w") as out:
-            self.proc = procs.start([path, *args], env=env, stdout=out, stderr=subprocess.STDOUT)
+            self.proc = procs.start([path, *args], env=env, stdout=out if stdout is None else stdout,
+                                    stderr=subprocess.STDOUT if stdout is None else out)
         self.window = wait_for(lambda: self._window(), 20, "the ZORVE_BUTTON window")
         self.origin = x.geometry(self.window)[:2]
 
@@ -148,8 +150,10 @@ class Program:
             wait_for(matches, timeout, what, interval=0.005)
         except Failure:
             shot = self.screen.shot(re.sub(r"\W+", "-", what)).path if self.screen else "none"
-            detail = ", ".join(f"{p}: {last.get(p, 0):06x} (want {v:06x})" for p, v in expected.items())
-            raise Failure(f"the window never showed {what}: {detail}; screenshot {shot}")
+            wrong = [p for p, v in expected.items() if last.get(p) != v]
+            detail = ", ".join(f"{p}: {last.get(p, 0):06x} (want {expected[p]:06x})" for p in wrong[:6])
+            raise Failure(f"the window never showed {what}: {len(wrong)} of {len(expected)} pixels differ, "
+                          f"{detail}; screenshot {shot}")
 
     def exit_status(self, timeout):
         try:
@@ -256,8 +260,10 @@ class Case:
         self.programs = 0
         os.makedirs(self.out, exist_ok=True)
 
-    def display(self, **kw):
-        display = start_xvfb(self.procs, **kw)
+    def display(self, start=start_xvfb, **kw):
+        """An X server of the case's own: `start(procs, **kw)` (an Xvfb, or
+        start_xorg); its display, with `self.x` connected to it."""
+        display = start(self.procs, **kw)
         self.x = X(display)
         return display
 
@@ -275,28 +281,28 @@ class Case:
     def screen(self, display):
         return Screen(display, self.out, self.name)
 
-    def program(self, display, env, args=(), path=None):
+    def program(self, display, env, args=(), path=None, stdout=None):
         runtime = env.get("XDG_RUNTIME_DIR")
         wait_for(lambda: marker_free(display, runtime), 60, "another copy of the program on this display to end")
         self.programs += 1
         log_path = os.path.join(self.out, f"{self.name}-program{self.programs}.log")
         return Program(self.procs, path or self.args.program, display, env, self.x, log_path, args,
-                       self.screen(display))
+                       self.screen(display), stdout)
 
     def open(self, receivers=4, names=None, period=None, args=(), env=None, before=None, drawn_within=10.0,
-             **display):
-        """The common opening: a display (Xvfb options in `display`), the MIDI
-        system with `receivers` receivers (`names`; None: no MIDI system, the
-        program finds none), `before(case)` for what must run before the
-        program (its result is `extra`), the program with `args` and `env`'s
-        additions, its window and the drawn panel."""
+             stdout=None, **display):
+        """The common opening: a display (the options of `display()`), the
+        MIDI system with `receivers` receivers (`names`; None: no MIDI system,
+        the program finds none), `before(case)` for what must run before the
+        program (its result is `extra`), the program with `args`, `env`'s
+        additions and `stdout` (Program), its window and the drawn panel."""
         shown = self.display(**display)
         if receivers is None and names is None:
             midi_env, rx = jack_env("zorve-e2e-absent"), []  # no server of that name runs
         else:
             midi_env, rx = self.midi(receivers, period, names)
         extra = before(self) if before else None
-        program = self.program(shown, dict(midi_env, **(env or {})), args)
+        program = self.program(shown, dict(midi_env, **(env or {})), args, stdout=stdout)
         program.wait_drawn(PANEL_DRAWN, "the panel", timeout=drawn_within)
         return types.SimpleNamespace(display=shown, env=midi_env, rx=rx, program=program,
                                      screen=program.screen, extra=extra)

@@ -1,17 +1,20 @@
-"""The X side of a case: an Xvfb of its own, and a client connection
-through Xlib (ctypes) that finds windows, reads their properties and
-pixels, asks them to close and fakes input with XTest."""
+"""The X side of a case: an Xvfb of its own (or an Xorg, where input
+devices matter), and a client connection through Xlib (ctypes) that finds
+windows, reads their properties and pixels, asks them to close and fakes
+input with XTest."""
 
+import array
 import ctypes
 import ctypes.util
 import os
 import select
 import subprocess
+import sys
 import time
 
 from .base import check
 
-__all__ = ["X", "Picture", "start_xvfb"]
+__all__ = ["X", "Picture", "start_xvfb", "start_xorg"]
 
 
 class XClientMessageEvent(ctypes.Structure):
@@ -71,8 +74,12 @@ class Picture:
         return sum(self.rgb(i, j) == colour for j in range(y, y + h) for i in range(x, x + w))
 
     def rows(self, x, y, w, h):
-        """The rectangle's rows, each a list of 0xRRGGBB."""
-        return [[self.rgb(i, j) for i in range(x, x + w)] for j in range(y, y + h)]
+        """The rectangle's rows, each a list of 0xRRGGBB (read as words: a
+        window holds millions of pixels)."""
+        words = array.array("I", self.data)
+        if sys.byteorder != "little":
+            words.byteswap()
+        return [[v & 0xFFFFFF for v in words[j * self.width + x:j * self.width + x + w]] for j in range(y, y + h)]
 
 
 IS_VIEWABLE = 2
@@ -124,6 +131,12 @@ class X:
         self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
         self.xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
                                                    ctypes.c_ulong]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        lib.XKeysymToKeycode.restype = ctypes.c_ubyte
+        lib.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        lib.XGrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                      ctypes.c_ulong]
+        lib.XUngrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         lib.XGetImage.restype = ctypes.c_void_p
         lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
                                   ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
@@ -239,6 +252,25 @@ class X:
         self.xtst.XTestFakeButtonEvent(self.dpy, button, 1 if press else 0, 0)
         self.lib.XFlush(self.dpy)
 
+    def keycode(self, keysym):
+        """The key that carries `keysym` (0x7A: XK_z)."""
+        return self.lib.XKeysymToKeycode(self.dpy, keysym)
+
+    def fake_key(self, keycode, press):
+        self.xtst.XTestFakeKeyEvent(self.dpy, keycode, 1 if press else 0, 0)
+        self.lib.XFlush(self.dpy)
+
+    def grab_keyboard(self):
+        """Takes the keyboard from every other client, as a menu or a screen
+        locker does; whether the server granted it."""
+        granted = self.lib.XGrabKeyboard(self.dpy, self.root, 0, 1, 1, 0) == 0  # GrabModeAsync, CurrentTime
+        self.lib.XSync(self.dpy, 0)
+        return granted
+
+    def ungrab_keyboard(self):
+        self.lib.XUngrabKeyboard(self.dpy, 0)
+        self.lib.XSync(self.dpy, 0)
+
     def fake_motion(self, x, y):
         """Moves the pointer to (x, y) in root coordinates."""
         self.xtst.XTestFakeMotionEvent(self.dpy, -1, x, y, 0)
@@ -260,23 +292,43 @@ class X:
             self.lib.XDestroyImage(image)
 
 
-def start_xvfb(procs, screen="1024x768x24", font_path=None):
-    """Starts Xvfb on a display it picks itself; returns ':N'."""
+def start_x_server(procs, args, what, timeout):
+    """Starts the X server `args` (without -displayfd, which is added: the
+    server picks a free display and says which); returns ':N'."""
     read_fd, write_fd = os.pipe()
-    args = ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen, "-nolisten", "tcp"]
-    if font_path:
-        args += ["-fp", font_path]
-    procs.start(args, pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    procs.start([*args, "-displayfd", str(write_fd)], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL)
     os.close(write_fd)
     text = b""
-    deadline = time.monotonic() + 15
+    deadline = time.monotonic() + timeout
     while not text.endswith(b"\n"):
         remaining = deadline - time.monotonic()
-        check(remaining > 0, "Xvfb did not report its display")
+        check(remaining > 0, f"{what} did not report its display")
         ready, _, _ = select.select([read_fd], [], [], remaining)
         if ready:
             chunk = os.read(read_fd, 64)
-            check(chunk, "Xvfb exited before reporting its display")
+            check(chunk, f"{what} exited before reporting its display")
             text += chunk
     os.close(read_fd)
     return ":" + text.decode().strip()
+
+
+def start_xvfb(procs, screen="1024x768x24", font_path=None):
+    """Starts Xvfb on a display it picks itself; returns ':N'."""
+    args = ["Xvfb", "-screen", "0", screen, "-nolisten", "tcp"]
+    if font_path:
+        args += ["-fp", font_path]
+    return start_x_server(procs, args, "Xvfb", 15)
+
+
+def start_xorg(procs, work, config, command=("Xorg",)):
+    """Starts Xorg (`command`: the server and the options that come first)
+    with the configuration text `config`, its files in the folder `work`;
+    returns ':N'. -noreset: with udevd running, a server that reset when its
+    last client left hung at the next SIGTERM."""
+    conf = os.path.join(work, "xorg.conf")
+    with open(conf, "w") as f:
+        f.write(config)
+    xlog = os.path.join(work, "Xorg.log")
+    args = [*command, "-config", conf, "-logfile", xlog, "-nolisten", "tcp", "-noreset"]
+    return start_x_server(procs, args, f"Xorg (see {xlog})", 20)
