@@ -258,6 +258,116 @@ def test_windows_small_screen(case, wine, built):
     w.close_and_expect_success(proc)
 
 
+def test_windows_on_top(case, wine, built):
+    """--on-top makes the main window a topmost one (WS_EX_TOPMOST); without
+    the option it is an ordinary window."""
+    w, program = wine, built("program")
+    for args, want in (([], 0), (["--on-top"], 1)):
+        proc, _ = start(w, case, program, "--midi", "none", *args)
+        w.wait_main_window()
+        main = w.probe("main")[1]
+        log(f"{args}: {main.strip()}")
+        check(any(line.endswith(f" topmost {want}") for line in main.splitlines()),
+              f"{args}: window is not topmost {want}: {main.strip()}")
+        w.close_and_expect_success(proc)
+
+
+class Monitor:
+    """The monitor lines of a program (--monitor), in its log `path`: all it
+    printed so far must be the lines expected so far."""
+
+    def __init__(self, path):
+        self.path = path
+        self.sent = []
+
+    def holds(self):
+        return output_lines(self.path) == self.sent
+
+    def expect(self, *lines):
+        """These lines come next, and nothing else."""
+        self.sent += lines
+        try:
+            wait_for(self.holds, 5, f"monitor lines {list(lines)}", interval=0.1)
+        except Failure as failure:
+            raise Failure(f"{failure} (printed: {output_lines(self.path)})")
+
+
+@pytest.mark.screen("1280x800")
+def test_windows_play(case, wine, built):
+    """Playing: with --keys the keys of the map send their panel key's bytes
+    by place (z is pad 1, F10 the system key is pad bank D, the keypad's
+    Enter and Left the panel's), once however long a key is held, several at
+    once; the focus going while a key is held sends its 0, Escape the 0s and
+    All Notes Off; --velocity 100 is the value of a click. The bytes are read
+    from --monitor's lines (Wine has no MIDI devices: "dev -")."""
+    w, program = wine, built("program")
+    w.set_dpi(96)
+    proc, out = start(w, case, program, "--keys", "--monitor", "--midi", "none")
+    win = w.wait_main_window()
+    w.expect_drawn_panel(win)
+    w.xdo("windowfocus", "--sync", win)
+    monitor = Monitor(out)
+
+    def keys(*args):
+        # Strokes 50 ms apart, as a hand types them.
+        w.xdo(*args)
+        time.sleep(0.05)
+
+    keys("keydown", "z")
+    monitor.expect("dev -  B0 10 7F")
+    keys("keyup", "z")
+    monitor.expect("dev -  B0 10 00")
+    # Up, the data wheel, held for a second: its repeats step again, so keys
+    # do repeat here; z held as long sends once (bit 30 marks the repeats).
+    keys("keydown", "Up")
+    time.sleep(1)
+    keys("keyup", "Up")
+    wait_for(lambda: count_lines(out, "90 72 00") >= 2, 5, "Up's repeats")
+    monitor.sent = output_lines(out)
+    keys("keydown", "z")
+    time.sleep(1)
+    keys("keyup", "z")
+    monitor.expect("dev -  B0 10 7F", "dev -  B0 10 00")
+    keys("keydown", "z", "keydown", "x")
+    monitor.expect("dev -  B0 10 7F", "dev -  B0 11 7F")
+    keys("keyup", "x", "keyup", "z")
+    monitor.expect("dev -  B0 11 00", "dev -  B0 10 00")
+    keys("key", "F10", "KP_Enter", "Left", "space")
+    monitor.expect("dev -  90 5C 7F", "dev -  90 5C 00", "dev -  90 71 7F", "dev -  90 71 00", "dev -  90 0D 7F",
+                   "dev -  90 0D 00", "dev -  90 02 7F", "dev -  90 02 00")
+    log("keys by place: z, x, F10, keypad Enter, Left, Space")
+
+    keys("keydown", "z")
+    monitor.expect("dev -  B0 10 7F")
+    w.xdo("windowfocus", w.x.root)
+    monitor.expect("dev -  B0 10 00")
+    keys("keyup", "z")
+    log("focus lost while z is held: its 0")
+
+    # Wine takes the focus back at a click (on no key) as well as from X.
+    w.xdo("windowfocus", "--sync", win)
+    w.pointer_to(win, 300, 380)
+    w.xdo("click", 1)
+    keys("keydown", "z", "keydown", "space")
+    monitor.expect("dev -  B0 10 7F", "dev -  90 02 7F")
+    keys("key", "Escape")
+    monitor.expect("dev -  90 02 00", "dev -  B0 10 00", "dev -  B0 7B 00")
+    keys("keyup", "z", "keyup", "space")
+    time.sleep(0.3)
+    check(monitor.holds(), f"lines after Escape's keyups: {output_lines(out)}")
+    log("Escape: the 0s, then All Notes Off")
+    w.close_and_expect_success(proc)
+
+    proc, out = start(w, case, program, "--velocity", "100", "--monitor", "--midi", "none")
+    win = w.wait_main_window("main window with --velocity 100")
+    w.expect_drawn_panel(win)
+    w.pointer_to(win, 570, 25)
+    w.xdo("click", 1)
+    Monitor(out).expect("dev -  90 59 64", "dev -  90 59 00")
+    log("--velocity 100: a click on A")
+    w.close_and_expect_success(proc, "--velocity 100")
+
+
 def fresh_zip(path, build):
     """The zip cpack made in the build tree, made again here when missing or
     older than the program."""
