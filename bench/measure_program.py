@@ -36,8 +36,10 @@ The program allows one copy per user: run this alone, or as root in a private
 network namespace (`unshare -n`), where the single-instance marker of other
 copies is not seen. Exit status 1 when a target is missed.
 
-Usage: measure_program.py --program build/linux/zorve-button [--bare PATH] [--baseline PATH] [--peer PATH]
-                          [--starts N] [--idle-seconds S] [--click-seconds S] [--clicks N]
+Usage (from the source tree; the harness is tests/e2e/zorve_harness):
+  PYTHONPATH=tests/e2e python3 bench/measure_program.py --program build/linux/zorve-button
+      [--bare PATH] [--baseline PATH] [--peer PATH] [--starts N] [--idle-seconds S] [--click-seconds S]
+      [--clicks N]
 """
 
 import argparse
@@ -51,12 +53,8 @@ import sys
 import tempfile
 import time
 
-# The e2e harness lives in tests/e2e; no bytecode cache is written into the
-# source tree.
-sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import e2e_lib as e2e  # noqa: E402
-from e2e_lib import Failure, check, jack_env, log, shows_panel, wait_for  # noqa: E402
+import zorve_harness as e2e  # the e2e harness, tests/e2e on PYTHONPATH
+from zorve_harness import Failure, check, jack_env, log, shows_panel, wait_for
 
 A = (570, 25)  # key "A" of the panel; the bare client draws its rectangle there
 

@@ -12,14 +12,14 @@ declare -A group=(
          libsdl2-dev libfreetype-dev libfontconfig-dev fonts-liberation2 fonts-dejavu-core
          libasound2-dev libjack-jackd2-dev liblo-dev libpng-dev
          dpkg-dev file"
-  # unit tests, sanitizers and fuzzers, format check; end-to-end: display,
+  # unit tests, sanitizers and fuzzers, format check; end-to-end (pytest): display,
   # a light window manager (--on-top), MIDI server and receivers, input and
   # screenshots; the ALSA sequencer in
   # a virtual machine (scripts/vm-run.sh) and its patchbay tool; the package
   # and its checks: dpkg-shlibdeps, AppStream and desktop-entry validators,
   # groff; touches through Xorg's inputtest driver on a dummy screen, and
   # through the kernel (uinput, libinput) in the virtual machine
-  [test]="googletest clang libclang-rt-14-dev clang-format python3
+  [test]="googletest clang libclang-rt-14-dev clang-format python3 python3-pytest
           xvfb xdotool imagemagick x11-apps x11-utils jackd2 openbox
           qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils
           dpkg-dev appstream desktop-file-utils groff-base python3-liblo

@@ -133,7 +133,9 @@ void name_of(const std::vector<DevicePort>& ports, int device, char (&name)[MIDI
 
 // ---------------------------------------------------------- subscriptions
 
-// True when subscribed, also when the subscription was there already.
+// True when subscribed, also when the subscription was there already. The
+// sequencer answers EBUSY for that and for a port another client holds
+// exclusively, which refuses us until it lets go: only the first is ours.
 bool subscribe(const DeviceLink& link, const DevicePort& to, void*) {
     snd_seq_port_subscribe_t* sub;
     snd_seq_port_subscribe_alloca(&sub);
@@ -142,7 +144,7 @@ bool subscribe(const DeviceLink& link, const DevicePort& to, void*) {
     snd_seq_port_subscribe_set_sender(sub, link.from_us ? &own : &device);
     snd_seq_port_subscribe_set_dest(sub, link.from_us ? &device : &own);
     const int result = snd_seq_subscribe_port(g_alsa.seq, sub);
-    return result == 0 || result == -EBUSY;
+    return result == 0 || (result == -EBUSY && snd_seq_get_port_subscription(g_alsa.seq, sub) == 0);
 }
 
 std::vector<DevicePort> present_ports(void*) { return list(0); }
