@@ -142,9 +142,14 @@ Module.zorvePage = (function () {
 
   // Blends as the FreeType backend does: (c*a + d*(255-a) + 128) / 255 per
   // channel, clipped to the frame buffer. `box` gets the pixels it may change.
+  // Where text was drawn, once per place and label: for the tests, which
+  // compare the canvas with the Linux panel outside the text.
+  const textPlaces = new Map();
+  Object.defineProperty(page, 'textBoxes', { get: function () { return Array.from(textPlaces.values()); } });
   page.drawText = function (font, pixels, x, y, text, rgb, box) {
     const c = coverOf(font, text);
     const gx = x + c.left, gy = y + c.top;
+    if (c.w) textPlaces.set(font + ' ' + x + ' ' + y + ' ' + text, [gx, gy, c.w, c.h]);
     HEAP32[(box >> 2) + 0] = c.w ? gx : x;
     HEAP32[(box >> 2) + 1] = c.w ? gy : y;
     HEAP32[(box >> 2) + 2] = c.w;

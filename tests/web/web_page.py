@@ -1,0 +1,341 @@
+#!/usr/bin/python3
+"""The page in headless Chromium, driven over the DevTools protocol.
+
+Each case serves the built site from its own local web server, starts its
+own Chromium and waits for the page's own marks (the panel drawn, a count
+of sends reached); nothing sleeps and hopes. Web MIDI is the page's real
+wrapper over a requestMIDIAccess() of the case's own, whose outputs record
+what they are sent, except in the refusal case, which meets Chromium's own.
+
+Usage: web_page.py --site DIR --chromium PATH --key-table TOOL
+                   --render-panel TOOL --out DIR CASE
+"""
+import argparse
+import base64
+import functools
+import http.server
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+
+import websocket
+
+DEVICE_NAMES = ["Midi Through Port-0", "Midi Through Port-1", "Midi Through Port-2", "Midi Through Port-3"]
+
+# Installed before the page's scripts: four outputs named as the panel tool
+# names them and one input, each output recording [device, bytes...].
+FAKE_MIDI = """
+window.zorveSent = [];
+window.zorveInputs = [{ name: 'Keys In', onmidimessage: null }];
+(function () {
+  const outputs = new Map(), inputs = new Map();
+  %s.forEach(function (name, i) {
+    outputs.set('out' + i, { name: name, send: function (bytes) { window.zorveSent.push([i].concat(Array.from(bytes))); } });
+  });
+  window.zorveInputs.forEach(function (port, i) { inputs.set('in' + i, port); });
+  Object.defineProperty(navigator, 'requestMIDIAccess', {
+    value: function () { return Promise.resolve({ outputs: outputs, inputs: inputs }); } });
+})();
+""" % json.dumps(DEVICE_NAMES)
+
+# In the page: the canvas against an image at `url`, pixel by pixel; what
+# differs outside the boxes the page drew text in, and what was compared.
+TEXT_MARGIN = 4
+COMPARE = """
+(async function (url) {
+  const image = new Image();
+  image.src = url;
+  await image.decode();
+  const ref = document.createElement('canvas');
+  ref.width = 910; ref.height = 550;
+  const rc = ref.getContext('2d');
+  rc.drawImage(image, 0, 0);
+  const want = rc.getImageData(0, 0, 910, 550).data;
+  const got = document.getElementById('panel').getContext('2d').getImageData(0, 0, 910, 550).data;
+  // The browser's glyphs are not FreeType's: a label's ink may reach
+  // MARGIN pixels further either way on the Linux panel.
+  const MARGIN = TEXT_MARGIN;
+  const inText = new Uint8Array(910 * 550);
+  for (const b of Module.zorvePage.textBoxes)
+    for (let y = Math.max(0, b[1] - MARGIN); y < Math.min(550, b[1] + b[3] + MARGIN); ++y)
+      for (let x = Math.max(0, b[0] - MARGIN); x < Math.min(910, b[0] + b[2] + MARGIN); ++x) inText[y * 910 + x] = 1;
+  const differ = [];
+  let compared = 0, textPixels = 0;
+  for (let i = 0; i < 910 * 550; ++i) {
+    const same = got[i * 4] === want[i * 4] && got[i * 4 + 1] === want[i * 4 + 1] && got[i * 4 + 2] === want[i * 4 + 2];
+    if (inText[i]) { ++textPixels; continue; }
+    ++compared;
+    if (!same) differ.push([i % 910, Math.floor(i / 910)]);
+  }
+  return JSON.stringify({ margin: MARGIN, compared: compared, textPixels: textPixels, boxes: Module.zorvePage.textBoxes.length,
+                          differ: differ.length, first: differ.slice(0, 5) });
+})
+""".replace("TEXT_MARGIN", str(TEXT_MARGIN))
+
+
+class Quiet(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class Page:
+    """One Chromium with one page, and a web server for the site."""
+
+    def __init__(self, args, scale=1):
+        self.args = args
+        self.profile = tempfile.mkdtemp(prefix="zorve-web-")
+        self.server = http.server.ThreadingHTTPServer(
+            ("127.0.0.1", 0), functools.partial(Quiet, directory=args.site_dir))
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
+        self.browser = subprocess.Popen(
+            [args.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--remote-debugging-port=0", "--user-data-dir=" + self.profile, "--window-size=1000,700",
+             "--force-device-scale-factor=%d" % scale, "about:blank"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        port_file = os.path.join(self.profile, "DevToolsActivePort")
+        deadline = time.monotonic() + 30
+        while not (os.path.exists(port_file) and open(port_file).read().count("\n") >= 1):
+            if time.monotonic() > deadline or self.browser.poll() is not None:
+                raise RuntimeError("Chromium did not open its DevTools port")
+            time.sleep(0.05)
+        port = int(open(port_file).read().split()[0])
+        targets = json.load(urllib.request.urlopen("http://127.0.0.1:%d/json/list" % port))
+        page = next(t for t in targets if t["type"] == "page")
+        self.ws = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=30)
+        self.next_id = 0
+        self.events = []  # names of the protocol's events, in arrival order
+        self.call("Page.enable")
+        self.call("Runtime.enable")
+
+    def call(self, method, **params):
+        self.next_id += 1
+        self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        while True:
+            reply = json.loads(self.ws.recv())
+            if "method" in reply:
+                self.events.append(reply["method"])
+            if reply.get("id") == self.next_id:
+                if "error" in reply:
+                    raise RuntimeError("%s: %s" % (method, reply["error"]))
+                return reply["result"]
+
+    def eval(self, expression):
+        result = self.call("Runtime.evaluate", expression=expression, awaitPromise=True, returnByValue=True)
+        if "exceptionDetails" in result:
+            raise RuntimeError("%s: %s" % (expression[:60], result["exceptionDetails"]))
+        return result["result"].get("value")
+
+    def wait_for(self, condition, what, seconds=15):
+        """Resolves in the page when `condition` holds, checked each frame."""
+        ok = self.eval("""new Promise(function (done) {
+            const end = performance.now() + %d;
+            (function look() {
+              if (%s) done(true); else if (performance.now() > end) done(false); else setTimeout(look, 5);
+            })();
+          })""" % (seconds * 1000, condition))
+        if not ok:
+            raise AssertionError("waited %d s for %s" % (seconds, what))
+
+    def open(self, query="", fake_midi=True):
+        if fake_midi:
+            self.call("Page.addScriptToEvaluateOnNewDocument", source=FAKE_MIDI)
+        started = time.monotonic()
+        self.events.clear()
+        self.call("Page.navigate", url=self.origin + "/index.html" + query)
+        # The new document's load, not about:blank's: the events were cleared.
+        while "Page.loadEventFired" not in self.events:
+            message = json.loads(self.ws.recv())
+            self.events.append(message.get("method"))
+        return started
+
+    def wait_drawn(self):
+        self.wait_for("document.documentElement.dataset.panel === 'drawn'", "the panel drawn")
+
+    def mouse(self, kind, x, y, button="left", **extra):
+        self.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button=button,
+                  clickCount=1 if kind != "mouseMoved" else 0, **extra)
+
+    def click(self, x, y):
+        self.mouse("mousePressed", x, y)
+        self.mouse("mouseReleased", x, y)
+
+    def sent(self):
+        return self.eval("window.zorveSent")
+
+    def wait_sent(self, count):
+        self.wait_for("window.zorveSent.length >= %d" % count, "%d messages sent" % count)
+        return self.sent()
+
+    def close(self):
+        try:
+            self.ws.close()
+        finally:
+            self.browser.terminate()
+            self.browser.wait(timeout=30)
+            self.server.shutdown()
+            shutil.rmtree(self.profile, ignore_errors=True)
+
+
+def key_table(tool):
+    """INDEX X Y W H STATUS NUMBER LABEL rows of the program's table."""
+    keys = []
+    for line in subprocess.run([tool], check=True, capture_output=True, text=True).stdout.splitlines():
+        f = line.split(None, 7)
+        keys.append({"x": int(f[1]), "y": int(f[2]), "w": int(f[3]), "h": int(f[4]),
+                     "status": int(f[5], 16), "number": int(f[6]), "label": f[7] if len(f) > 7 else ""})
+    return keys
+
+
+def on_off(status, number, devices=(1, 2, 3)):
+    """What one press and release sends: 127 to each device, then 0."""
+    return [[d, status, number, 127] for d in devices] + [[d, status, number, 0] for d in devices]
+
+
+# ----------------------------------------------------------------- the cases
+
+def case_panel_pixels(args, page):
+    """The canvas is the Linux tree's panel, pixel for pixel outside text."""
+    subprocess.run([args.render_panel, args.out], check=True, capture_output=True)
+    shutil.copy(os.path.join(args.out, "panel-startup.png"), os.path.join(args.site_dir, "reference.png"))
+    started = page.open()
+    page.wait_drawn()
+    drawn_ms = page.eval("Module.zorvePage.shownAt")
+    result = json.loads(page.eval(COMPARE + "('/reference.png')"))
+    print("compared %(compared)d pixels outside %(boxes)d text boxes widened by %(margin)d (%(textPixels)d pixels)" % result)
+    assert result["boxes"] >= 90, result
+    assert result["compared"] > 400000, result
+    assert result["differ"] == 0, result
+    shot = page.call("Page.captureScreenshot", format="png")["data"]
+    path = os.path.join(args.out, "web-panel.png")
+    open(path, "wb").write(base64.b64decode(shot))
+    print("screenshot %s; panel drawn %.0f ms after the page's start (%.2f s from navigation)" %
+          (path, drawn_ms, time.monotonic() - started))
+
+
+def case_keys(args, page):
+    """At two device pixels per CSS pixel, a click on every key sends its
+    bytes on the URL's channel to devices 1-3, press then release."""
+    page.open("?channel=10")
+    page.wait_drawn()
+    size = page.eval("[document.getElementById('panel').getBoundingClientRect().width, devicePixelRatio]")
+    assert size == [910, 2], size  # 910 x 550 CSS pixels are 2 x 2 device pixels per panel pixel
+    keys = key_table(args.key_table)
+    assert len(keys) == 90
+    expected = []
+    for k in keys:
+        page.click(k["x"] + k["w"] // 2, k["y"] + k["h"] // 2)
+        expected += on_off((k["status"] & 0xF0) | 9, k["number"])
+        sent = page.wait_sent(len(expected))
+        assert sent == expected, (k, sent[-6:])
+
+
+def case_wheel_and_keys(args, page):
+    """Wheel toward the user is note 114, away 115; the Up and Down keys
+    likewise; a key the panel does not answer sends nothing."""
+    page.open()
+    page.wait_drawn()
+    expected = []
+    for delta, note in ((100, 114), (-100, 115)):
+        page.mouse("mouseWheel", 400, 300, button="none", deltaX=0, deltaY=delta)
+        expected += on_off(0x90, note)
+        assert page.wait_sent(len(expected)) == expected
+    for code, vk, note in (("ArrowUp", 38, 114), ("ArrowDown", 40, 115), ("KeyQ", 81, None)):
+        page.call("Input.dispatchKeyEvent", type="rawKeyDown", code=code, key=code, windowsVirtualKeyCode=vk)
+        page.call("Input.dispatchKeyEvent", type="keyUp", code=code, key=code, windowsVirtualKeyCode=vk)
+        if note is None:
+            # The next Up's messages come right after the last: nothing between.
+            page.call("Input.dispatchKeyEvent", type="rawKeyDown", code="ArrowUp", key="ArrowUp",
+                      windowsVirtualKeyCode=38)
+            note = 114
+        expected += on_off(0x90, note)
+        assert page.wait_sent(len(expected)) == expected, code
+
+
+def case_input_lights(args, page):
+    """With show-input, a Note On into the input lights its key: only that
+    key's pixels change, and a Note Off puts them back."""
+    page.open("?show-input=1")
+    page.wait_drawn()
+    keys = key_table(args.key_table)
+    play = next(k for k in keys if k["label"] == "PLAY")
+    grab = "Array.from(document.getElementById('panel').getContext('2d').getImageData(0,0,910,550).data)"
+    page.eval("window.before = %s.join()" % grab)
+    for status, value in ((0x90, 100), (0x80, 0)):
+        page.eval("window.zorveInputs[0].onmidimessage({ data: new Uint8Array([%d, %d, %d]) })" %
+                  (status, play["number"], value))
+        changed = "(function () { const now = %s; let n = 0, out = 0; const was = window.before.split(',');" \
+                  " for (let i = 0; i < now.length; i += 4) if (now[i] != was[i] || now[i+1] != was[i+1] ||" \
+                  " now[i+2] != was[i+2]) { ++n; const x = (i / 4) %% 910, y = Math.floor(i / 4 / 910);" \
+                  " if (x < %d || x >= %d || y < %d || y >= %d) ++out; } return [n, out]; })()" % (
+                      grab, play["x"], play["x"] + play["w"], play["y"], play["y"] + play["h"])
+        if value:
+            page.wait_for(changed + "[0] > 0", "the PLAY key lit")
+            n, out = page.eval(changed)
+            assert n > 100 and out == 0, (n, out)
+        else:
+            page.wait_for(changed + "[0] === 0", "the PLAY key put out")
+    assert page.sent() == []
+
+
+def case_midi_refused(args, page):
+    """Chromium's own refusal (no permission granted): the panel still draws
+    and one line says why."""
+    page.open(fake_midi=False)
+    page.wait_drawn()
+    line = page.eval("document.getElementById('line').textContent")
+    assert line == "zorve-button: Web MIDI was not allowed: the panel works but sends nothing", line
+
+
+def case_bad_option(args, page):
+    """A wrong URL parameter is refused in the command line's words, on the page."""
+    page.open("?channel=17")
+    page.wait_for("document.getElementById('line').textContent !== ''", "the refusal")
+    line = page.eval("document.getElementById('line').textContent")
+    assert line == ("zorve-button: --channel: '17' is not a whole number from 1 to 16. "
+                    "Try 'zorve-button --help'."), line
+    assert page.eval("document.documentElement.dataset.panel") is None
+
+
+CASES = {
+    "panel_pixels": (case_panel_pixels, 1),
+    "keys": (case_keys, 2),
+    "wheel_and_keys": (case_wheel_and_keys, 1),
+    "input_lights": (case_input_lights, 1),
+    "midi_refused": (case_midi_refused, 1),
+    "bad_option": (case_bad_option, 1),
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--site", required=True)
+    parser.add_argument("--chromium", default="chromium")
+    parser.add_argument("--key-table", required=True)
+    parser.add_argument("--render-panel", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    # The site as built, plus what a case adds to it (the reference image).
+    args.site_dir = tempfile.mkdtemp(prefix="zorve-site-")
+    for name in os.listdir(args.site):
+        shutil.copy(os.path.join(args.site, name), args.site_dir)
+    run, scale = CASES[args.case]
+    page = Page(args, scale)
+    try:
+        run(args, page)
+    finally:
+        page.close()
+        shutil.rmtree(args.site_dir, ignore_errors=True)
+    print("%s: passed" % args.case)
+
+
+if __name__ == "__main__":
+    main()
