@@ -121,8 +121,8 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
                     if (item.value == c.word) choice = &c;
                 if (!choice) return fail("--midi: " + quoted(item.value) + " is not one of alsa, jack, none");
                 if (choice->needs_alsa_jack && !platform.alsa_jack)
-                    return fail("--midi " + item.value + " is not available on " + platform.name +
-                                ": " + platform.only_midi + " is its only MIDI system ('--midi none' turns it off)");
+                    return fail("--midi " + item.value + " is not available on " + platform.name + ": " +
+                                platform.only_midi + " is its only MIDI system ('--midi none' turns it off)");
                 o.midi = choice->system;
                 break;
             }

@@ -22,9 +22,8 @@ struct CodeKey {
     KeyCode key;
 };
 constexpr CodeKey CODE_KEYS[] = {
-    {"Enter", KEY_ENTER},         {"NumpadEnter", KEY_ENTER}, {"Backspace", KEY_BACKSPACE},
-    {"Delete", KEY_DELETE},       {"Escape", KEY_ESCAPE},
-    {"ArrowUp", KEY_UP},          {"ArrowDown", KEY_DOWN},
+    {"Enter", KEY_ENTER},   {"NumpadEnter", KEY_ENTER}, {"Backspace", KEY_BACKSPACE}, {"Delete", KEY_DELETE},
+    {"Escape", KEY_ESCAPE}, {"ArrowUp", KEY_UP},        {"ArrowDown", KEY_DOWN},
 };
 
 // "Digit0".."Digit9" and "Numpad0".."Numpad9" by place, whatever the layout

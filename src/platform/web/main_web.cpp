@@ -7,8 +7,8 @@
 #include <emscripten/eventloop.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 

@@ -73,9 +73,7 @@ bool midi_in_start(MidiHandle in) { return in && page_midi_listen(device_of(in))
 
 int midi_out_count() { return g_chosen ? page_midi_count(true) : 0; }
 void midi_out_name(int device, char (&name)[MIDI_NAME_FIELD]) { copy_name(true, device, name); }
-MidiHandle midi_out_open(int device) {
-    return device >= 0 && device < midi_out_count() ? handle_of(device) : nullptr;
-}
+MidiHandle midi_out_open(int device) { return device >= 0 && device < midi_out_count() ? handle_of(device) : nullptr; }
 
 void midi_out_send(MidiHandle out, uint32_t message) {
     if (!out) return;

@@ -12,10 +12,10 @@ struct WebLayer {
     // The panel's place in the canvas's device pixels: whole blocks of
     // `scale` x `scale` (the canvas holds panel pixels; the page sizes it).
     View view;
-    int asked_scale = 0;          // --scale: SCALE_AUTO or 1-4
-    bool timer_on = false;        // between the shell's start and stop of the window timer
-    bool timer_pending = false;   // a page timeout is set
-    bool panel_shown = false;     // the first full redraw has been put on the canvas
+    int asked_scale = 0;             // --scale: SCALE_AUTO or 1-4
+    bool timer_on = false;           // between the shell's start and stop of the window timer
+    bool timer_pending = false;      // a page timeout is set
+    bool panel_shown = false;        // the first full redraw has been put on the canvas
     std::vector<std::string> words;  // the command line the URL stands for, program name first
 };
 
