@@ -19,11 +19,14 @@ declare -A group=(
   # screenshots; the ALSA sequencer in
   # a virtual machine (scripts/vm-run.sh) and its patchbay tool; the package
   # and its checks: dpkg-shlibdeps, AppStream and desktop-entry validators,
-  # groff
+  # groff; touches through Xorg's inputtest driver on a dummy screen, and
+  # through the kernel (uinput, libinput) in the virtual machine
   [test]="googletest clang libclang-rt-14-dev clang-format python3
           xvfb xdotool imagemagick x11-apps x11-utils jackd2 openbox
           qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils
-          dpkg-dev appstream desktop-file-utils groff-base python3-liblo"
+          dpkg-dev appstream desktop-file-utils groff-base python3-liblo
+          xserver-xorg-core xserver-xorg-video-dummy xserver-xorg-dev
+          xserver-xorg-input-libinput python3-evdev"
   [windows]="mingw-w64 wine wine64"
   # bench/measure_program.py measures the program beside jack-keyboard and a
   # bare Xlib client

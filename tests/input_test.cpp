@@ -3,6 +3,7 @@
 // user's own press share a key's look. The session state file.
 #include <thread>
 
+#include "app/options.h"
 #include "app/session.h"
 #include "midi/input_queue.h"
 #include "test_util.h"
@@ -88,6 +89,18 @@ TEST(SessionState, RoundTripsAndDefaults) {
     const SessionState part = parse_session_state("switches 0\njunk line\n");
     EXPECT_FALSE(part.enabled[0]);
     EXPECT_TRUE(part.enabled[1] && part.enabled[2]);
+
+    // The playing options come back as the run had them.
+    state.options = {"--keys", "--velocity", "position", "--velocity=90", "--keys"};
+    const SessionState played = parse_session_state(session_state_text(state));
+    EXPECT_EQ(played.options, state.options);
+    std::vector<const char*> argv{"zorve-button"};
+    for (const std::string& word : played.options) argv.push_back(word.c_str());
+    const ProgramOptions o = parse_program_options(int(argv.size()), argv.data(), OPTIONS_LINUX);
+    EXPECT_EQ(o.action, ACTION_RUN);
+    EXPECT_TRUE(o.keys);
+    EXPECT_EQ(o.velocity, 90);
+    EXPECT_FALSE(o.velocity_from_position);
 }
 
 }  // namespace

@@ -24,11 +24,11 @@ struct Row {
     const OptionPlatform* platform;
     int status;
     // Exactly what reaches stdout, or (starts_with) what it begins with.
-    std::string out;
-    bool starts_with;
+    std::string out = "";
+    bool starts_with = false;
     // The error's own words: stderr must be "zorve-button: " + err +
     // ". Try 'zorve-button --help'.\n"; empty: stderr stays empty.
-    std::string err;
+    std::string err = "";
     // For RUN: the options the panel starts with.
     MidiSystem midi = MIDI_SYSTEM_AUTO;
     bool monitor = false;
@@ -36,6 +36,9 @@ struct Row {
     int channel = 1;
     bool show_input = false;
     bool on_top = false;
+    bool keys = false;
+    int velocity = 127;
+    bool velocity_from_position = false;
 };
 
 const OptionPlatform* const LX = &OPTIONS_LINUX;
@@ -45,8 +48,8 @@ const std::string VERSION_LINE = std::string("zorve-button ") + ZORVE_VERSION + 
 const std::string LINUX_HELP = "usage: zorve-button [--midi alsa|jack|none] [--monitor] [--scale auto|N]\n";
 const std::string WINDOWS_HELP = "usage: zorve-button [--midi none] [--monitor] [--scale auto|N]\n";
 const std::string WEB_HELP = WINDOWS_HELP;
-const std::string KEYS_HEADING = "key          group         message         number  channel\n";
-const std::string KEY_A = "A            pad bank      Note On             89        1\n";
+const std::string KEYS_HEADING = "key          group         message         number  channel  computer key\n";
+const std::string KEY_A = "A            pad bank      Note On             89        1  F7\n";
 
 const Row ROWS[] = {
     // Accepted: the panel runs with these options.
@@ -67,6 +70,12 @@ const Row ROWS[] = {
     {{"--channel=16", "--channel", "1"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 1},
     {{"--on-top"}, LX, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, SCALE_AUTO, 1, false, true},
     {{"--scale", "2", "--on-top"}, WIN, RUN, "", false, "", MIDI_SYSTEM_AUTO, false, 2, 1, false, true},
+    {.words = {"--keys"}, .platform = LX, .status = RUN, .keys = true},
+    {.words = {"--velocity", "100", "--keys"}, .platform = WIN, .status = RUN, .keys = true, .velocity = 100},
+    {.words = {"--velocity=1"}, .platform = LX, .status = RUN, .velocity = 1},
+    {.words = {"--velocity", "position"}, .platform = LX, .status = RUN, .velocity_from_position = true},
+    // The last counts.
+    {.words = {"--velocity", "position", "--velocity", "64"}, .platform = WIN, .status = RUN, .velocity = 64},
     // Text asked for, status 0.
     {{"--help"}, LX, 0, LINUX_HELP, true, ""},
     {{"-h"}, LX, 0, LINUX_HELP, true, ""},
@@ -89,7 +98,7 @@ const Row ROWS[] = {
     {{"--channel", "10", "--list-keys"},
      LX,
      0,
-     KEYS_HEADING + "A            pad bank      Note On             89       10\n",
+     KEYS_HEADING + "A            pad bank      Note On             89       10  F7\n",
      true,
      ""},
     {{"--list-keys", "--version"}, LX, 0, VERSION_LINE, false, ""},
@@ -113,6 +122,16 @@ const Row ROWS[] = {
     {{"--channel", "17"}, WIN, 64, "", false, "--channel: '17' is not a whole number from 1 to 16"},
     {{"--show-input=1"}, LX, 64, "", false, "option '--show-input' takes no value"},
     {{"--on-top=yes"}, WIN, 64, "", false, "option '--on-top' takes no value"},
+    {{"--keys=yes"}, LX, 64, "", false, "option '--keys' takes no value"},
+    {{"--velocity"}, WIN, 64, "", false, "option '--velocity' needs a value (N|position)"},
+    {{"--velocity", "0"}, LX, 64, "", false, "--velocity: '0' is not position or a whole number from 1 to 127"},
+    {{"--velocity", "128"}, LX, 64, "", false, "--velocity: '128' is not position or a whole number from 1 to 127"},
+    {{"--velocity", "Position"},
+     WIN,
+     64,
+     "",
+     false,
+     "--velocity: 'Position' is not position or a whole number from 1 to 127"},
     {{"--midi", "oss"}, LX, 64, "", false, "--midi: 'oss' is not one of alsa, jack, none"},
     {{"--midi", "ALSA"}, LX, 64, "", false, "--midi: 'ALSA' is not one of alsa, jack, none"},
     {{"play"}, LX, 64, "", false, "unexpected argument 'play'"},
@@ -179,6 +198,10 @@ TEST_F(CommandLine, EveryRowOfTheTable) {
             EXPECT_EQ(g_panel.channel, row.channel - 1) << "the panel sends on the chosen channel";
             EXPECT_EQ(options.monitor, row.monitor);
             EXPECT_EQ(options.scale, row.scale);
+            // What the panel and the shell start with.
+            EXPECT_EQ(g_app.play_keys, row.keys);
+            EXPECT_EQ(g_panel.velocity, row.velocity);
+            EXPECT_EQ(g_panel.velocity_from_position, row.velocity_from_position);
         }
     }
 }
@@ -244,8 +267,8 @@ TEST(ScaleForDpi, LargestWholeFactorFromOneToFour) {
 TEST_F(CommandLine, HelpNamesEveryOptionAndFitsATerminal) {
     for (const OptionPlatform* platform : {LX, WIN}) {
         const std::string usage = program_usage(*platform);
-        for (const char* name :
-             {"--help", "--version", "--list-devices", "--list-keys", "--midi", "--monitor", "--scale"})
+        for (const char* name : {"--help", "--version", "--list-devices", "--list-keys", "--midi", "--monitor",
+                                 "--scale", "--keys", "--velocity"})
             EXPECT_NE(usage.find(name), std::string::npos) << platform->name << " " << name;
         size_t start = 0, end;
         while ((end = usage.find('\n', start)) != std::string::npos) {
@@ -326,26 +349,26 @@ TEST(KeyList, EveryKeyOnceInDispatchOrderInEachFormat) {
     ASSERT_EQ(md.size(), size_t(2 + KEY_COUNT));
     ASSERT_EQ(roff.size(), size_t(5 + KEY_COUNT + 1));
     EXPECT_EQ(text[0] + "\n", KEYS_HEADING);
-    EXPECT_EQ(md[0], "| Key | Group | Message | Number | Channel |");
-    EXPECT_EQ(roff[3], "Key@Group@Message@Number@Channel");
+    EXPECT_EQ(md[0], "| Key | Group | Message | Number | Channel | Computer key |");
+    EXPECT_EQ(roff[3], "Key@Group@Message@No.@Ch.@Computer key");
     EXPECT_EQ(roff.back(), ".TE");
-    // Rows of each style and message, exactly.
+    // Rows of each style and message, exactly, with and without a computer key.
     const std::map<int, std::vector<std::string>> rows = {
         {0,
-         {"A            pad bank      Note On             89        1", "| `A` | pad bank | Note On | 89 | 1 |",
-          "A@pad bank@Note On@89@1"}},
+         {"A            pad bank      Note On             89        1  F7",
+          "| `A` | pad bank | Note On | 89 | 1 | `F7` |", "A@pad bank@Note On@89@1@F7"}},
         {8,
-         {"left arrow   cursor        Note On             13        1", "| left arrow | cursor | Note On | 13 | 1 |",
-          "left arrow@cursor@Note On@13@1"}},
+         {"left arrow   cursor        Note On             13        1  Left",
+          "| left arrow | cursor | Note On | 13 | 1 | `Left` |", "left arrow@cursor@Note On@13@1@Left"}},
         {29,
-         {"SEQ EDIT     mode          Note On             25        1", "| `SEQ EDIT` | mode | Note On | 25 | 1 |",
-          "SEQ EDIT@mode@Note On@25@1"}},
+         {"SEQ EDIT     mode          Note On             25        1", "| `SEQ EDIT` | mode | Note On | 25 | 1 |  |",
+          "SEQ EDIT@mode@Note On@25@1@"}},
         {56,
-         {"minus        keypad        Note On            112        1", "| minus | keypad | Note On | 112 | 1 |",
-          "minus@keypad@Note On@112@1"}},
+         {"minus        keypad        Note On            112        1  keypad -",
+          "| minus | keypad | Note On | 112 | 1 | `keypad -` |", "minus@keypad@Note On@112@1@keypad \\-"}},
         {74,
-         {"1            pad           Control Change      16        1", "| `1` | pad | Control Change | 16 | 1 |",
-          "1@pad@Control Change@16@1"}},
+         {"1            pad           Control Change      16        1  Z",
+          "| `1` | pad | Control Change | 16 | 1 | `Z` |", "1@pad@Control Change@16@1@Z"}},
     };
     for (const auto& [k, want] : rows) {
         EXPECT_EQ(text[size_t(1 + k)], want[0]) << k;

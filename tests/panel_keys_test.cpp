@@ -347,4 +347,94 @@ TEST_F(Keys, DisabledPortReceivesNothingUntilSwitchedBack) {
     EXPECT_EQ(fake::sent_to(3), fake::sent_to(2));
 }
 
+// Several holders of one key: the mouse (pressed), the keyboard and fingers.
+// Each row is a step and the messages it must send to device 1.
+TEST_F(Keys, AKeyHeldBySeveralSourcesSendsItsOnOnceAndItsZeroOnce) {
+    open_outputs(2);
+    const int a = find_label("A");  // note 89
+    const int b = find_label("B");
+    const std::vector<SendStep> steps = {
+        {"keyboard takes A", [&] { hold_key(a, HOLD_KEYBOARD, 127); }, {note(89, 127)}},
+        {"keyboard takes A again", [&] { hold_key(a, HOLD_KEYBOARD, 127); }, {}},
+        {"mouse presses A", [] { at(545, 15, EV_LEFT_DOWN); }, {}},
+        {"finger 3 takes A", [&] { hold_key(a, hold_finger(3), 127); }, {}},
+        {"keyboard lets go", [&] { let_go_key(a, HOLD_KEYBOARD); }, {}},
+        {"mouse releases over A", [] { at(545, 15, EV_LEFT_UP); }, {}},
+        {"finger 3 lifts: the last", [&] { let_go_key(a, hold_finger(3)); }, {note(89, 0)}},
+        {"finger 3 lifts again", [&] { let_go_key(a, hold_finger(3)); }, {}},
+        {"finger 0 takes B", [&] { hold_key(b, hold_finger(0), 90); }, {note(90, 90)}},
+        {"mouse presses B", [] { at(625, 15, EV_LEFT_DOWN); }, {}},
+        {"mouse slides off B", [] { at(5, 540, EV_LEFT_DRAG); }, {}},
+        {"finger 0 lifts", [&] { let_go_key(b, hold_finger(0)); }, {note(90, 0)}},
+        {"keyboard and finger 1 on A",
+         [&] {
+             hold_key(a, HOLD_KEYBOARD, 127);
+             hold_key(a, hold_finger(1), 127);
+         },
+         {note(89, 127)}},
+        {"mouse down on A: sounding already", [] { at(545, 15, EV_LEFT_DOWN); }, {}},
+        {"everything let go: one 0", [] { let_go_all(HOLD_ANY, true); }, {note(89, 0)}},
+        {"nothing held: nothing to let go", [] { let_go_all(HOLD_ANY, true); }, {}},
+    };
+    expect_steps(steps);
+    EXPECT_EQ(g_panel.pressed[a], 0);
+    EXPECT_EQ(g_panel.holders[a], 0u);
+}
+
+TEST_F(Keys, ALetGoOfSomeSourcesKeepsTheOthersSounding) {
+    open_outputs(2);
+    hold_key(0, hold_finger(2), 127);
+    hold_key(1, HOLD_KEYBOARD, 127);
+    hold_key(1, hold_finger(4), 127);
+    let_go_all(HOLD_KEYBOARD, false);
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(89, 127), note(90, 127)}));
+    let_go_all(hold_finger(4), false);
+    EXPECT_EQ(fake::sent_to(1).back(), note(90, 0));
+    EXPECT_EQ(g_panel.holders[0], hold_finger(2));
+}
+
+TEST_F(Keys, VelocityFixedOrFromWhereThePressLands) {
+    open_outputs(2);
+    // Track select 1: rows 450..479. Top row soft, middle half way, bottom 127.
+    struct Row {
+        int y;
+        int value;
+    };
+    g_panel.velocity_from_position = true;
+    for (const Row& row : {Row{450, 1}, Row{464, 62}, Row{465, 66}, Row{479, 127}}) {
+        at(160, row.y, EV_LEFT_DOWN);
+        at(160, row.y, EV_LEFT_UP);
+        EXPECT_EQ(fake::sent_to(1).end()[-2], note(29, row.value)) << row.y;
+        EXPECT_EQ(press_velocity(58, {160, row.y}), row.value) << row.y;
+    }
+    EXPECT_EQ(press_velocity(KEY_COUNT - 1, {850, 400}), 1) << "above the key counts as its top";
+    // Mode key SEQ EDIT, 70 rows: its middle row.
+    EXPECT_EQ(press_velocity(29, {20, 50 + 35}), 1 + (35 * 126 + 34) / 69);
+    g_panel.velocity_from_position = false;
+    g_panel.velocity = 100;
+    at(160, 450, EV_LEFT_DOWN);
+    at(160, 450, EV_LEFT_UP);
+    EXPECT_EQ(fake::sent_to(1).end()[-2], note(29, 100));
+    EXPECT_EQ(fake::sent_to(1).back(), note(29, 0)) << "a release is always 0";
+}
+
+TEST_F(Keys, AllNotesOffGoesOnThePanelsChannelToEveryEnabledPort) {
+    open_outputs(4);
+    g_panel.channel = 9;
+    g_panel.port_enable[1] = 0;
+    send_all_notes_off();
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{msg(0xB9, 123, 0)}));
+    EXPECT_TRUE(fake::sent_to(2).empty());
+    EXPECT_EQ(fake::sent_to(3), fake::sent_to(1));
+    EXPECT_EQ(fake::world().panel, fake::sent_to(1));
+}
+
+TEST_F(Keys, KeyAtFindsTheKeyUnderAPoint) {
+    EXPECT_EQ(key_at({540, 10}), 0);
+    EXPECT_EQ(key_at({599, 39}), 0);
+    EXPECT_EQ(key_at({600, 10}), -1);
+    EXPECT_EQ(key_at({160, 480}), 74);
+    EXPECT_EQ(key_at({5, 5}), -1);
+}
+
 }  // namespace

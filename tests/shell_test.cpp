@@ -2,6 +2,7 @@
 // the entry, and the release of a held key when capture or focus is lost.
 #include <algorithm>
 #include <functional>
+#include <set>
 #include <utility>
 
 #include "app/options.h"
@@ -443,6 +444,249 @@ TEST_F(Shell, DestroyWithTheButtonHeldReleasesFirstThenTearsDown) {
     EXPECT_EQ(fake::log(), (std::vector<std::string>{"stop_clock", "stop_window_timer", "post_quit 0"}));
     EXPECT_EQ(g_render.pixels, nullptr);
     EXPECT_EQ(g_render.surface, nullptr);
+}
+
+// --------------------------------------------------- playing: keys, touches
+
+// Every place of the default map, row by row, with the message its key sends.
+TEST_F(Shell, TheDefaultMapOnEveryRow) {
+    struct Row {
+        KeyPosition pos;
+        const char* name;  // as --list-keys prints it
+        uint32_t on;       // the panel key's message at value 127
+    };
+    const auto cc = [](int n) { return msg(176, n, 127); };
+    const auto on = [](int n) { return note(n, 127); };
+    const Row rows[] = {
+        // Pads 1-16 as a 4 x 4 block, pad 1 bottom left.
+        {POS_Z, "Z", cc(16)},
+        {POS_X, "X", cc(17)},
+        {POS_C, "C", cc(18)},
+        {POS_V, "V", cc(19)},
+        {POS_A, "A", cc(20)},
+        {POS_S, "S", cc(21)},
+        {POS_D, "D", cc(22)},
+        {POS_F, "F", cc(23)},
+        {POS_Q, "Q", cc(24)},
+        {POS_W, "W", cc(25)},
+        {POS_E, "E", cc(26)},
+        {POS_R, "R", cc(27)},
+        {POS_1, "1", cc(28)},
+        {POS_2, "2", cc(29)},
+        {POS_3, "3", cc(30)},
+        {POS_4, "4", cc(31)},
+        // Track select 1-16 (notes 29-44), the same block to the right.
+        {POS_M, "M", on(29)},
+        {POS_SLASH, "/", on(32)},
+        {POS_J, "J", on(33)},
+        {POS_SEMICOLON, ";", on(36)},
+        {POS_U, "U", on(37)},
+        {POS_P, "P", on(40)},
+        {POS_7, "7", on(41)},
+        {POS_0, "0", on(44)},
+        // Transport between them, PLAY on Space.
+        {POS_G, "G", on(5)},
+        {POS_H, "H", on(4)},
+        {POS_B, "B", on(3)},
+        {POS_SPACE, "Space", on(2)},
+        {POS_N, "N", on(1)},
+        {POS_5, "5", on(7)},
+        {POS_6, "6", on(6)},
+        {POS_T, "T", on(9)},
+        {POS_Y, "Y", on(8)},
+        // Arrows, soft keys, pad banks, the edit block.
+        {POS_LEFT, "Left", on(13)},
+        {POS_RIGHT, "Right", on(12)},
+        {POS_F1, "F1", on(93)},
+        {POS_F6, "F6", on(98)},
+        {POS_F7, "F7", on(89)},
+        {POS_F10, "F10", on(92)},
+        {POS_INSERT, "Insert", on(85)},
+        {POS_DELETE, "Delete", on(88)},
+        {POS_END, "End", on(78)},
+        {POS_PAGE_DOWN, "Page Down", on(77)},
+        // The numeric keypad plays the panel's.
+        {POS_KP_0, "keypad 0", on(101)},
+        {POS_KP_1, "keypad 1", on(102)},
+        {POS_KP_9, "keypad 9", on(110)},
+        {POS_KP_PLUS, "keypad +", on(111)},
+        {POS_KP_MINUS, "keypad -", on(112)},
+        {POS_KP_ENTER, "keypad Enter", on(113)},
+    };
+    g_app.play_keys = true;
+    for (const Row& row : rows) {
+        fake::world().sent.clear();
+        shell_key_pressed(KEY_NONE, row.pos, false, false);
+        shell_key_released(row.pos);
+        const uint32_t off = row.on & 0xFFFF;
+        EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{row.on, off})) << row.name;
+        EXPECT_STREQ(key_position_name_for(mapped_key(row.pos)), row.name);
+    }
+    // One panel key per place, and none for the data wheel or the panic key.
+    std::set<int> keys;
+    int mapped = 0;
+    for (int pos = POS_NONE; pos < POS_COUNT; ++pos) {
+        const int key = mapped_key(KeyPosition(pos));
+        if (key < 0) continue;
+        ++mapped;
+        EXPECT_TRUE(keys.insert(key).second) << pos;
+    }
+    EXPECT_EQ(mapped, POS_COUNT - 4);  // all but none, Up, Down, Escape
+    for (KeyPosition pos : {POS_NONE, POS_UP, POS_DOWN, POS_ESCAPE}) EXPECT_EQ(mapped_key(pos), -1) << int(pos);
+}
+
+TEST_F(Shell, WithoutKeysTheKeyboardDoesOnlyWhatItAlwaysDid) {
+    for (KeyPosition pos : {POS_Z, POS_1, POS_SPACE, POS_KP_ENTER, POS_ESCAPE}) {
+        shell_key_pressed(KEY_NONE, pos, false, false);
+        shell_key_released(pos);
+    }
+    shell_key_pressed(KeyCode(49), POS_1, false, false);  // the digit 1: EV_KEY, which sends nothing
+    EXPECT_TRUE(fake::world().sent.empty());
+    shell_key_pressed(KEY_UP, POS_UP, false, false);
+    shell_key_pressed(KEY_UP, POS_UP, true, false);  // a repeat steps again, as it always did
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(114, 127), note(114, 0), note(114, 127), note(114, 0)}));
+}
+
+TEST_F(Shell, AHeldKeySendsOnceThroughItsRepeatsAndDrawsAsAClick) {
+    g_app.play_keys = true;
+    advance(10);
+    shell_timer();
+    shell_left_down(word(720, 400));  // PLAY clicked
+    advance(10);
+    shell_timer();
+    const std::vector<uint32_t> clicked(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT);
+    shell_left_up();
+    fake::world().sent.clear();
+    shell_key_pressed(KEY_NONE, POS_SPACE, false, false);
+    for (int i = 0; i < 20; ++i) shell_key_pressed(KEY_NONE, POS_SPACE, true, false);
+    shell_key_pressed(KEY_NONE, POS_SPACE, false, false);  // a repeat not marked as one
+    advance(10);
+    shell_timer();
+    EXPECT_EQ(std::vector<uint32_t>(g_render.pixels, g_render.pixels + FB_WIDTH * FB_HEIGHT), clicked);
+    shell_key_released(POS_SPACE);
+    shell_key_released(POS_SPACE);
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{note(2, 127), note(2, 0)}));
+    // Held through a focus loss: the repeats that follow the focus back
+    // press nothing, nor does the release; the next press does.
+    shell_key_pressed(KEY_NONE, POS_SPACE, false, false);
+    shell_release_all();
+    shell_key_pressed(KEY_NONE, POS_SPACE, true, false);
+    shell_key_released(POS_SPACE);
+    EXPECT_EQ(fake::sent_to(1).size(), 4u);
+    shell_key_pressed(KEY_NONE, POS_SPACE, false, false);
+    EXPECT_EQ(fake::sent_to(1).size(), 5u);
+}
+
+TEST_F(Shell, KeysHeldTogetherAllSoundAndVelocityFollowsTheOptions) {
+    g_app.play_keys = true;
+    g_panel.velocity = 90;
+    shell_key_pressed(KEY_NONE, POS_Z, false, true);
+    shell_key_pressed(KEY_NONE, POS_X, false, false);
+    g_panel.velocity_from_position = true;
+    shell_key_pressed(KEY_NONE, POS_C, false, false);
+    shell_key_pressed(KEY_NONE, POS_V, false, true);
+    for (KeyPosition pos : {POS_X, POS_Z, POS_C, POS_V}) shell_key_released(pos);
+    EXPECT_EQ(fake::sent_to(1),
+              (std::vector<uint32_t>{msg(176, 16, 90), msg(176, 17, 90), msg(176, 18, 100), msg(176, 19, 127),
+                                     msg(176, 17, 0), msg(176, 16, 0), msg(176, 18, 0), msg(176, 19, 0)}));
+}
+
+TEST_F(Shell, EscapeLetsGoOfEverythingAndSendsAllNotesOffOnce) {
+    g_app.play_keys = true;
+    g_panel.channel = 2;
+    shell_key_pressed(KEY_NONE, POS_Z, false, false);
+    shell_touch_down(7, word(160, 460), -1);  // track 1
+    shell_left_down(word(720, 400));          // PLAY
+    shell_key_pressed(KEY_ESCAPE, POS_ESCAPE, false, false);
+    shell_key_pressed(KEY_ESCAPE, POS_ESCAPE, true, false);  // its repeats: nothing more
+    shell_key_released(POS_Z);
+    shell_touch_up(7);
+    EXPECT_EQ(fake::sent_to(1),
+              (std::vector<uint32_t>{msg(0xB2, 16, 127), msg(0x92, 29, 127), msg(0x92, 2, 127), msg(0x92, 2, 0),
+                                     msg(0x92, 29, 0), msg(0xB2, 16, 0), msg(0xB2, 123, 0)}));
+    shell_key_released(POS_ESCAPE);
+    shell_key_pressed(KEY_ESCAPE, POS_ESCAPE, false, false);
+    EXPECT_EQ(fake::sent_to(1).back(), msg(0xB2, 123, 0));
+    EXPECT_EQ(fake::sent_to(1).size(), 8u);
+}
+
+// Focus loss, hiding and the other ends: each held key's 0 once, and the
+// later releases of what was held send nothing.
+TEST_F(Shell, ReleaseAllLetsGoOfMouseKeysAndFingersOnce) {
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "tear-down" : "focus lost");
+        fake::world().sent.clear();
+        g_app.play_keys = true;
+        shell_key_pressed(KEY_NONE, POS_Z, false, false);  // pad 1
+        shell_touch_down(1, word(160, 482), -1);           // pad 1 as well
+        shell_touch_down(2, word(210, 482), -1);           // pad 2
+        shell_left_down(word(720, 400));                   // PLAY
+        if (destroy)
+            shell_destroy();
+        else
+            shell_release_all();
+        const std::vector<uint32_t> want = {msg(176, 16, 127), msg(176, 17, 127), note(2, 127),
+                                            note(2, 0),        msg(176, 16, 0),   msg(176, 17, 0)};
+        EXPECT_EQ(fake::sent_to(1), want);
+        shell_key_released(POS_Z);
+        shell_touch_up(1);
+        shell_touch_up(2);
+        EXPECT_EQ(fake::sent_to(1), want) << "the later releases send nothing";
+        EXPECT_EQ(g_app.left_held, 0);
+    }
+}
+
+TEST_F(Shell, FingersEachHoldTheirOwnKey) {
+    const std::vector<SendStep> steps = {
+        {"A lands on pad 1", [] { shell_touch_down(11, word(160, 485), -1); }, {msg(176, 16, 127)}},
+        {"A's id lands again: no second finger", [] { shell_touch_down(11, word(250, 485), -1); }, {}},
+        {"B lands on pad 2 while A holds", [] { shell_touch_down(12, word(205, 485), -1); }, {msg(176, 17, 127)}},
+        {"A moves inside pad 1", [] { shell_touch_move(11, word(199, 509)); }, {}},
+        {"A slides off onto track 1", [] { shell_touch_move(11, word(160, 470)); }, {msg(176, 16, 0)}},
+        {"A lifts over track 1", [] { shell_touch_up(11); }, {}},
+        {"the mouse presses pad 2", [] { shell_left_down(word(210, 490)); }, {}},
+        {"B lifts: the mouse still holds", [] { shell_touch_up(12); }, {}},
+        {"the mouse lets go", [] { shell_left_up(); }, {msg(176, 17, 0)}},
+        {"a finger on no key", [] { shell_touch_down(13, word(5, 540), -1); }, {}},
+        {"slides onto PLAY: not pressed", [] { shell_touch_move(13, word(720, 400)); }, {}},
+        {"lifts there", [] { shell_touch_up(13); }, {}},
+        {"an unknown finger moves and lifts",
+         [] {
+             shell_touch_move(99, word(5, 5));
+             shell_touch_up(99);
+         },
+         {}},
+        {"a finger on switch 1 turns port 1 off", [] { shell_touch_down(14, word(20, 385), -1); }, {}},
+        {"a key then reaches port 1 no more", [] { shell_touch_down(15, word(720, 400), -1); }, {}},
+        {"the switch toggles again at the next landing only",
+         [] {
+             shell_touch_move(14, word(21, 386));
+             shell_touch_up(14);
+             shell_touch_down(16, word(20, 385), -1);
+             shell_touch_up(15);
+         },
+         {note(2, 0)}},
+    };
+    expect_steps(steps);
+}
+
+TEST_F(Shell, TenFingersOnTenKeysAreTenHeldKeys) {
+    for (int f = 0; f < 10; ++f) shell_touch_down(100 + f, word(160 + 46 * f, 490), -1);
+    EXPECT_EQ(fake::sent_to(1).size(), 10u);
+    for (int f = 0; f < 10; ++f) EXPECT_EQ(g_panel.holders[74 + f], hold_finger(f)) << f;
+    for (int f = FINGER_SLOTS - 10; f > 0; --f) shell_touch_down(200 + f, word(5, 5), -1);
+    shell_touch_down(300, word(720, 400), -1);  // beyond the last slot: ignored
+    EXPECT_EQ(fake::sent_to(1).size(), 10u);
+    for (int f = 0; f < 10; ++f) shell_touch_up(100 + f);
+    EXPECT_EQ(fake::sent_to(1).size(), 20u);
+}
+
+TEST_F(Shell, TouchVelocityFromPositionOrPressure) {
+    g_panel.velocity_from_position = true;
+    shell_touch_down(1, word(160, 480), -1);    // top row of pad 1
+    shell_touch_down(2, word(210, 509), -1);    // bottom row of pad 2
+    shell_touch_down(3, word(250, 480), 0.5f);  // pressure wins over the place
+    EXPECT_EQ(fake::sent_to(1), (std::vector<uint32_t>{msg(176, 16, 1), msg(176, 17, 127), msg(176, 18, 64)}));
 }
 
 TEST(StartUp, StepsInOrder) {

@@ -3,7 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "fakes.h"
@@ -36,6 +38,23 @@ inline int key_index(uint8_t status, uint8_t number) {
     for (int k = 0; k < KEY_COUNT; ++k)
         if (KeyTable[k].status == status && KeyTable[k].number == number) return k;
     return -1;
+}
+
+// One step of a sequence and the messages it must send to device 1, no more.
+struct SendStep {
+    const char* what;
+    std::function<void()> act;
+    std::vector<uint32_t> sends;
+};
+
+inline void expect_steps(const std::vector<SendStep>& steps) {
+    size_t seen = 0;
+    for (const SendStep& step : steps) {
+        step.act();
+        const std::vector<uint32_t> sent = fake::sent_to(1);
+        EXPECT_EQ(std::vector<uint32_t>(sent.begin() + long(seen), sent.end()), step.sends) << step.what;
+        seen = sent.size();
+    }
 }
 
 struct CoreTest : ::testing::Test {

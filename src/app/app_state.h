@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "app/key_map.h"
 #include "midi/device_table.h"
+#include "panel/panel.h"
 
 constexpr uint32_t REDRAW_PRESENT = 1;
 constexpr uint32_t REDRAW_FULL = 2;
@@ -30,6 +32,18 @@ struct AppState {
     // follows the display's DPI.
     int scale = 1;
     bool scale_auto = false;
+
+    // Window thread only. --keys: the computer keyboard plays the panel.
+    bool play_keys = false;
+    bool key_down[POS_COUNT] = {};  // mapped keys (and Escape) held down, by place
+    // Each finger on the window: the platform's id for it, and the key it
+    // holds (-1 once it slid off or landed on none).
+    struct Finger {
+        bool down = false;
+        int64_t id = 0;
+        int key = -1;
+    };
+    Finger fingers[FINGER_SLOTS];
 };
 
 extern AppState g_app;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "app/key_map.h"
 #include "panel/key_table.h"
 
 namespace {
@@ -13,8 +14,9 @@ struct KeyRow {
     const char* group;
     const char* message;
     int number;
-    int channel;  // 1-16
-    bool glyph;   // the name says what the key shows; it has no label
+    int channel;               // 1-16
+    bool glyph;                // the name says what the key shows; it has no label
+    std::string computer_key;  // what plays it with --keys; empty for none
 };
 
 std::vector<KeyRow> key_rows(int channel) {
@@ -23,7 +25,8 @@ std::vector<KeyRow> key_rows(int channel) {
         const PanelKey& key = KeyTable[k];
         const bool note = (key.status & 0xF0) == STATUS_NOTE_ON;
         rows.push_back({key_name(key), key_group(k), note ? "Note On" : "Control Change", key.number,
-                        ((key.status | (channel - 1)) & 0x0F) + 1, key.style == STYLE_ARROW || key.style == STYLE_BAR});
+                        ((key.status | (channel - 1)) & 0x0F) + 1, key.style == STYLE_ARROW || key.style == STYLE_BAR,
+                        key_position_name_for(k)});
     }
     return rows;
 }
@@ -58,26 +61,29 @@ std::string key_list_text(KeyListFormat format, int channel) {
             name_w += 2;
             group_w += 2;
             const size_t message_w = 16;  // "Control Change" and two spaces
-            out = padded("key", name_w) + padded("group", group_w) + padded("message", message_w) + "number  channel\n";
+            out = padded("key", name_w) + padded("group", group_w) + padded("message", message_w) +
+                  "number  channel  computer key\n";
             for (const KeyRow& r : rows)
                 out += padded(r.name, name_w) + padded(r.group, group_w) + padded(r.message, message_w) +
-                       right(r.number, 6) + right(r.channel, 9) + "\n";
+                       right(r.number, 6) + right(r.channel, 9) +
+                       (r.computer_key.empty() ? "" : "  " + r.computer_key) + "\n";
             break;
         }
         case KEY_LIST_MARKDOWN:
-            out = "| Key | Group | Message | Number | Channel |\n|---|---|---|--:|--:|\n";
+            out = "| Key | Group | Message | Number | Channel | Computer key |\n|---|---|---|--:|--:|---|\n";
             for (const KeyRow& r : rows) {
                 // Labels in code spans ("<<BAR" stays text); what a glyph shows, in words.
                 const std::string name = r.glyph ? r.name : "`" + r.name + "`";
+                const std::string computer = r.computer_key.empty() ? "" : "`" + r.computer_key + "`";
                 out += "| " + name + " | " + r.group + " | " + r.message + " | " + std::to_string(r.number) + " | " +
-                       std::to_string(r.channel) + " |\n";
+                       std::to_string(r.channel) + " | " + computer + " |\n";
             }
             break;
         case KEY_LIST_ROFF:
-            out = ".TS\ntab(@);\nl l l r r.\nKey@Group@Message@Number@Channel\n_\n";
+            out = ".TS\ntab(@);\nl2 l2 l2 r2 r2 l.\nKey@Group@Message@No.@Ch.@Computer key\n_\n";
             for (const KeyRow& r : rows)
                 out += roff(r.name) + "@" + r.group + "@" + r.message + "@" + std::to_string(r.number) + "@" +
-                       std::to_string(r.channel) + "\n";
+                       std::to_string(r.channel) + "@" + roff(r.computer_key) + "\n";
             out += ".TE\n";
             break;
     }

@@ -28,7 +28,9 @@ enum ProgramOption {
     OPT_SCALE,
     OPT_CHANNEL,
     OPT_SHOW_INPUT,
-    OPT_ON_TOP
+    OPT_ON_TOP,
+    OPT_KEYS,
+    OPT_VELOCITY
 };
 
 struct MidiChoice {
@@ -59,7 +61,8 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
          "device, shows no window"},
         {"--list-keys", nullptr, nullptr,
          "print every key: its name, group, message (Note On\n"
-         "or Control Change), number and channel"},
+         "or Control Change), number, channel and the computer\n"
+         "key that plays it with --keys"},
         {"--midi", nullptr, midi_values, midi_help},
         {"--monitor", nullptr, nullptr,
          "print every message sent, one line each with the\n"
@@ -76,6 +79,15 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
         {"--on-top", nullptr, nullptr,
          "keep the window above other windows (X11 and\n"
          "Windows; Wayland lets no program do it)"},
+        {"--keys", nullptr, nullptr,
+         "play the panel from the computer keyboard, keys by\n"
+         "place (the same on every layout): see --list-keys;\n"
+         "Escape lets go of every key and sends All Notes Off"},
+        {"--velocity", nullptr, "N|position",
+         "the value of every press, 1 to 127 (default 127);\n"
+         "position: from where the mouse or a finger lands,\n"
+         "soft at a key's top edge, 127 at its bottom; computer\n"
+         "keys then send 100, with Shift 127"},
     };
 }
 
@@ -141,6 +153,17 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
             }
             case OPT_SHOW_INPUT: o.show_input = true; break;
             case OPT_ON_TOP: o.on_top = true; break;
+            case OPT_KEYS: o.keys = true; break;
+            case OPT_VELOCITY: {
+                const bool position = item.value == "position";
+                const int n = position ? 127 : number_in_range(item.value, 1, 127);
+                if (n == 0)
+                    return fail("--velocity: " + quoted(item.value) +
+                                " is not position or a whole number from 1 to 127");
+                o.velocity = n;
+                o.velocity_from_position = position;
+                break;
+            }
             default: break;
         }
     }
@@ -158,8 +181,8 @@ std::string program_usage(const OptionPlatform& platform) {
     const std::string indent(7, ' ');  // under the name after "usage: "
     const std::string under_options(indent.size() + name.size() + 1, ' ');
     return "usage: " + name + " " + midi + " [--monitor] [--scale auto|N]\n" + under_options +
-           "[--channel N] [--show-input] [--on-top]\n" + indent + name + " --list-devices " + midi + "\n" + indent +
-           name + " --list-keys | --help | --version\n" +
+           "[--channel N] [--show-input] [--on-top] [--keys]\n" + under_options + "[--velocity N|position]\n" + indent +
+           name + " --list-devices " + midi + "\n" + indent + name + " --list-keys | --help | --version\n" +
            "An on-screen MIDI control surface: 90 keys that send MIDI notes and\n"
            "controllers to output devices 1-3, on channel 1 unless --channel says.\n\n" +
            option_lines(program_table(platform)) +
@@ -270,5 +293,8 @@ int handle_command_line(int argc, const char* const argv[], const OptionPlatform
     midi_choose_system(options.midi, MIDI_USE_PANEL);
     g_app.devices.monitor = options.monitor;
     g_panel.channel = uint8_t(options.channel - 1);
+    g_panel.velocity = uint8_t(options.velocity);
+    g_panel.velocity_from_position = options.velocity_from_position;
+    g_app.play_keys = options.keys;
     return -1;
 }

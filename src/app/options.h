@@ -1,7 +1,8 @@
-// The program's command-line options. Only --channel changes what the
-// panel sends; the others add something (a listing, a monitor, lit keys),
-// shape the window (a scale, on top) or choose the MIDI system the platform
-// would otherwise pick itself.
+// The program's command-line options. Without them the panel does what it
+// always did; each adds something (a listing, a monitor, lit keys, the
+// computer keyboard as a player), sets a value the panel sends (channel,
+// velocity), shapes the window (a scale, on top) or chooses the MIDI system
+// the platform would otherwise pick itself.
 #pragma once
 #include <string>
 #include <vector>
@@ -33,11 +34,14 @@ struct ProgramOptions {
     ProgramAction action = ACTION_RUN;
     MidiSystem midi = MIDI_SYSTEM_AUTO;
     bool monitor = false;
-    int scale = SCALE_AUTO;   // window pixels per panel pixel, each way; SCALE_AUTO: the screen's
-    int channel = 1;          // 1..16: the channel of everything the panel sends
-    bool show_input = false;  // keys light up from MIDI input
-    bool on_top = false;      // the window stays above others where the window system allows it
-    std::string error;        // ACTION_USAGE_ERROR: the line to report, without the program's name
+    int scale = SCALE_AUTO;               // window pixels per panel pixel, each way; SCALE_AUTO: the screen's
+    int channel = 1;                      // 1..16: the channel of everything the panel sends
+    bool show_input = false;              // keys light up from MIDI input
+    bool on_top = false;                  // the window stays above others where the window system allows it
+    bool keys = false;                    // the computer keyboard plays the panel
+    int velocity = 127;                   // 1..127: the on-value of every press
+    bool velocity_from_position = false;  // --velocity position
+    std::string error;                    // ACTION_USAGE_ERROR: the line to report, without the program's name
 };
 
 // What a platform layer offers beyond the common options.

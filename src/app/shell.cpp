@@ -23,9 +23,9 @@ bool g_window_ready = false;  // start-up completed; tear-down undoes only then
 
 int pointer_coord(uint32_t v) { return v > 32767 ? 0 : int(v); }
 
-void store_pointer(uint32_t position) {
-    g_panel.pointer = {pointer_coord(position & 0xFFFF), pointer_coord(position >> 16)};
-}
+Point unpack_pointer(uint32_t position) { return {pointer_coord(position & 0xFFFF), pointer_coord(position >> 16)}; }
+
+void store_pointer(uint32_t position) { g_panel.pointer = unpack_pointer(position); }
 
 bool middle_held() { return g_app.wheel_step != 1; }
 
@@ -72,6 +72,23 @@ void button_up(int32_t& held, int event, bool other_button_held) {
     mark_dirty(REDRAW_FULL);
 }
 
+// Every key any source holds is let go; the fingers and keys down now are
+// forgotten, so their later lifts and releases send nothing.
+void let_go_everything() {
+    let_go_all(HOLD_ANY, true);
+    for (bool& down : g_app.key_down) down = false;
+    for (AppState::Finger& f : g_app.fingers) f = {};
+    mark_dirty(REDRAW_FULL);
+}
+
+AppState::Finger* finger_of(int64_t id) {
+    for (AppState::Finger& f : g_app.fingers)
+        if (f.down && f.id == id) return &f;
+    return nullptr;
+}
+
+uint32_t finger_bit(const AppState::Finger& f) { return hold_finger(int(&f - g_app.fingers)); }
+
 }  // namespace
 
 bool shell_create(void* window) {
@@ -93,6 +110,7 @@ bool shell_create(void* window) {
 void shell_destroy() {
     if (!g_window_ready) return;
     release_held_left();
+    let_go_everything();
     platform_stop_clock();
     platform_stop_window_timer(g_app.window);
     destroy_frame_buffer(g_render);
@@ -149,6 +167,75 @@ void shell_key_down(KeyCode key) {
         post_event(EV_WHEEL, key == KEY_UP ? 1 : -1);
         mark_dirty(REDRAW_FULL);
     }
+}
+
+void shell_key_pressed(KeyCode key, KeyPosition pos, bool repeat, bool shift) {
+    const int panel_key = g_app.play_keys ? mapped_key(pos) : -1;
+    if (panel_key >= 0 || (g_app.play_keys && pos == POS_ESCAPE)) {
+        if (repeat || g_app.key_down[pos]) return;
+        if (panel_key < 0) {
+            let_go_everything();
+            send_all_notes_off();
+        } else {
+            const int velocity = g_panel.velocity_from_position ? (shift ? 127 : 100) : g_panel.velocity;
+            hold_key(panel_key, HOLD_KEYBOARD, velocity);
+            mark_dirty(REDRAW_FULL);
+        }
+        g_app.key_down[pos] = true;
+        return;
+    }
+    shell_key_down(key);
+}
+
+void shell_key_released(KeyPosition pos) {
+    if (!g_app.key_down[pos]) return;
+    g_app.key_down[pos] = false;
+    const int panel_key = mapped_key(pos);
+    if (panel_key < 0) return;
+    // Another key down that plays the same panel key keeps holding it.
+    for (int other = 0; other < POS_COUNT; ++other)
+        if (g_app.key_down[other] && mapped_key(KeyPosition(other)) == panel_key) return;
+    let_go_key(panel_key, HOLD_KEYBOARD);
+    mark_dirty(REDRAW_FULL);
+}
+
+void shell_touch_down(int64_t finger, uint32_t position, float pressure) {
+    if (finger_of(finger)) return;
+    AppState::Finger* slot = nullptr;
+    for (AppState::Finger& f : g_app.fingers)
+        if (!f.down && !slot) slot = &f;
+    if (!slot) return;
+    const Point at = unpack_pointer(position);
+    *slot = {true, finger, key_at(at)};
+    if (slot->key < 0) {
+        if (toggle_port_switch_at(at)) mark_dirty(REDRAW_FULL);
+        return;
+    }
+    const bool measured = g_panel.velocity_from_position && pressure > 0;
+    const int velocity = measured ? std::clamp(int(pressure * 127 + 0.5f), 1, 127) : press_velocity(slot->key, at);
+    hold_key(slot->key, finger_bit(*slot), velocity);
+    mark_dirty(REDRAW_FULL);
+}
+
+void shell_touch_move(int64_t finger, uint32_t position) {
+    AppState::Finger* f = finger_of(finger);
+    if (!f || f->key < 0 || rect_contains(KeyTable[f->key].rect, unpack_pointer(position))) return;
+    let_go_key(f->key, finger_bit(*f));
+    f->key = -1;
+    mark_dirty(REDRAW_FULL);
+}
+
+void shell_touch_up(int64_t finger) {
+    AppState::Finger* f = finger_of(finger);
+    if (!f) return;
+    if (f->key >= 0) let_go_key(f->key, finger_bit(*f));
+    *f = {};
+    mark_dirty(REDRAW_FULL);
+}
+
+void shell_release_all() {
+    release_held_left();
+    let_go_everything();
 }
 
 int shell_set_cursor() { return post_event(EV_SET_CURSOR, 0); }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/key_map.h"
+
 constexpr int WINDOW_TIMER_MS = 2;
 constexpr int START_FILL_COLOR = 190;
 
@@ -41,6 +43,26 @@ enum KeyCode : int {
     KEY_KEYPAD_9 = 105,
 };
 void shell_key_down(KeyCode key);
+// The computer keyboard, each key by place as well as by KeyCode. Without
+// --keys a press does only what shell_key_down does, and a release nothing.
+// With it a mapped key holds its panel key from its press to its release (a
+// repeat sends nothing; `shift` matters to --velocity position), Escape lets
+// go of every held key and sends All Notes Off, and any other key does what
+// shell_key_down does.
+void shell_key_pressed(KeyCode key, KeyPosition pos, bool repeat, bool shift);
+void shell_key_released(KeyPosition pos);
+// Touches, each finger by the platform's id, at a pointer word as for the
+// mouse. A finger holds the key it lands on, as the left button does, until
+// it lifts or slides off it; it never presses a key it slides onto. Landing
+// on a port switch toggles it.
+// `pressure` is 0..1 where the system measures it, negative where not.
+void shell_touch_down(int64_t finger, uint32_t position, float pressure);
+void shell_touch_move(int64_t finger, uint32_t position);
+void shell_touch_up(int64_t finger);
+// No release will come for anything held now (focus lost, window hidden or
+// minimised, keyboard grabbed by another window, touches cancelled): every
+// key the mouse, a finger or the keyboard holds is let go, its 0 sent once.
+void shell_release_all();
 // Posts EV_SET_CURSOR before the platform sets its own cursor; returns the
 // event code, which no platform reads.
 int shell_set_cursor();

@@ -1,4 +1,7 @@
-// The dispatcher, the data wheel and the key behaviour.
+// The dispatcher, the data wheel and the key behaviour, with the holders
+// other than the mouse.
+#include <algorithm>
+
 #include "midi/device_table.h"
 #include "panel/draw.h"
 #include "panel/panel.h"
@@ -67,23 +70,24 @@ int key_event(int key, int event, int /*arg*/) {
     if (!hit_test(event, entry.rect)) {
         if (pressed == 1) {
             pressed = 0;
-            send(entry.status, entry.number, 0);
+            if (!g_panel.holders[key]) send(entry.status, entry.number, 0);
         }
         return event;
     }
     switch (event) {
         case EV_LEFT_DOWN:
             pressed = 1;
-            send(entry.status, entry.number, 127);
+            // Already sounding for another holder: the mouse joins it.
+            if (!g_panel.holders[key]) send(entry.status, entry.number, press_velocity(key, g_panel.pointer));
             return 0;
         case EV_LEFT_UP:
             // Sent even when not pressed: a press outside, a slide on and a
             // release here still ends with this key's value 0.
             pressed = 0;
-            send(entry.status, entry.number, 0);
+            if (!g_panel.holders[key]) send(entry.status, entry.number, 0);
             return 0;
         case EV_REDRAW: {
-            const int16_t look = pressed || g_panel.lit[key] ? 1 : 0;
+            const int16_t look = pressed || g_panel.holders[key] || g_panel.lit[key] ? 1 : 0;
             if (g_panel.shown_pressed[key] != look) {
                 Rect& ink = g_panel.shown_ink[key];
                 ink = g_panel.shown_pressed[key] < 0 ? draw_key(g_render, entry, look)
@@ -94,4 +98,45 @@ int key_event(int key, int event, int /*arg*/) {
         }
         default: return event;
     }
+}
+
+// ----------------------------------------------- holders besides the mouse
+
+void hold_key(int key, uint32_t source, int velocity) {
+    uint32_t& holders = g_panel.holders[key];
+    if (holders & source) return;
+    const bool sounding = holders || g_panel.pressed[key];
+    holders |= source;
+    if (!sounding) send(KeyTable[key].status, KeyTable[key].number, velocity);
+}
+
+void let_go_key(int key, uint32_t source) {
+    uint32_t& holders = g_panel.holders[key];
+    if (!(holders & source)) return;
+    holders &= ~source;
+    if (!holders && !g_panel.pressed[key]) send(KeyTable[key].status, KeyTable[key].number, 0);
+}
+
+void let_go_all(uint32_t sources, bool mouse) {
+    for (int key = 0; key < KEY_COUNT; ++key) {
+        const bool held = g_panel.holders[key] || g_panel.pressed[key];
+        g_panel.holders[key] &= ~sources;
+        if (mouse) g_panel.pressed[key] = 0;
+        if (held && !g_panel.holders[key] && !g_panel.pressed[key]) send(KeyTable[key].status, KeyTable[key].number, 0);
+    }
+}
+
+void send_all_notes_off() { send(STATUS_CONTROL_CHANGE, 123, 0); }
+
+int key_at(Point p) {
+    for (int key = 0; key < KEY_COUNT; ++key)
+        if (rect_contains(KeyTable[key].rect, p)) return key;
+    return -1;
+}
+
+int press_velocity(int key, Point p) {
+    if (!g_panel.velocity_from_position) return g_panel.velocity;
+    const Rect& r = KeyTable[key].rect;
+    const int row = std::clamp(p.y - r.y, 0, r.h - 1);
+    return 1 + (row * 126 + (r.h - 1) / 2) / (r.h - 1);
 }

@@ -2,8 +2,6 @@
 // dispatcher calls them.
 #include "panel/panel.h"
 
-bool hit_test(int event, const Rect& r) {
-    if (!is_pointer_event(event)) return true;
-    const auto [px, py] = g_panel.pointer;
-    return px >= r.x && px < r.x + r.w && py >= r.y && py < r.y + r.h;
-}
+bool rect_contains(const Rect& r, Point p) { return p.x >= r.x && p.x < r.x + r.w && p.y >= r.y && p.y < r.y + r.h; }
+
+bool hit_test(int event, const Rect& r) { return !is_pointer_event(event) || rect_contains(r, g_panel.pointer); }

@@ -23,6 +23,15 @@ struct Panel {
     // key had a non-zero value. A key looks pressed while it is pressed or lit;
     // neither changes the other, and only `pressed` sends.
     bool lit[KEY_COUNT] = {};
+    // What else than the mouse (whose flag is `pressed`) holds each key: the
+    // computer keyboard and each finger, one HOLD_ bit each. A key sends its
+    // on-value when the first of the mouse and these takes it and its 0
+    // when the last lets go; with none of them, `pressed` alone decides.
+    uint32_t holders[KEY_COUNT] = {};
+    // The on-value of every press (--velocity N), or, with
+    // velocity_from_position, taken from where a press lands in the key.
+    uint8_t velocity = 127;
+    bool velocity_from_position = false;
     // What the frame buffer shows, so that EV_REDRAW repaints only the keys
     // and switches whose look changed: each one's flag as last drawn, -1 for
     // not drawn. Valid only while `shown` is set; until then EV_REDRAW draws
@@ -49,9 +58,36 @@ void dispatch(int event, int arg);
 // changed; other messages change nothing.
 bool light_from_input(uint32_t message);
 
+// Holders of a key besides the mouse.
+constexpr int FINGER_SLOTS = 16;  // touches held at once; a further one is ignored
+// The computer keyboard is one holder: the map gives a panel key one computer key.
+constexpr uint32_t HOLD_KEYBOARD = 1;
+constexpr uint32_t hold_finger(int slot) { return 2u << slot; }
+constexpr uint32_t HOLD_ANY = ~0u;
+
+// `source` (a HOLD_ bit) takes or lets go of `key`. The key's message goes
+// out only when that changes whether anything holds it: value `velocity`
+// for the first holder, 0 after the last. Taking a key twice, or letting go
+// of a key not held, sends nothing.
+void hold_key(int key, uint32_t source, int velocity);
+void let_go_key(int key, uint32_t source);
+// Every key held by any of `sources`, and with `mouse` the mouse's too, is
+// let go; each sends its 0 once, when nothing holds it any more.
+void let_go_all(uint32_t sources, bool mouse);
+// All Notes Off on the panel's channel, to every enabled port and the panel port.
+void send_all_notes_off();
+// The key under `p`, or -1.
+int key_at(Point p);
+// The on-value of a press at `p` inside `key`: --velocity N, or with
+// velocity_from_position 1 at the key's top row rising evenly to 127 at
+// its bottom row.
+int press_velocity(int key, Point p);
+
 // Pointer-tested events: inside when x <= px < x+w and y <= py < y+h at the
 // pointer position stored in the Panel. Every other event is inside every rectangle.
 bool hit_test(int event, const Rect& r);
+// Left and top edges inside, right and bottom edges outside.
+bool rect_contains(const Rect& r, Point p);
 
 // Receivers, each (event, arg) -> 0 when handled, else the event code.
 int key_event(int key, int event, int arg);  // key: index into KeyTable
@@ -63,3 +99,6 @@ bool port_switch_exists(int port);
 
 // Hit rectangle of switch `port` (1..3); the drawn box sits 2 px higher.
 Rect port_switch_hit_rect(int port);
+// A press at `p` that is no pointer event (a touch): toggles the switch
+// there, if one exists there; true when it did.
+bool toggle_port_switch_at(Point p);

@@ -23,6 +23,15 @@ bool port_switch_exists(int port) { return g_panel.devices->output_count > port;
 
 Rect port_switch_hit_rect(int port) { return {SWITCH_X, box_top(port) + HIT_OFFSET, SWITCH_W, SWITCH_H}; }
 
+bool toggle_port_switch_at(Point p) {
+    for (int port = 1; port <= PORT_COUNT; ++port) {
+        if (!port_switch_exists(port) || !rect_contains(port_switch_hit_rect(port), p)) continue;
+        g_panel.port_enable[port - 1] = g_panel.port_enable[port - 1] ? 0 : 1;
+        return true;
+    }
+    return false;
+}
+
 int port_switch_event(int port, int event, int /*arg*/) {
     if (!hit_test(event, port_switch_hit_rect(port))) return event;
     int16_t& enabled = g_panel.port_enable[port - 1];

@@ -852,10 +852,11 @@ def check_installed_files(prefix, icon_dir=None):
         man = f.read()
     check(".TH ZORVE-BUTTON 1 " in man and "--list-keys" in man.replace("\\-", "-"),
           "manual page lacks its title or the options")
-    rows = re.findall(r"^[^@\n]+@[^@\n]+@(?:Note On|Control Change)@\d+@1$", man, re.M)
-    check(len(rows) == 90 and "NEXT SQ@pad function@Note On@87@1" in rows, "manual page lacks the key table")
+    rows = re.findall(r"^[^@\n]+@[^@\n]+@(?:Note On|Control Change)@\d+@1@[^@\n]*$", man, re.M)
+    check(len(rows) == 90 and "NEXT SQ@pad function@Note On@87@1@Page Up" in rows, "manual page lacks the key table")
     with open(os.path.join(share, "doc", "zorve-button", "using.md")) as f:
-        check("| `NEXT SQ` | pad function | Note On | 87 | 1 |" in f.read(), "installed user guide lacks the key table")
+        check("| `NEXT SQ` | pad function | Note On | 87 | 1 | `Page Up` |" in f.read(),
+              "installed user guide lacks the key table")
     with open(os.path.join(share, "doc", "zorve-button", "copyright")) as f:
         check(f.read().startswith("MIT License"), "copyright file is not the MIT licence")
 
@@ -909,7 +910,9 @@ def case_key_table_tool(args):
     check_tool_command_line(tool, "zorve-print-key-table [--help]\n", [["extra"]])
 
 
-LIST_KEYS_ROW = re.compile(r"^(.+?)  +(\S.*?)  +(Note On|Control Change) +(\d+) +(\d+)$")
+LIST_KEYS_ROW = re.compile(r"^(.+?)  +(\S.*?)  +(Note On|Control Change) +(\d+) +(\d+)(?:  (\S.*))?$")
+# The computer keys of the pads 1-16 with --keys: a 4 x 4 block, pad 1 bottom left.
+PAD_COMPUTER_KEYS = "Z X C V A S D F Q W E R 1 2 3 4".split()
 
 
 def case_key_table_docs(args):
@@ -922,18 +925,22 @@ def case_key_table_docs(args):
     lines = out.decode().splitlines()
     check(status == 0 and not err and len(lines) == 91,
           f"--list-keys: status {status}, {len(lines)} lines (want 91), stderr {err!r}")
-    check(lines[0] == "key          group         message         number  channel", f"heading {lines[0]!r}")
+    check(lines[0] == "key          group         message         number  channel  computer key",
+          f"heading {lines[0]!r}")
     want_rows = []
     for (index, _, status_byte, number, label), line in zip(keys, lines[1:]):
         match = LIST_KEYS_ROW.match(line)
-        check(match, f"--list-keys row {index} {line!r} is not NAME  GROUP  MESSAGE NUMBER CHANNEL")
-        name, group, message, got_number, channel = match.groups()
+        check(match, f"--list-keys row {index} {line!r} is not NAME  GROUP  MESSAGE NUMBER CHANNEL [COMPUTER KEY]")
+        name, group, message, got_number, channel, computer = match.groups()
         want_name = {"[minus bar]": "minus"}.get(label, label.strip("[]"))
         want_message = "Note On" if status_byte == 0x90 else "Control Change"
         check((name, message, int(got_number), channel) == (want_name, want_message, number, "1"),
               f"--list-keys row {index}: {line!r}, want {want_name} {want_message} {number} on channel 1")
-        want_rows.append((name, group, message, got_number))
+        want_rows.append((name, group, message, got_number, computer))
     groups = [r[1] for r in want_rows]
+    check([r[4] for r in want_rows[74:]] == PAD_COMPUTER_KEYS, f"pads' computer keys {[r[4] for r in want_rows[74:]]}")
+    check(len({r[4] for r in want_rows if r[4]}) == len([r for r in want_rows if r[4]]),
+          "a computer key plays two panel keys")
     check(groups[0] == "pad bank" and groups[12] == "transport" and groups[89] == "pad"
           and len(set(groups)) == 10, f"groups {sorted(set(groups))}")
 
@@ -941,9 +948,9 @@ def case_key_table_docs(args):
     man = subprocess.run(["man", "-l", args.man_page], env=env, capture_output=True, text=True, timeout=30)
     check(man.returncode == 0 and not man.stderr, f"man -l: status {man.returncode}, stderr {man.stderr!r}")
     rendered = [re.split(r"\s{2,}", line.strip()) for line in man.stdout.splitlines()]
-    for name, group, message, number in want_rows:
-        check([name, group, message, number, "1"] in rendered, f"the manual page has no row {name} {group} "
-              f"{message} {number} 1")
+    for name, group, message, number, computer in want_rows:
+        row = [name, group, message, number, "1"] + ([computer] if computer else [])
+        check(row in rendered, f"the manual page has no row {' '.join(row)}")
     with open(os.path.join(args.build, "docs", "using.md")) as built, open(args.guide) as source:
         check(built.read() == source.read(), f"{args.guide} differs from the build's copy with the key table: "
               "run cmake --build --preset linux --target zorve-update-guide")

@@ -23,6 +23,7 @@
 #include "app/view.h"
 #include "base/program.h"
 #include "midi/input_queue.h"
+#include "platform/windows/input_win32.h"
 #include "platform/windows/ports_winmm.h"
 #include "render/frame_buffer.h"
 #include "render/render_context.h"
@@ -137,7 +138,37 @@ uint32_t pointer_word(HWND hwnd, LPARAM lparam) {
 // KeyCode shares the virtual-key numbering; codes beyond a byte are no key.
 KeyCode key_code(WPARAM vk) { return vk <= 0xFF ? static_cast<KeyCode>(vk) : KEY_NONE; }
 
+// A touch or pen as a WM_POINTER message: the fingers of the panel. Not a
+// touch: false, and the default procedure has the message.
+bool touch_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    const TouchInput in = read_pointer_message(msg, wparam, lparam, system_pointer_api());
+    if (in.step == TOUCH_NONE) return false;
+    POINT at{in.x, in.y};
+    ScreenToClient(hwnd, &at);
+    const uint32_t position = pointer_word(hwnd, MAKELPARAM(at.x, at.y));
+    switch (in.step) {
+        case TOUCH_NONE: break;
+        case TOUCH_DOWN: shell_touch_down(in.id, position, in.pressure); break;
+        case TOUCH_MOVE: shell_touch_move(in.id, position); break;
+        case TOUCH_UP: shell_touch_up(in.id); break;
+        case TOUCH_CANCEL: shell_release_all(); break;
+    }
+    return true;
+}
+
+// F10 comes as a system key (it opens the menu); with --keys it plays, unless
+// Alt is held (bit 29), whose combinations stay the system's.
+bool plays_system_key(LPARAM lparam) {
+    return g_app.play_keys && !(lparam & (LPARAM(1) << 29)) && mapped_key(key_position_of(lparam)) >= 0;
+}
+
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    // Where the pointer messages bring touches, the mouse messages Windows
+    // makes from the same touches would press keys a second time.
+    if (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST && system_pointer_api().get_pointer_type &&
+        promoted_from_touch(GetMessageExtraInfo()))
+        return 0;
+    if (touch_message(hwnd, msg, wparam, lparam)) return 0;
     switch (msg) {
         case WM_CREATE:
             g_win32.window = hwnd;
@@ -159,7 +190,31 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         case WM_MBUTTONDOWN: shell_middle_down(); return 0;
         case WM_MBUTTONUP: shell_middle_up(); return 0;
         case WM_MOUSEWHEEL: shell_wheel(wheel_word(wparam)); return 0;
-        case WM_KEYDOWN: shell_key_down(key_code(wparam)); return 0;
+        case WM_KEYDOWN:
+            shell_key_pressed(key_code(wparam), key_position_of(lparam), key_repeated(lparam),
+                              GetKeyState(VK_SHIFT) < 0);
+            return 0;
+        case WM_KEYUP: shell_key_released(key_position_of(lparam)); return 0;
+        case WM_SYSKEYDOWN:
+            if (!plays_system_key(lparam)) break;
+            shell_key_pressed(KEY_NONE, key_position_of(lparam), key_repeated(lparam), GetKeyState(VK_SHIFT) < 0);
+            return 0;
+        case WM_SYSKEYUP:
+            if (!plays_system_key(lparam)) break;
+            shell_key_released(key_position_of(lparam));
+            return 0;
+        // No release reaches a window that is minimised, hidden or without
+        // the focus, nor a process the session's end stops.
+        case WM_SIZE:
+            if (wparam == SIZE_MINIMIZED) shell_release_all();
+            break;
+        case WM_SHOWWINDOW:
+            if (!wparam) shell_release_all();
+            break;
+        case WM_ENDSESSION:
+            if (wparam) shell_release_all();
+            return 0;
+        case WM_KILLFOCUS: shell_release_all(); break;
         case WM_DROPFILES:
             // Accepted and ignored; the drop's memory is still ours to free.
             DragFinish(reinterpret_cast<HDROP>(wparam));
@@ -171,7 +226,6 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
             follow_dpi(hwnd, HIWORD(wparam), reinterpret_cast<const RECT*>(lparam)->left,
                        reinterpret_cast<const RECT*>(lparam)->top);
             return 0;
-        case WM_KEYUP:
         case WM_CHAR:
         case WM_MOUSELEAVE:
         case WM_USER: return 0;
@@ -181,8 +235,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
             input_queue_push(static_cast<uint32_t>(lparam));
             shell_midi_input();
             return 0;
-        case WM_CAPTURECHANGED:
-        case WM_KILLFOCUS: shell_capture_lost(); break;
+        case WM_CAPTURECHANGED: shell_capture_lost(); break;
         default:
             if (msg >= MSG_WAVE_OUT_FIRST && msg <= MSG_WAVE_OUT_LAST) return 0;
             break;

@@ -10,11 +10,6 @@
 
 namespace {
 
-uint32_t panel_pointer(int x, int y) {
-    const Point p = view_to_panel(g_sdl.view, x, y);
-    return pack_pointer(p.x, p.y);
-}
-
 // By key position, so digits work on any layout.
 KeyCode key_code(SDL_Scancode code) {
     if (code >= SDL_SCANCODE_1 && code <= SDL_SCANCODE_9) return KeyCode(KEY_DIGIT_0 + 1 + (code - SDL_SCANCODE_1));
@@ -48,6 +43,11 @@ void take_capture_on_leave() {
 
 }  // namespace
 
+uint32_t panel_pointer(int x, int y) {
+    const Point p = view_to_panel(g_sdl.view, x, y);
+    return pack_pointer(p.x, p.y);
+}
+
 // After each event, before the next one is read.
 void apply_capture() {
     if (!g_sdl.captured || g_sdl.capture_wanted) return;
@@ -77,8 +77,11 @@ void handle_window_event(const SDL_WindowEvent& e) {
             update_view();
             present_now();
             break;
-        // No release reaches a window that lost the focus while a button was held.
-        case SDL_WINDOWEVENT_FOCUS_LOST: shell_capture_lost(); break;
+        // No release reaches a window that lost the focus, or is hidden,
+        // while a button, key or finger is held.
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+        case SDL_WINDOWEVENT_HIDDEN:
+        case SDL_WINDOWEVENT_MINIMIZED: shell_release_all(); break;
         case SDL_WINDOWEVENT_LEAVE: take_capture_on_leave(); break;
         default: break;
     }
@@ -119,8 +122,16 @@ void translate_event(const SDL_Event& e) {
             if (y != 0) shell_wheel(y * 120);
             break;
         }
-        case SDL_KEYDOWN:  // auto-repeat included, like a first press
-            if (const KeyCode key = key_code(e.key.keysym.scancode); key != KEY_NONE) shell_key_down(key);
+        case SDL_KEYDOWN:
+            shell_key_pressed(key_code(e.key.keysym.scancode), key_position(e.key.keysym.scancode), e.key.repeat != 0,
+                              (e.key.keysym.mod & KMOD_SHIFT) != 0);
+            break;
+        case SDL_KEYUP: shell_key_released(key_position(e.key.keysym.scancode)); break;
+        case SDL_FINGERDOWN:
+        case SDL_FINGERMOTION:
+        case SDL_FINGERUP: translate_touch(e.tfinger); break;
+        case SDL_SYSWMEVENT:
+            if (x11_keyboard_grabbed_away(*e.syswm.msg)) shell_release_all();
             break;
         case SDL_DROPFILE:
         case SDL_DROPTEXT: SDL_free(e.drop.file); break;  // accepted and ignored

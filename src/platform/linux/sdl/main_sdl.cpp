@@ -259,6 +259,7 @@ int main(int argc, char** argv) {
     // first, inside the event pump, and hold the press's MIDI back by its X
     // round trips.
     SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
+    set_touch_hints();
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_error("no display available: %s", SDL_GetError());
         text_end_font_lookup();
@@ -284,6 +285,9 @@ int main(int argc, char** argv) {
     if (options.on_top && driver && std::strcmp(driver, "wayland") == 0)
         report_error("--on-top: Wayland lets no program keep its window above others; it opens as any other");
     if (platform_other_instance_running()) end_second_copy_on_signals();
+    // A keyboard grabbed by another client takes the releases of held keys
+    // with it, and SDL reports no focus change for it: the X events say so.
+    if (options.keys) SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     start_wakeups();  // now also as an SDL event, for drivers whose wait polls no file
     const int status = run_program();
     input_queue_enable(false);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/key_map.h"
 #include "app/view.h"
 #include "platform/linux/sdl/clock_linux.h"
 
@@ -71,6 +72,18 @@ void prefault_window_image(SDL_Window* window);
 // event, before the next one is read.
 void translate_event(const SDL_Event& e);
 void apply_capture();
+// Window pixels to a pointer word in panel pixels (input_sdl.cpp).
+uint32_t panel_pointer(int x, int y);
+
+// Playing (play_sdl.cpp): the hints that keep touches from arriving as
+// mouse events too (before SDL_Init), keys by place, and touches.
+void set_touch_hints();
+KeyPosition key_position(SDL_Scancode code);
+void translate_touch(const SDL_TouchFingerEvent& e);
+
+// True for the X event that says another client grabbed the keyboard away
+// from the focused window; SDL itself passes such focus changes over.
+bool x11_keyboard_grabbed_away(const SDL_SysWMmsg& msg);
 
 // Wake-ups (event_loop_sdl.cpp). start_wakeups makes the eventfd, before any
 // thread that wakes starts; wake_window_thread may be called on any thread,

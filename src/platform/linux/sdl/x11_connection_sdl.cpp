@@ -1,5 +1,6 @@
 // The X connection under an SDL window, for the event loop's own wait, and
-// the X resources SDL read when it connected, for --scale auto. Kept apart
+// the X resources SDL read when it connected, for --scale auto, and the
+// keyboard grabs SDL passes over, for --keys. Kept apart
 // from main_sdl.cpp: SDL_syswm.h brings in Xlib, whose KeyCode clashes with
 // the shell's. The program links no Xlib of its own (SDL loads it), so only
 // the display structure's public fields are read, as Xlib's own macros do.
@@ -47,4 +48,15 @@ int x11_resource_dpi(SDL_Window* window) {
     (void)window;
 #endif
     return 0;
+}
+
+bool x11_keyboard_grabbed_away(const SDL_SysWMmsg& msg) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+    if (msg.subsystem != SDL_SYSWM_X11) return false;
+    const XEvent& event = msg.msg.x11.event;
+    return event.type == FocusOut && event.xfocus.mode == NotifyGrab;
+#else
+    (void)msg;
+    return false;
+#endif
 }
