@@ -184,26 +184,34 @@ Module.zorvePage = (function () {
   };
   const mouse = function (event) { return event.pointerType === 'mouse'; };
 
-  canvas.addEventListener('pointerdown', function (event) {
-    if (!mouse(event)) return;
-    event.preventDefault();
-    canvas.focus();
-    pointerId = event.pointerId;
-    const p = at(event);
-    Module._web_button_down(event.button, p[0], p[1]);
+  // The mouse's events go to web_mouse, every other pointer's (touch, pen)
+  // to web_finger: the browser's mouse events made from touches are never
+  // listened to, so no touch also comes as a click.
+  const DOWN = 0, MOVE = 1, UP = 2;
+  const pointer = function (step) {
+    return function (event) {
+      const p = at(event);
+      if (mouse(event)) {
+        if (step === DOWN) {
+          canvas.focus();
+          pointerId = event.pointerId;
+        }
+        Module._web_mouse(step, event.button, event.buttons, p[0], p[1]);
+      } else {
+        Module._web_finger(step, event.pointerId, p[0], p[1], event.pressure);
+      }
+      if (step === DOWN) event.preventDefault();
+    };
+  };
+  canvas.addEventListener('pointerdown', pointer(DOWN));
+  canvas.addEventListener('pointermove', pointer(MOVE));
+  canvas.addEventListener('pointerup', pointer(UP));
+  canvas.addEventListener('pointercancel', function (event) {
+    if (!mouse(event)) Module._web_release_all();
   });
-  canvas.addEventListener('pointermove', function (event) {
-    if (!mouse(event)) return;
-    const p = at(event);
-    Module._web_pointer_move(p[0], p[1]);
-  });
-  canvas.addEventListener('pointerup', function (event) {
-    if (!mouse(event)) return;
-    Module._web_button_up(event.button);
-  });
-  // A capture taken away while the pointer is still down: no release comes.
+  // A capture taken away while the button is still down: no release comes.
   canvas.addEventListener('lostpointercapture', function (event) {
-    if (mouse(event) && event.buttons) Module._web_focus_lost();
+    if (mouse(event) && event.buttons) Module._web_capture_lost();
   });
   canvas.addEventListener('contextmenu', function (event) { event.preventDefault(); });
 
@@ -219,16 +227,22 @@ Module.zorvePage = (function () {
     wheelRest = 0;
   }, { passive: false });
 
-  window.addEventListener('keydown', function (event) {
-    if (event.ctrlKey || event.altKey || event.metaKey) return;
-    const code = allocateUTF8(event.code);
-    const taken = Module._web_key_down(code);
-    _free(code);
-    if (taken) event.preventDefault();
-  });
-  window.addEventListener('blur', function () { Module._web_focus_lost(); });
+  // With Ctrl, Alt or the system key held a key is the browser's; a
+  // release always counts.
+  const key = function (down) {
+    return function (event) {
+      if (down && (event.ctrlKey || event.altKey || event.metaKey)) return;
+      const code = allocateUTF8(event.code);
+      const taken = Module._web_key(code, down, event.repeat, event.shiftKey);
+      _free(code);
+      if (taken) event.preventDefault();
+    };
+  };
+  window.addEventListener('keydown', key(true));
+  window.addEventListener('keyup', key(false));
+  window.addEventListener('blur', function () { Module._web_release_all(); });
   document.addEventListener('visibilitychange', function () {
-    if (document.hidden) Module._web_focus_lost();
+    if (document.hidden) Module._web_release_all();
   });
   window.addEventListener('resize', function () { Module._web_refit(); });
   return page;
