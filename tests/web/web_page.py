@@ -16,6 +16,7 @@ import functools
 import http.server
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -111,6 +112,8 @@ class Page:
         self.ws = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=30)
         self.next_id = 0
         self.events = []  # names of the protocol's events, in arrival order
+        self.faked = False  # the fake Web MIDI is installed for every new document
+        self.buttons = 0  # the mouse's held buttons, as PointerEvent.buttons counts them
         self.call("Page.enable")
         self.call("Runtime.enable")
 
@@ -144,8 +147,9 @@ class Page:
             raise AssertionError("waited %d s for %s" % (seconds, what))
 
     def open(self, query="", fake_midi=True):
-        if fake_midi:
+        if fake_midi and not self.faked:
             self.call("Page.addScriptToEvaluateOnNewDocument", source=FAKE_MIDI)
+            self.faked = True
         started = time.monotonic()
         self.events.clear()
         self.call("Page.navigate", url=self.origin + "/index.html" + query)
@@ -159,8 +163,23 @@ class Page:
         self.wait_for("document.documentElement.dataset.panel === 'drawn'", "the panel drawn")
 
     def mouse(self, kind, x, y, button="left", **extra):
-        self.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button=button,
+        """A mouse event, with the buttons held after it as a real mouse's."""
+        bit = {"left": 1, "right": 2, "middle": 4}.get(button, 0)
+        if kind == "mousePressed":
+            self.buttons |= bit
+        if kind == "mouseReleased":
+            self.buttons &= ~bit
+        self.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button=button, buttons=self.buttons,
                   clickCount=1 if kind != "mouseMoved" else 0, **extra)
+
+    def key(self, kind, code, **extra):
+        self.call("Input.dispatchKeyEvent", type=kind, code=code, key=code, **extra)
+
+    def touch(self, kind, *points):
+        """Fingers, each (id, x, y) or (id, x, y, force): on the screen after
+        a touchStart or touchMove; those lifted by a touchEnd (none: all)."""
+        self.call("Input.dispatchTouchEvent", type=kind, touchPoints=[
+            dict(id=p[0], x=p[1], y=p[2], **({"force": p[3]} if len(p) > 3 else {})) for p in points])
 
     def click(self, x, y):
         self.mouse("mousePressed", x, y)
@@ -193,9 +212,66 @@ def key_table(tool):
     return keys
 
 
-def on_off(status, number, devices=(1, 2, 3)):
-    """What one press and release sends: 127 to each device, then 0."""
-    return [[d, status, number, 127] for d in devices] + [[d, status, number, 0] for d in devices]
+def sends(key, value, channel=0):
+    """What a key's message with `value` is on devices 1-3: `key` is a row of
+    the key table (status, number) or a (status, number) pair."""
+    status, number = (key["status"], key["number"]) if isinstance(key, dict) else key
+    return [[d, (status & 0xF0) | channel, number, value] for d in (1, 2, 3)]
+
+
+def on_off(status, number, channel=0, velocity=127):
+    """What one press and release sends: its on-value to each device, then 0."""
+    return sends((status, number), velocity, channel) + sends((status, number), 0, channel)
+
+
+def centre(k):
+    return k["x"] + k["w"] // 2, k["y"] + k["h"] // 2
+
+
+def steps_send(page, steps, channel=0):
+    """Runs each (action, messages) in turn: after each action everything sent
+    is exactly what the steps so far expect. A wheel step toward the user ends
+    the run, so nothing may come after the last step's messages either."""
+    wheel = (lambda: page.mouse("mouseWheel", 400, 300, button="none", deltaX=0, deltaY=100),
+             on_off(0x90, 114, channel))
+    expected = page.sent()
+    for i, (action, messages) in enumerate(list(steps) + [wheel]):
+        action()
+        expected += messages
+        if messages:
+            sent = page.wait_sent(len(expected))
+            assert sent == expected, ("step %d" % i, sent[max(0, len(expected) - len(messages) - 3):])
+
+
+# KeyboardEvent.code of the computer keys --list-keys names otherwise:
+# letters are KeyX, digits DigitN, keypad keys NumpadN, the rest by name.
+CODES = {",": "Comma", ".": "Period", "/": "Slash", ";": "Semicolon", "Left": "ArrowLeft", "Right": "ArrowRight",
+         "Page Up": "PageUp", "Page Down": "PageDown", "keypad +": "NumpadAdd", "keypad -": "NumpadSubtract",
+         "keypad Enter": "NumpadEnter"}
+
+
+def key_code(name):
+    if name in CODES:
+        return CODES[name]
+    if name.startswith("keypad "):
+        return "Numpad" + name[len("keypad "):]
+    if len(name) == 1:
+        return ("Digit" if name.isdigit() else "Key") + name
+    return name
+
+
+def computer_keys(page):
+    """The keys --list-keys gives a computer key, as the page prints them:
+    their KeyboardEvent.code, status and number."""
+    page.open("?list-keys=1")
+    page.wait_for("document.getElementById('text').textContent.length > 0", "the key list")
+    rows = []
+    for line in page.eval("document.getElementById('text').textContent").splitlines()[1:]:
+        f = re.split(r"\s{2,}", line.strip())
+        assert len(f) in (5, 6), line
+        if len(f) == 6:
+            rows.append({"code": key_code(f[5]), "status": 0x90 if f[2] == "Note On" else 0xB0, "number": int(f[3])})
+    return rows
 
 
 # ----------------------------------------------------------------- the cases
@@ -221,19 +297,158 @@ def case_panel_pixels(args, page):
 
 def case_keys(args, page):
     """At two device pixels per CSS pixel, a click on every key sends its
-    bytes on the URL's channel to devices 1-3, press then release."""
+    bytes on the URL's channel to devices 1-3, press then release. The mouse
+    is one pointer with capture: a left release inside a chord with the
+    right button is still the left's release, and a drag out of the canvas
+    lets go of its key there."""
     page.open("?channel=10")
     page.wait_drawn()
     size = page.eval("[document.getElementById('panel').getBoundingClientRect().width, devicePixelRatio]")
     assert size == [910, 2], size  # 910 x 550 CSS pixels are 2 x 2 device pixels per panel pixel
     keys = key_table(args.key_table)
     assert len(keys) == 90
-    expected = []
-    for k in keys:
-        page.click(k["x"] + k["w"] // 2, k["y"] + k["h"] // 2)
-        expected += on_off((k["status"] & 0xF0) | 9, k["number"])
-        sent = page.wait_sent(len(expected))
-        assert sent == expected, (k, sent[-6:])
+    steps_send(page, [(functools.partial(page.click, *centre(k)), on_off(k["status"], k["number"], 9)) for k in keys],
+                      9)
+    a, b = keys[0], keys[1]
+    steps_send(page, [
+        (lambda: page.mouse("mousePressed", *centre(a)), sends(a, 127, 9)),
+        (lambda: page.mouse("mousePressed", *centre(a), button="right"), []),
+        (lambda: page.mouse("mouseReleased", *centre(a)), sends(a, 0, 9)),
+        (lambda: page.mouse("mouseReleased", *centre(a), button="right"), []),
+        (lambda: page.mouse("mousePressed", *centre(b)), sends(b, 127, 9)),
+        (lambda: page.mouse("mouseMoved", 950, 650), sends(b, 0, 9)),  # beyond the canvas's bottom right
+        (lambda: page.mouse("mouseReleased", 950, 650), []),
+    ], 9)
+
+
+def case_computer_keys(args, page):
+    """With keys=1 each computer key the key list names, by its
+    KeyboardEvent.code, sends its panel key's on once through its repeats
+    and its 0 at its release. Escape lets go of what the keyboard, a finger
+    and the mouse hold, in the panel's order, then sends All Notes Off."""
+    rows = computer_keys(page)
+    assert len(rows) == 72, len(rows)
+    page.open("?keys=1&channel=3")
+    page.wait_drawn()
+
+    def press(code):
+        page.key("rawKeyDown", code)
+        for _ in range(3):
+            page.key("rawKeyDown", code, autoRepeat=True)
+
+    steps = []
+    for r in rows:
+        steps += [(functools.partial(press, r["code"]), sends(r, 127, 2)),
+                  (functools.partial(page.key, "keyUp", r["code"]), sends(r, 0, 2))]
+    steps_send(page, steps, 2)
+    keys = key_table(args.key_table)
+    pad1, track1 = keys[74], keys[58]
+    play_key = next(k for k in keys if k["label"] == "PLAY")
+    steps_send(page, [
+        (lambda: page.key("rawKeyDown", "KeyZ"), sends(pad1, 127, 2)),
+        (lambda: page.touch("touchStart", (1, *centre(track1))), sends(track1, 127, 2)),
+        (lambda: page.mouse("mousePressed", *centre(play_key)), sends(play_key, 127, 2)),
+        (lambda: page.key("rawKeyDown", "Escape"),
+         sends(play_key, 0, 2) + sends(track1, 0, 2) + sends(pad1, 0, 2) + sends((0xB0, 123), 0, 2)),
+        (lambda: page.key("keyUp", "KeyZ"), []),
+        (lambda: page.touch("touchEnd"), []),
+    ], 2)
+
+
+def case_touches(args, page):
+    """Fingers each hold their own key: two at once send two ons and, as
+    each lifts, its own 0; a finger sliding off its key lets go of it there
+    and presses none it slides onto. No finger also comes as the mouse,
+    whose release on the key slid onto would send that key's 0."""
+    page.open()
+    page.wait_drawn()
+    pads = key_table(args.key_table)[74:78]
+    a, b, c, d = (centre(k) for k in pads)
+    steps_send(page, [
+        (lambda: page.touch("touchStart", (1, *a)), sends(pads[0], 127)),
+        (lambda: page.touch("touchStart", (1, *a), (2, *b)), sends(pads[1], 127)),
+        (lambda: page.touch("touchEnd", (1, *a)), sends(pads[0], 0)),
+        (lambda: page.touch("touchEnd"), sends(pads[1], 0)),
+        (lambda: page.touch("touchStart", (3, *c)), sends(pads[2], 127)),
+        (lambda: page.touch("touchMove", (3, *d)), sends(pads[2], 0)),
+        (lambda: page.touch("touchEnd"), []),
+    ])
+
+
+def case_focus_lost(args, page):
+    """What is held when the page loses the focus, or is hidden, is let go
+    (each key's 0 once): the blur alone (the focus into a frame of the
+    page), then the hiding alone (another tab in front, the focus already
+    gone), each seen by itself."""
+    page.open("?keys=1")
+    page.wait_drawn()
+    me = page.call("Target.getTargetInfo")["targetInfo"]["targetId"]
+    keys = key_table(args.key_table)
+    pad1, pad2 = keys[74], keys[75]
+    play_key = next(k for k in keys if k["label"] == "PLAY")
+    other = []
+    state = "[document.activeElement.tagName, document.visibilityState]"
+
+    def blur():
+        page.eval("const f = document.createElement('iframe'); document.body.appendChild(f); f.contentWindow.focus()")
+        assert page.eval(state) == ["IFRAME", "visible"]
+
+    def hide():
+        other.append(page.call("Target.createTarget", url="about:blank")["targetId"])
+        page.wait_for("document.hidden", "the page hidden")
+
+    def show():
+        page.call("Target.activateTarget", targetId=me)
+        page.call("Target.closeTarget", targetId=other[0])
+        page.wait_for("!document.hidden", "the page shown")
+
+    steps_send(page, [
+        (lambda: page.key("rawKeyDown", "KeyZ"), sends(pad1, 127)),
+        (lambda: page.mouse("mousePressed", *centre(play_key)), sends(play_key, 127)),
+        (blur, sends(play_key, 0) + sends(pad1, 0)),
+        (lambda: page.touch("touchStart", (1, *centre(pad2))), sends(pad2, 127)),
+        (hide, sends(pad2, 0)),
+        (show, []),
+    ])
+
+
+# Velocity: the page's query, what plays pad 1 (a click or a finger at a
+# row of the key, with a finger's force; a computer key, with Shift), and
+# the on-value it sends.
+VELOCITY = [
+    ("velocity=100", "click", 15, None, 100),
+    ("velocity=100", "key", None, None, 100),
+    ("velocity=100", "shift key", None, None, 100),
+    ("velocity=100", "finger", 15, 0.25, 100),
+    ("velocity=position", "click", 0, None, 1),
+    ("velocity=position", "click", 15, None, 66),
+    ("velocity=position", "click", 29, None, 127),
+    ("velocity=position", "key", None, None, 100),
+    ("velocity=position", "shift key", None, None, 127),
+    ("velocity=position", "finger", 0, None, 1),  # a force of 1 (Chromium's default) is no measurement
+    ("velocity=position", "finger", 29, 0.5, 127),  # nor is 0.5, a device's without pressure
+    ("velocity=position", "finger", 0, 0.25, 32),
+]
+
+
+def case_velocity(args, page):
+    """velocity=N and velocity=position as on the command line."""
+    pad1 = key_table(args.key_table)[74]
+    for query in sorted({row[0] for row in VELOCITY}):
+        page.open("?keys=1&" + query)
+        page.wait_drawn()
+        steps = []
+        for _, how, row, force, value in (r for r in VELOCITY if r[0] == query):
+            at = (pad1["x"] + pad1["w"] // 2, pad1["y"] + (row or 0))
+            finger = (1, *at) + ((force,) if force else ())
+            act = {
+                "click": functools.partial(page.click, *at),
+                "key": lambda: (page.key("rawKeyDown", "KeyZ"), page.key("keyUp", "KeyZ")),
+                "shift key": lambda: (page.key("rawKeyDown", "KeyZ", modifiers=8), page.key("keyUp", "KeyZ")),
+                "finger": lambda finger=finger: (page.touch("touchStart", finger), page.touch("touchEnd")),
+            }[how]
+            steps.append((act, on_off(pad1["status"], pad1["number"], velocity=value)))
+        steps_send(page, steps)
 
 
 def case_wheel_and_keys(args, page):
@@ -306,6 +521,10 @@ def case_bad_option(args, page):
 CASES = {
     "panel_pixels": (case_panel_pixels, 1),
     "keys": (case_keys, 2),
+    "computer_keys": (case_computer_keys, 1),
+    "touches": (case_touches, 2),
+    "focus_lost": (case_focus_lost, 1),
+    "velocity": (case_velocity, 1),
     "wheel_and_keys": (case_wheel_and_keys, 1),
     "input_lights": (case_input_lights, 1),
     "midi_refused": (case_midi_refused, 1),
