@@ -6,7 +6,7 @@
 #   windows  the Windows cross-build and its tests under Wine
 #   bench    the benchmarks and the soak's leak check
 #   web      the page (Emscripten, offline) and its tests (node, headless
-#            Chromium driven from /usr/bin/python3)
+#            Chromium driven from /usr/bin/python3, and in the virtual machine)
 #   all      every group
 set -euo pipefail
 declare -A group=(
@@ -33,7 +33,10 @@ declare -A group=(
   [bench]="libbenchmark-dev valgrind jack-keyboard libx11-dev"
   # Debian's Emscripten ships its system libraries prebuilt: nothing is
   # downloaded at build time. GoogleTest's sources come with the test group.
-  [web]="emscripten nodejs chromium python3-websocket googletest fonts-liberation2"
+  # Chromium's own Web MIDI is tested on the ALSA sequencer in the virtual
+  # machine, with aconnect.
+  [web]="emscripten nodejs chromium python3-websocket googletest fonts-liberation2
+         qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils"
 )
 names=("$@")
 [ ${#names[@]} -gt 0 ] || names=(all)

@@ -5,8 +5,8 @@
 # a JACK server, the Debian package installed and removed), the Windows tree
 # under Wine (the zip unpacked and run), the core with its fuzzers under
 # ASan/UBSan, and the web page (after the Linux tree, whose panel it is
-# compared with) under node and headless Chromium. A failing tree does not
-# stop the others.
+# compared with) under node and headless Chromium, its Web MIDI on the ALSA
+# sequencer in a virtual machine. A failing tree does not stop the others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

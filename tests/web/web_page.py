@@ -123,16 +123,25 @@ class Page:
         self.call("Runtime.enable")
 
     def call(self, method, **params):
-        self.next_id += 1
-        self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
-        while True:
+        return self.call_all([(method, params)])[-1]
+
+    def call_all(self, calls):
+        """Sends (method, params) calls in order without waiting between
+        them (Chromium takes them in order); returns their results."""
+        first = self.next_id + 1
+        for method, params in calls:
+            self.next_id += 1
+            self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        results = {}
+        while len(results) < len(calls):
             reply = json.loads(self.ws.recv())
             if "method" in reply:
                 self.events.append(reply["method"])
-            if reply.get("id") == self.next_id:
+            if first <= reply.get("id", 0) <= self.next_id:
                 if "error" in reply:
-                    raise RuntimeError("%s: %s" % (method, reply["error"]))
-                return reply["result"]
+                    raise RuntimeError("%s: %s" % (calls[reply["id"] - first][0], reply["error"]))
+                results[reply["id"]] = reply["result"]
+        return [results[i] for i in sorted(results)]
 
     def eval(self, expression):
         result = self.call("Runtime.evaluate", expression=expression, awaitPromise=True, returnByValue=True)
@@ -170,14 +179,19 @@ class Page:
         self.wait_for("document.documentElement.dataset.panel === 'drawn'", "the panel drawn")
 
     def mouse(self, kind, x, y, button="left", **extra):
-        """A mouse event, with the buttons held after it as a real mouse's."""
+        method, params = self.mouse_event(kind, x, y, button, **extra)
+        self.call(method, **params)
+
+    def mouse_event(self, kind, x, y, button="left", **extra):
+        """A mouse event's call, with the buttons held after it as a real
+        mouse's."""
         bit = {"left": 1, "right": 2, "middle": 4}.get(button, 0)
         if kind == "mousePressed":
             self.buttons |= bit
         if kind == "mouseReleased":
             self.buttons &= ~bit
-        self.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button=button, buttons=self.buttons,
-                  clickCount=1 if kind != "mouseMoved" else 0, **extra)
+        return ("Input.dispatchMouseEvent", dict(type=kind, x=x, y=y, button=button, buttons=self.buttons,
+                                                 clickCount=1 if kind != "mouseMoved" else 0, **extra))
 
     def key(self, kind, code, **extra):
         self.call("Input.dispatchKeyEvent", type=kind, code=code, key=code, **extra)
@@ -575,8 +589,7 @@ def case_alsa_vm(args, page):
                       "Module.zorvePage.midi.inputs.map(p => p.name + ' ' + p.connection)")
         lights_only_its_key(page, next(k for k in keys if k["label"] == "PLAY"), send_in)
         started = time.monotonic()
-        for k in keys:
-            page.click(*centre(k))
+        page.call_all([page.mouse_event(kind, *centre(k)) for k in keys for kind in ("mousePressed", "mouseReleased")])
         for d, peer in enumerate(peers, 1):
             lines = peer.wait(1 + 2 * len(keys), "every key's two messages on device %d" % d)
             want = ["%d: %02x %02x %02x" % (i, m[1], m[2], m[3]) for i, m in enumerate(
