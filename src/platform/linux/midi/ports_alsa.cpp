@@ -279,7 +279,13 @@ void stop() {
 // Asked after start failed: no device node means no sequencer at all.
 bool absent() { return access("/dev/snd/seq", F_OK) != 0; }
 
+constexpr const char* NO_SEQUENCER = "no ALSA sequencer (/dev/snd/seq)";
+
 const char* start(const char* client_name) {
+    // Neither the device nor the node that loads its module: the open would
+    // fail with ENOENT, after libasound had read its whole configuration (a
+    // dozen files, several milliseconds) on the way to a JACK server.
+    if (absent() && access("/dev/aloadSEQ", F_OK) != 0) return NO_SEQUENCER;
     // libasound prints its own lines when the device cannot be opened; the
     // one line of midi_backend_linux.cpp names the reason instead.
     snd_lib_error_set_handler(alsa_quiet);
@@ -289,7 +295,7 @@ const char* start(const char* client_name) {
         g_alsa.seq = nullptr;
         switch (opened) {
             case -ENOENT:
-            case -ENODEV: return "no ALSA sequencer (/dev/snd/seq)";
+            case -ENODEV: return NO_SEQUENCER;
             case -EACCES:
             case -EPERM: return "no permission to use the ALSA sequencer (/dev/snd/seq)";
             case -ENOMEM:
