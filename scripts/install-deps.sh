@@ -5,6 +5,8 @@
 #   test     the Linux tests: unit, end-to-end, sanitizers, format, packaging
 #   windows  the Windows cross-build and its tests under Wine
 #   bench    the benchmarks and the soak's leak check
+#   web      the page (Emscripten, offline) and its tests (node, headless
+#            Chromium driven from /usr/bin/python3, and in the virtual machine)
 #   all      every group
 set -euo pipefail
 declare -A group=(
@@ -29,17 +31,23 @@ declare -A group=(
   # bench/measure_program.py measures the program beside jack-keyboard and a
   # bare Xlib client
   [bench]="libbenchmark-dev valgrind jack-keyboard libx11-dev"
+  # Debian's Emscripten ships its system libraries prebuilt: nothing is
+  # downloaded at build time. GoogleTest's sources come with the test group.
+  # Chromium's own Web MIDI is tested on the ALSA sequencer in the virtual
+  # machine, with aconnect.
+  [web]="emscripten nodejs chromium python3-websocket googletest fonts-liberation2
+         qemu-system-x86 linux-image-amd64 busybox-static kmod xz-utils alsa-utils"
 )
 names=("$@")
 [ ${#names[@]} -gt 0 ] || names=(all)
 packages=()
 for name in "${names[@]}"; do
   if [ "$name" = all ]; then
-    for g in run test windows bench; do packages+=(${group[$g]}); done
+    for g in run test windows bench web; do packages+=(${group[$g]}); done
   elif [ -n "${group[$name]:-}" ]; then
     packages+=(${group[$name]})
   else
-    echo "install-deps.sh: unknown group '$name' (run, test, windows, bench or all)" >&2
+    echo "install-deps.sh: unknown group '$name' (run, test, windows, bench, web or all)" >&2
     exit 64
   fi
 done
