@@ -20,4 +20,4 @@ case "$what" in
 esac
 out=$build/bench-alsa-$what
 mkdir -p "$out"
-exec "$root/scripts/vm-run.sh" --timeout 1500 --share "$out" python3 "$@" --program "$build/zorve-button" --out "$out"
+exec "$root/scripts/vm-run.sh" --timeout 1500 --share "$out" env PYTHONPATH="$root/tests/e2e" python3 -B "$@" --program "$build/zorve-button" --out "$out"

@@ -14,8 +14,9 @@ zorve-seq-peer receivers as devices 1-3.
             several starts, with the ALSA sequencer and with --midi none:
             ALSA no more than 10 ms slower.
 
-Usage: measure_alsa.py --program build/linux/zorve-button [--bare PATH] [--seq-peer PATH]
-                       [--starts N] [--idle-seconds S] [--clicks N]
+Usage (from the source tree; the harness is tests/e2e/zorve_harness):
+  PYTHONPATH=tests/e2e python3 bench/measure_alsa.py --program build/linux/zorve-button
+      [--bare PATH] [--seq-peer PATH] [--starts N] [--idle-seconds S] [--clicks N]
 Exit status 1 when a target is missed.
 """
 
@@ -24,13 +25,9 @@ import statistics
 import sys
 import time
 
-sys.dont_write_bytecode = True
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-sys.path.insert(0, HERE)
-import e2e_lib as e2e  # noqa: E402
-import measure_program as m  # noqa: E402
-from e2e_lib import Failure, log, shows_panel  # noqa: E402
+import measure_program as m  # beside this script
+import zorve_harness as e2e  # the e2e harness, tests/e2e on PYTHONPATH
+from zorve_harness import Failure, log, shows_panel
 
 
 def main():

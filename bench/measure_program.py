@@ -1,24 +1,28 @@
 #!/usr/bin/env python3
-"""Whole-program figures of the Linux program beside a peer and a floor,
-all three measured in one run under the same Xvfb and JACK server (dummy
+"""Whole-program figures of the Linux program beside a floor and an earlier
+build, all measured in one run under the same Xvfb and JACK server (dummy
 driver, 48 kHz, period 256, four jack_midi_dump receivers):
 
   zorve-button  the program;
-  jack-keyboard Debian's GTK on-screen keyboard for JACK, the peer;
+  baseline      the program as built from an earlier commit (--baseline);
   bare_client   the floor (bench/bare_client.c): a plain Xlib window and one
-                JACK MIDI port, blocking in poll, one rectangle per click.
+                JACK MIDI port, blocking in poll, one rectangle per click;
+  peer          another program with one JACK MIDI output, only when --peer
+                names its binary (none is run by default).
 
   start-up   process start until the window's pixels show the drawn window
              (read from the X server every millisecond), median of several
-             starts, with no MIDI system and with JACK;
+             starts taken in interleaved rounds (one start of each in turn),
+             with no MIDI system and with JACK;
   idle CPU   share of one core over a quiet stretch and wake-ups a second,
              from /proc/PID/task/*/schedstat (run time; third field: times
-             run), with no MIDI system and with JACK + 4 receivers;
-             the JACK figures are taken with the same graph for all three:
+             run), with no MIDI system and with JACK + 4 receivers, and the
+             JACK server's share over the same stretch;
+             the JACK figures are taken with the same graph for all:
              the program connects a port to each of the four receivers, so
-             the peer's and the floor's one port is connected to all four
+             the floor's (and a peer's) one port is connected to all four
              too (a client wakes every client it feeds, each cycle); the
-             peer feeding one receiver only is reported beside it;
+             floor feeding one receiver only is reported beside it;
   clicks     CPU per click at 20 clicks a second (press, hold 40% of the
              slot, release), above the same program's idle CPU measured
              before and after; by thread: the program's own, and the ones a
@@ -27,13 +31,15 @@ driver, 48 kHz, period 256, four jack_midi_dump receivers):
              only one read; the others only sink what arrives);
   memory     resident memory after start.
 
-Each target is reported as a ratio to the peer or the floor of the same run.
+Each target is reported as a ratio to the floor, the baseline or the peer of the same run.
 The program allows one copy per user: run this alone, or as root in a private
 network namespace (`unshare -n`), where the single-instance marker of other
 copies is not seen. Exit status 1 when a target is missed.
 
-Usage: measure_program.py --program build/linux/zorve-button [--bare PATH] [--peer jack-keyboard]
-                          [--starts N] [--idle-seconds S] [--click-seconds S] [--clicks N]
+Usage (from the source tree; the harness is tests/e2e/zorve_harness):
+  PYTHONPATH=tests/e2e python3 bench/measure_program.py --program build/linux/zorve-button
+      [--bare PATH] [--baseline PATH] [--peer PATH] [--starts N] [--idle-seconds S] [--click-seconds S]
+      [--clicks N]
 """
 
 import argparse
@@ -47,12 +53,8 @@ import sys
 import tempfile
 import time
 
-# The e2e harness lives in tests/e2e; no bytecode cache is written into the
-# source tree.
-sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import e2e_lib as e2e  # noqa: E402
-from e2e_lib import Failure, check, jack_env, log, shows_panel, wait_for  # noqa: E402
+import zorve_harness as e2e  # the e2e harness, tests/e2e on PYTHONPATH
+from zorve_harness import Failure, check, jack_env, log, shows_panel, wait_for
 
 A = (570, 25)  # key "A" of the panel; the bare client draws its rectangle there
 
@@ -151,7 +153,7 @@ class Kind:
         self.drawn, self.out_port, self.uses_marker = drawn, out_port, uses_marker
 
 
-# White keys of jack-keyboard's piano, well below its controls.
+# White keys of the peer's piano, well below its controls.
 PEER_KEYS = [(20, 160), (400, 160), (700, 160)]
 
 
@@ -161,12 +163,17 @@ def peer_drawn(x, window):
 
 
 def kinds(args):
-    return {
+    found = {
         "zorve-button": Kind("zorve-button", [args.program], "ZORVE_BUTTON", A, shows_panel, uses_marker=True),
-        "jack-keyboard": Kind("jack-keyboard", [args.peer, "-a", "zr1:input"], "jack-keyboard", PEER_KEYS[0],
-                              peer_drawn, "jack-keyboard:midi_out"),
         "bare_client": Kind("bare_client", [args.bare], "BARE_CLIENT", A, shows_panel, "bare_client:out"),
     }
+    if args.baseline:
+        found["baseline"] = Kind("baseline", [args.baseline], "ZORVE_BUTTON", A, shows_panel, uses_marker=True)
+    if args.peer:
+        name = os.path.basename(args.peer)
+        found["peer"] = Kind("peer", [args.peer, "-a", "zr1:input"], name, PEER_KEYS[0], peer_drawn,
+                             f"{name}:midi_out")
+    return found
 
 
 class Bench(e2e.Case):
@@ -181,6 +188,8 @@ def launch(c, kind, env, extra=()):
     """(process, window, seconds to the drawn window)."""
     if kind.uses_marker:
         wait_for(e2e.marker_free, 60, "another copy of the program to end")
+    if kind.out_port:  # a client whose name is still taken would get another, and its port with it
+        wait_for(lambda: kind.out_port not in (e2e.jack_ports(env) or ""), 20, f"{kind.out_port} of the last start to go")
     env = dict(env, DISPLAY=c.display_name)
     with open(os.path.join(c.out, f"measure-{kind.name}.log"), "a") as out:
         start = time.monotonic()
@@ -209,13 +218,16 @@ def close(c, proc, window):
         proc.wait(timeout=5)
 
 
-def measure_start(c, kind, env, starts, extra=()):
-    drawn = []
+def measure_starts(c, configs, starts):
+    """{(name, midi): [ms, ...]}: `starts` rounds, each one start of every
+    config in turn, so that a busy stretch of the machine falls on all."""
+    drawn = {(name, midi): [] for name, midi, *_ in configs}
     for _ in range(starts):
-        proc, window, seconds = launch(c, kind, env, extra)
-        drawn.append(seconds * 1000)
-        close(c, proc, window)
-        time.sleep(0.2)
+        for name, midi, kind, env, extra in configs:
+            proc, window, seconds = launch(c, kind, env, extra)
+            drawn[(name, midi)].append(seconds * 1000)
+            close(c, proc, window)
+            time.sleep(0.2)
     return drawn
 
 
@@ -224,16 +236,22 @@ RECEIVERS = [f"zr{n}" for n in range(4)]
 
 def connect_receivers(env, kind, names):
     """Connects the peer's or the floor's one output port to `names` too; a
-    connection already made (the peer's own -a) is left as it is."""
+    connection already made (the peer's own -a) is left as it is. A request
+    the server refuses under load is made again, for up to 10 s."""
     if not kind.out_port:
         return
-    for name in names:
-        subprocess.run(["jack_connect", kind.out_port, f"{name}:input"], env=env, timeout=10,
-                       stderr=subprocess.DEVNULL)
-    listing = subprocess.run(["jack_lsp", "-c", kind.out_port], env=env, capture_output=True, text=True,
-                             timeout=10).stdout
-    missing = [name for name in names if f"{name}:input" not in listing]
-    check(not missing, f"{kind.out_port} not connected to {missing}")
+
+    def missing():
+        listing = subprocess.run(["jack_lsp", "-c", kind.out_port], env=env, capture_output=True, text=True,
+                                 timeout=10).stdout
+        return [name for name in names if f"{name}:input" not in listing]
+
+    deadline = time.monotonic() + 10
+    while (left := missing()) and time.monotonic() < deadline:
+        for name in left:
+            subprocess.run(["jack_connect", kind.out_port, f"{name}:input"], env=env, timeout=10,
+                           stderr=subprocess.DEVNULL)
+    check(not missing(), f"{kind.out_port} not connected to {missing()}")
 
 
 def clicks(c, window, point, seconds, rate=20, hold=0.4):
@@ -284,8 +302,9 @@ def press_latency(c, window, point, rx, presses):
     return delays, lost
 
 
-def one_program(c, kind, env, args, rx=None, extra=()):
-    """Idle CPU, memory, CPU per click and (with rx) press latency of one run."""
+def one_program(c, kind, env, args, rx=None, extra=(), server=None):
+    """Idle CPU (and `server`'s, a process, over the same stretch), memory,
+    CPU per click and (with rx) press latency of one run."""
     proc, window, _ = launch(c, kind, env, extra)
     c.x.fake_motion(1020, 765)  # the pointer off every window
     result = {}
@@ -295,7 +314,12 @@ def one_program(c, kind, env, args, rx=None, extra=()):
         result["idle_one"] = cpu_over(proc.pid, args.idle_seconds / 2)
         connect_receivers(env, kind, RECEIVERS)
     time.sleep(2)
+    server_before = thread_stats(server.pid) if server else {}
     idle = cpu_over(proc.pid, args.idle_seconds)
+    if server:
+        server_after = thread_stats(server.pid)
+        run_ns = sum(r - server_before.get(tid, (0, 0, 0))[1] for tid, (_, r, _) in server_after.items())
+        result["server_cpu"] = 100 * run_ns / 1e9 / idle["wall"]
     result.update(idle=idle, mem=memory(proc.pid))
     counted = []
     busy = cpu_over(proc.pid, 0, during=lambda: counted.append(clicks(c, window, kind.click, args.click_seconds)))
@@ -352,13 +376,15 @@ def parse_bench_arguments(parser):
 
 def main():
     parser = bench_arguments(__doc__, "zorve-measure", clicks=100)
-    parser.add_argument("--peer", default="jack-keyboard")
+    parser.add_argument("--baseline", help="an earlier build of the program, measured beside this one")
+    parser.add_argument("--peer", help="a peer program's binary, measured beside (none unless given)")
     parser.add_argument("--click-seconds", type=float, default=10)
     args = parse_bench_arguments(parser)
     e2e.require_tools(["Xvfb", "jackd", "jack_lsp", "jack_midi_dump", "stdbuf"])
     check(os.access(args.program, os.X_OK), f"no program at {args.program}")
     check(os.access(args.bare, os.X_OK), f"no bare_client at {args.bare} (build target bare_client)")
-    check(shutil.which(args.peer), f"no {args.peer} (Debian package jack-keyboard)")
+    check(not args.baseline or os.access(args.baseline, os.X_OK), f"no baseline program at {args.baseline}")
+    check(not args.peer or shutil.which(args.peer), f"no peer at {args.peer}")
 
     facts = machine_facts()
     log(f"machine: {facts['nproc']} cores, {facts['cpu']}, Linux {facts['kernel']}, {facts['memory']}")
@@ -371,46 +397,45 @@ def main():
             missed.append(what)
 
     k = kinds(args)
-    zorve, peer, bare = k["zorve-button"], k["jack-keyboard"], k["bare_client"]
+    zorve, bare = k["zorve-button"], k["bare_client"]
+    others = [name for name in ("baseline", "peer") if name in k]  # beside the program, in this order
     c = Bench(args)
     try:
         no_midi = jack_env("zorve-e2e-absent")  # no server of that name runs
-        env = e2e.start_jack(c.procs, os.path.join(c.out, "measure-jackd.log"), e2e.LATENCY_PERIOD)
+        jackd = []
+        env = e2e.start_jack(c.procs, os.path.join(c.out, "measure-jackd.log"), e2e.LATENCY_PERIOD, jackd)
         receivers = [e2e.Receiver(c.procs, env, name, listened=name == "zr1") for name in RECEIVERS]
 
         log("\n== start-up: process start to the drawn window, median (min-max) of "
-            f"{args.starts} starts, ms")
-        starts = {
-            ("bare_client", "no MIDI"): measure_start(c, bare, no_midi, args.starts, ["--no-jack"]),
-            ("zorve-button", "no MIDI"): measure_start(c, zorve, no_midi, args.starts),
-            ("bare_client", "JACK"): measure_start(c, bare, env, args.starts),
-            ("jack-keyboard", "JACK"): measure_start(c, peer, env, args.starts),
-            ("zorve-button", "JACK"): measure_start(c, zorve, env, args.starts),
-        }
+            f"{args.starts} starts in interleaved rounds, ms")
+        configs = [("bare_client", "no MIDI", bare, no_midi, ["--no-jack"]),
+                   ("zorve-button", "no MIDI", zorve, no_midi, [])]
+        configs += [(name, "no MIDI", k[name], no_midi, []) for name in others if name != "peer"]
+        configs += [("bare_client", "JACK", bare, env, []), ("zorve-button", "JACK", zorve, env, [])]
+        configs += [(name, "JACK", k[name], env, []) for name in others]
+        starts = measure_starts(c, configs, args.starts)
         med = {key: statistics.median(v) for key, v in starts.items()}
         for (name, midi), values in starts.items():
             log(f"  {name:14s} {midi:8s} {med[(name, midi)]:6.1f} ({min(values):.1f}-{max(values):.1f})")
         verdict(med[("zorve-button", "no MIDI")] <= med[("bare_client", "no MIDI")] + 15,
                 f"no MIDI: {med[('zorve-button', 'no MIDI')]:.1f} ms <= bare client's "
                 f"{med[('bare_client', 'no MIDI')]:.1f} + 15 ms")
-        verdict(med[("zorve-button", "JACK")] < med[("jack-keyboard", "JACK")],
-                f"JACK: {med[('zorve-button', 'JACK')]:.1f} ms < jack-keyboard's "
-                f"{med[('jack-keyboard', 'JACK')]:.1f} ms "
-                f"(ratio {med[('zorve-button', 'JACK')] / med[('jack-keyboard', 'JACK')]:.2f})")
+        for name in others:
+            z, o = med[("zorve-button", "JACK")], med[(name, "JACK")]
+            verdict(z < o, f"JACK: {z:.1f} ms < {name}'s {o:.1f} ms (ratio {z / o:.2f})")
 
         log(f"\n== idle {args.idle_seconds:.0f} s, then {args.click_seconds:.0f} s of clicks at 20/s "
             f"(hold 40%), idle {args.idle_seconds / 2:.0f} s again, then press latency")
-        runs = {
-            ("bare_client", "no MIDI"): one_program(c, bare, no_midi, args, extra=["--no-jack"]),
-            ("zorve-button", "no MIDI"): one_program(c, zorve, no_midi, args),
-            ("bare_client", "JACK"): one_program(c, bare, env, args, rx=receivers[1]),
-            ("jack-keyboard", "JACK"): one_program(c, peer, env, args, rx=receivers[1]),
-            ("zorve-button", "JACK"): one_program(c, zorve, env, args, rx=receivers[1]),
-        }
-        log("  idle CPU (% of one core) and wake-ups/s by thread:")
+        runs = {}
+        for name, midi, kind, run_env, extra in configs:
+            jack = midi == "JACK"
+            runs[(name, midi)] = one_program(c, kind, run_env, args, rx=receivers[1] if jack else None,
+                                             extra=extra, server=jackd[0] if jack else None)
+        log("  idle CPU (% of one core) and wake-ups/s by thread; with JACK, the server's share beside:")
         for (name, midi), r in runs.items():
+            server = f"  server {r['server_cpu']:.3f}%" if "server_cpu" in r else ""
             log(f"  {name:14s} {midi:8s} {r['idle']['cpu']:6.3f}%  {r['idle']['wakeups']:7.1f}/s  "
-                f"[{fmt_threads(r['idle']['threads'])}]")
+                f"[{fmt_threads(r['idle']['threads'])}]{server}")
             if "idle_one" in r:
                 log(f"  {name:14s} feeding zr1 only: {r['idle_one']['cpu']:6.3f}%  "
                     f"{r['idle_one']['wakeups']:7.1f}/s")
@@ -437,23 +462,27 @@ def main():
                 f"(bare client without its port: {bi['cpu']:.3f}%)")
         verdict(zi["wakeups"] <= 5, f"wake-ups with no MIDI system {zi['wakeups']:.1f}/s <= 5/s "
                 f"(bare client: {bi['wakeups']:.1f}/s)")
-        zj, pj = runs[("zorve-button", "JACK")]["idle"], runs[("jack-keyboard", "JACK")]["idle"]
-        pj1 = runs[("jack-keyboard", "JACK")]["idle_one"]
-        verdict(zj["cpu"] <= pj["cpu"], f"idle CPU with JACK + 4 receivers {zj['cpu']:.3f}% <= jack-keyboard's "
-                f"{pj['cpu']:.3f}% feeding the same four (ratio {zj['cpu'] / max(pj['cpu'], 1e-9):.2f}; "
-                f"{pj1['cpu']:.3f}% feeding one)")
-        zc, pc = runs[("zorve-button", "JACK")]["click_own_us"], runs[("jack-keyboard", "JACK")]["click_own_us"]
-        zn = runs[("zorve-button", "no MIDI")]["click_us"]
-        verdict(zc <= pc / 2, f"CPU per click in the program's own threads {zc:.0f} us <= half of jack-keyboard's "
-                f"{pc:.0f} us (ratio {zc / max(pc, 1e-9):.2f}); without a MIDI system, all threads: {zn:.0f} us "
-                f"(ratio {zn / max(pc, 1e-9):.2f})")
+        zr = runs[("zorve-button", "JACK")]
+        for name in ["bare_client"] + others:
+            o = runs[(name, "JACK")]
+            one = f"; {o['idle_one']['cpu']:.3f}% feeding one" if "idle_one" in o else ""
+            verdict(zr["idle"]["cpu"] <= o["idle"]["cpu"],
+                    f"idle CPU with JACK + 4 receivers {zr['idle']['cpu']:.3f}% <= {name}'s {o['idle']['cpu']:.3f}% "
+                    f"feeding the same four (ratio {zr['idle']['cpu'] / max(o['idle']['cpu'], 1e-9):.2f}{one})")
+            verdict(zr["idle"]["cpu"] + zr["server_cpu"] <= o["idle"]["cpu"] + o["server_cpu"],
+                    f"idle CPU with JACK, program and server {zr['idle']['cpu'] + zr['server_cpu']:.3f}% <= "
+                    f"{name}'s and server {o['idle']['cpu'] + o['server_cpu']:.3f}%")
+        if "peer" in k:
+            zc, pc = zr["click_own_us"], runs[("peer", "JACK")]["click_own_us"]
+            verdict(zc <= pc / 2, f"CPU per click in the program's own threads {zc:.0f} us <= half of the peer's "
+                    f"{pc:.0f} us (ratio {zc / max(pc, 1e-9):.2f})")
+            zm, pm = zr["mem"], runs[("peer", "JACK")]["mem"]
+            verdict(zm["rss"] - zm["jack_shm"] <= pm["rss"] - pm["jack_shm"],
+                    f"memory {(zm['rss'] - zm['jack_shm']) / 1024:.1f} MiB <= the peer's "
+                    f"{(pm['rss'] - pm['jack_shm']) / 1024:.1f} MiB (without JACK's segment)")
         verdict(abs(lat["zorve-button"] - lat["bare_client"]) <= 0.1 or lat["zorve-button"] < lat["bare_client"],
                 f"press -> Note On median {lat['zorve-button']:.2f} ms within 0.1 ms of the bare client's "
                 f"{lat['bare_client']:.2f} ms")
-        zm, pm = runs[("zorve-button", "JACK")]["mem"], runs[("jack-keyboard", "JACK")]["mem"]
-        verdict(zm["rss"] - zm["jack_shm"] <= pm["rss"] - pm["jack_shm"],
-                f"memory {(zm['rss'] - zm['jack_shm']) / 1024:.1f} MiB <= jack-keyboard's "
-                f"{(pm['rss'] - pm['jack_shm']) / 1024:.1f} MiB (without JACK's segment)")
     except Failure as failure:
         log(f"FAIL: {failure}")
         return 2

@@ -27,9 +27,10 @@ Through, watched by receiver 0: run it inside scripts/vm-run.sh, as
 bench/alsa_vm.sh soak does. The sequencer has no cycles to miss: there nothing
 may be lost.
 
-Usage: soak.py --program build/linux/zorve-button [--key-table PATH] [--seconds 600]
-               [--rate 20] [--valgrind-seconds 20 | --no-valgrind] [--no-soak]
-               [--midi jack|alsa] [--seq-peer PATH]
+Usage (from the source tree; the harness is tests/e2e/zorve_harness):
+  PYTHONPATH=tests/e2e python3 bench/soak.py --program build/linux/zorve-button
+      [--key-table PATH] [--seconds 600] [--rate 20] [--valgrind-seconds 20 | --no-valgrind]
+      [--no-soak] [--midi jack|alsa] [--seq-peer PATH]
 """
 
 import argparse
@@ -40,12 +41,8 @@ import sys
 import tempfile
 import time
 
-# The e2e harness lives in tests/e2e; no bytecode cache is written into the
-# source tree.
-sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import e2e_lib as e2e  # noqa: E402
-from e2e_lib import Failure, check, cpu_ticks, log, rss_kib, shows_panel, wait_for  # noqa: E402
+import zorve_harness as e2e  # the e2e harness, tests/e2e on PYTHONPATH
+from zorve_harness import Failure, check, cpu_ticks, log, rss_kib, shows_panel, wait_for
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SUPPRESSIONS = os.path.join(HERE, "valgrind-libs.supp")

@@ -51,6 +51,25 @@ TEST_F(InputQueue, KeepsOrderDropsOldestOnOverflowAndNothingWhenOff) {
     EXPECT_TRUE(take_all().empty());
 }
 
+// At the boundary: a ring holding exactly its size keeps every message; one
+// more drops only the oldest.
+TEST_F(InputQueue, KeepsExactlyItsSizeAndDropsOnlyTheOldestOnePast) {
+    const uint64_t dropped = input_queue_dropped();
+    for (uint32_t i = 0; i < INPUT_QUEUE_SIZE; ++i) input_queue_push(i);
+    std::vector<uint32_t> got = take_all();
+    ASSERT_EQ(got.size(), INPUT_QUEUE_SIZE);
+    EXPECT_EQ(got.front(), 0u);
+    EXPECT_EQ(got.back(), INPUT_QUEUE_SIZE - 1);
+    EXPECT_EQ(input_queue_dropped(), dropped);
+
+    for (uint32_t i = 0; i < INPUT_QUEUE_SIZE + 1; ++i) input_queue_push(i);
+    got = take_all();
+    ASSERT_EQ(got.size(), INPUT_QUEUE_SIZE);
+    EXPECT_EQ(got.front(), 1u);
+    EXPECT_EQ(got.back(), INPUT_QUEUE_SIZE);
+    EXPECT_EQ(input_queue_dropped() - dropped, 1u);
+}
+
 TEST_F(InputQueue, AWriterThreadLosesNothingTheReaderKeepsUpWith) {
     constexpr uint32_t COUNT = 200000;
     std::thread writer([] {

@@ -46,9 +46,11 @@ struct Row {
 
 const OptionPlatform* const LX = &OPTIONS_LINUX;
 const OptionPlatform* const WIN = &OPTIONS_WINDOWS;
+const OptionPlatform* const WEB = &OPTIONS_WEB;
 const std::string VERSION_LINE = std::string("zorve-button ") + ZORVE_VERSION + "\n";
 const std::string LINUX_HELP = "usage: zorve-button [--midi alsa|jack|none] [--monitor] [--scale auto|N]\n";
 const std::string WINDOWS_HELP = "usage: zorve-button [--midi none] [--monitor] [--scale auto|N]\n";
+const std::string WEB_HELP = WINDOWS_HELP;
 const std::string KEYS_HEADING = "key          group         message         number  channel  value  computer key\n";
 const std::string KEY_A = "A            pad bank      Note On             89        1    127  F7\n";
 
@@ -156,6 +158,15 @@ const Row ROWS[] = {
      "",
      false,
      "--midi jack is not available on Windows: WinMM is its only MIDI system ('--midi none' turns it off)"},
+    // A web page: Web MIDI is its one system.
+    {{"--midi", "none", "--channel", "10"}, WEB, RUN, "", false, "", MIDI_SYSTEM_NONE, false, SCALE_AUTO, 10},
+    {{"--help"}, WEB, 0, WEB_HELP, true, ""},
+    {{"--midi=alsa"},
+     WEB,
+     64,
+     "",
+     false,
+     "--midi alsa is not available on a web page: Web MIDI is its only MIDI system ('--midi none' turns it off)"},
 };
 
 using CommandLine = CoreTest;
@@ -240,6 +251,58 @@ TEST_F(CommandLine, TheMapFileFromTheCommandLine) {
     EXPECT_EQ(run({"--map", missing.c_str()}, &out, &err), EXIT_CONFIG);
     EXPECT_EQ(err, "zorve-button: " + missing + ": cannot be read (No such file or directory)\n");
     std::remove(path.c_str());
+}
+
+// A URL's query as the page passes it on: the words a command line would
+// have, for the parser to accept or refuse as it does those.
+TEST(QueryWords, NamesBecomeOptionsAndFlagsTakeOneOrNothing) {
+    const struct {
+        const char* query;
+        std::vector<std::string> words;
+    } rows[] = {
+        {"", {}},
+        {"?", {}},
+        {"?channel=10&show-input=1", {"--channel=10", "--show-input"}},
+        {"channel=10&show-input", {"--channel=10", "--show-input"}},  // no '?', a bare flag
+        {"?show-input=0&on-top=", {"--on-top"}},                      // 0 leaves a flag out
+        {"?show-input=yes", {"--show-input=yes"}},                    // for the parser to refuse
+        {"?scale=auto&&midi=none", {"--scale=auto", "--midi=none"}},  // an empty pair is skipped
+        {"?channel", {"--channel"}},                                  // a value it needs, missing
+        {"?bogus=1&list-keys=1", {"--bogus=1", "--list-keys"}},
+        {"?channel=1%30&x%2Dy=a+b%", {"--channel=10", "--x-y=a b%"}},  // %XX and '+' decoded
+        {"?scale=%zz&help=%31", {"--scale=%zz", "--help"}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(words_from_query(row.query, OPTIONS_WEB), row.words) << row.query;
+}
+
+TEST_F(CommandLine, QueryIsRefusedInTheCommandLinesWords) {
+    const struct {
+        const char* query;
+        const char* error;  // empty: accepted
+    } rows[] = {
+        {"?channel=17", "--channel: '17' is not a whole number from 1 to 16"},
+        {"?show-input=2", "option '--show-input' takes no value"},
+        {"?scale=5", "--scale: '5' is not auto or a whole number from 1 to 4"},
+        {"?channel", "option '--channel' needs a value (N)"},
+        {"?speed=2", "unknown option '--speed=2'"},
+        {"?channel=16&show-input=1&scale=2", ""},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> words{"zorve-button"};
+        for (const std::string& w : words_from_query(row.query, OPTIONS_WEB)) words.push_back(w);
+        std::vector<const char*> argv;
+        for (const std::string& w : words) argv.push_back(w.c_str());
+        const ProgramOptions o = parse_program_options(int(argv.size()), argv.data(), OPTIONS_WEB);
+        if (*row.error) {
+            EXPECT_EQ(o.action, ACTION_USAGE_ERROR) << row.query;
+            EXPECT_EQ(o.error, std::string(row.error) + ". Try 'zorve-button --help'.") << row.query;
+        } else {
+            EXPECT_EQ(o.action, ACTION_RUN) << row.query;
+            EXPECT_EQ(o.channel, 16);
+            EXPECT_TRUE(o.show_input);
+            EXPECT_EQ(o.scale, 2);
+        }
+    }
 }
 
 TEST(ScaleForDpi, LargestWholeFactorFromOneToFour) {

@@ -134,4 +134,30 @@ TEST_F(JackBackend, LongPeriodSendsAndStopWaitsForTheLastMessage) {
     EXPECT_EQ(fake::jack_written("ZORVE_BUTTON:out 2"), (std::vector<std::string>{"b0 10 00"}));
 }
 
+// Waits for `n` more process cycles to have run.
+bool cycles_pass(uint64_t n) {
+    const uint64_t from = fake::jack_cycles();
+    return eventually([from, n] { return fake::jack_cycles() >= from + n; });
+}
+
+// A buffer JACK hands over is not known to be empty, and one written in a
+// cycle still holds it in the next: each is cleared once before it is read,
+// so every message is read once and nothing stale at all. Idle cycles fetch
+// no buffer, and a message sent after them still goes out.
+TEST_F(JackBackend, EachMessageReadOnceAndIdleCyclesTouchNoPort) {
+    fake::jack_stale_buffers("f8");
+    start();
+    for (size_t n = 0; n < 2; ++n) {
+        ASSERT_TRUE(cycles_pass(3));
+        const uint64_t fetches = fake::jack_buffer_fetches();
+        ASSERT_TRUE(cycles_pass(10));
+        EXPECT_EQ(fake::jack_buffer_fetches(), fetches);
+        jack.panel_send(pack_short_message(0x90, 0x40 + n, 0x7F));
+        EXPECT_TRUE(eventually([n] { return fake::jack_read("ZORVE_BUTTON:panel").size() > n; }));
+    }
+    ASSERT_TRUE(cycles_pass(3));
+    EXPECT_EQ(fake::jack_read("ZORVE_BUTTON:panel"), (std::vector<std::string>{"90 40 7f", "90 41 7f"}));
+    EXPECT_EQ(fake::jack_read("ZORVE_BUTTON:out 1"), std::vector<std::string>{});
+}
+
 }  // namespace

@@ -57,7 +57,7 @@ std::vector<OptionSpec> program_table(const OptionPlatform& p) {
     const char* midi_help = p.alsa_jack ? "use this MIDI system; default: the ALSA sequencer\n"
                                           "when there is one, else a running JACK server;\n"
                                           "none: no devices"
-                                        : "open no MIDI devices (default: every WinMM device)";
+                                        : p.none_help;
     std::vector<OptionSpec> rows = {
         {"--help", "-h", nullptr, "print this text and exit"},
         {"--version", "-V", nullptr, "print the version and exit"},
@@ -154,8 +154,8 @@ ProgramOptions parse_program_options(int argc, const char* const argv[], const O
                     if (item.value == c.word) choice = &c;
                 if (!choice) return fail("--midi: " + quoted(item.value) + " is not one of alsa, jack, none");
                 if (choice->needs_alsa_jack && !platform.alsa_jack)
-                    return fail("--midi " + item.value + " is not available on " + platform.name +
-                                ": WinMM is its only MIDI system ('--midi none' turns it off)");
+                    return fail("--midi " + item.value + " is not available on " + platform.name + ": " +
+                                platform.only_midi + " is its only MIDI system ('--midi none' turns it off)");
                 o.midi = choice->system;
                 break;
             }
@@ -214,6 +214,57 @@ std::string program_usage(const OptionPlatform& platform) {
            option_lines(program_table(platform)) +
            "\nExit status: 0 window closed, or text printed; 1 another copy is running;\n"
            "2 the window could not be made; 3 no display; 64 a wrong option.\n";
+}
+
+namespace {
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A query's encoding undone: '+' is a space, %XX a byte; a '%' without two
+// hex digits after it stays as it is.
+std::string url_decoded(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const int high = i + 2 < text.size() && text[i] == '%' ? hex_digit(text[i + 1]) : -1;
+        const int low = high >= 0 ? hex_digit(text[i + 2]) : -1;
+        if (low >= 0) {
+            out += char(high * 16 + low);
+            i += 2;
+        } else {
+            out += text[i] == '+' ? ' ' : text[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> words_from_query(const std::string& query, const OptionPlatform& platform) {
+    const std::vector<OptionSpec> table = program_table(platform);
+    std::vector<std::string> words;
+    size_t start = !query.empty() && query[0] == '?' ? 1 : 0;
+    while (start < query.size()) {
+        size_t end = query.find('&', start);
+        if (end == std::string::npos) end = query.size();
+        const std::string pair = query.substr(start, end - start);
+        start = end + 1;
+        if (pair.empty()) continue;
+        const size_t eq = pair.find('=');
+        const std::string name = "--" + url_decoded(pair.substr(0, eq));
+        const std::string value = eq == std::string::npos ? "" : url_decoded(pair.substr(eq + 1));
+        const auto row = std::find_if(table.begin(), table.end(), [&](const OptionSpec& o) { return name == o.name; });
+        if (row != table.end() && !row->value_name && (value.empty() || value == "1" || value == "0")) {
+            if (value != "0") words.push_back(name);
+        } else {
+            words.push_back(eq == std::string::npos ? name : name + "=" + value);
+        }
+    }
+    return words;
 }
 
 int scale_for_dpi(int dpi) { return dpi < 96 ? 1 : std::min(dpi / 96, MAX_SCALE); }

@@ -48,18 +48,30 @@ struct ProgramOptions {
 
 // What a platform layer offers beyond the common options.
 struct OptionPlatform {
-    const char* name;    // in error lines: "not available on Windows"
-    bool alsa_jack;      // --midi alsa and --midi jack, and --connect
-    bool windows_paths;  // the default map in %APPDATA%, else under $XDG_CONFIG_HOME
+    const char* name;       // in error lines: "not available on Windows"
+    bool alsa_jack;         // --midi alsa and --midi jack, and --connect
+    bool windows_paths;     // the default map in %APPDATA%, else under $XDG_CONFIG_HOME
+    const char* only_midi;  // without them, the one MIDI system there is: "WinMM"
+    const char* none_help;  // without them, --midi's usage text
 };
-constexpr OptionPlatform OPTIONS_LINUX{"Linux", true, false};
-constexpr OptionPlatform OPTIONS_WINDOWS{"Windows", false, true};
+constexpr OptionPlatform OPTIONS_LINUX{"Linux", true, false, nullptr, nullptr};
+constexpr OptionPlatform OPTIONS_WINDOWS{"Windows", false, true, "WinMM",
+                                         "open no MIDI devices (default: every WinMM device)"};
+constexpr OptionPlatform OPTIONS_WEB{"a web page", false, false, "Web MIDI",
+                                     "open no MIDI devices (default: every device the\n"
+                                     "browser's Web MIDI lists)"};
 
 // Later words override earlier ones of the same option; --help wins over
 // --version, which wins over --list-devices, which wins over --list-keys.
 // Any wrong word makes the whole line ACTION_USAGE_ERROR.
 ProgramOptions parse_program_options(int argc, const char* const argv[], const OptionPlatform& platform);
 std::string program_usage(const OptionPlatform& platform);
+// The words of a URL's query ("channel=10&show-input=1", with or without its
+// '?') as a command line would give them: each name=value as
+// "--name=value", except that an option taking no value is "--name" for the
+// values 1 and "" and left out for 0. %XX and '+' are decoded. Unknown names
+// and wrong values pass through for the parser to refuse in its own words.
+std::vector<std::string> words_from_query(const std::string& query, const OptionPlatform& platform);
 std::string program_version();  // "zorve-button 1.0.0\n"
 
 // What --list-devices prints: outputs, then inputs, each numbered as the

@@ -11,8 +11,11 @@
 // client is activated (its ports become connectable) only after a line on
 // standard input. With "idle" the client is active at once but its ports send
 // nothing until a line on standard input, so a receiver can be measured
-// connected and quiet first. The server is the one JACK_DEFAULT_SERVER names;
-// none is started.
+// connected and quiet first; each further line stops or starts them again,
+// so quiet and flooded stretches can take turns. On stopping, each port ends
+// with a Note Off for every note and a zero for every controller, so no key
+// stays lit by the flood into the quiet stretch. The server is the one
+// JACK_DEFAULT_SERVER names; none is started.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
@@ -36,8 +39,9 @@ uint32_t g_serial;             // picks each message's kind and values
 std::atomic<uint64_t> g_sent;  // all ports together
 std::atomic<uint64_t> g_lost;
 std::atomic<bool> g_stopping;
-std::atomic<bool> g_sending{true};  // false while "idle" waits for its line
-jack_ringbuffer_t* g_script;        // script mode: 4-byte records, length then up to 3 bytes
+std::atomic<bool> g_sending{true};   // false while "idle" waits for its line, or is told to be quiet
+std::atomic<bool> g_put_out{false};  // told to be quiet: the next cycle puts every note and controller out
+jack_ringbuffer_t* g_script;         // script mode: 4-byte records, length then up to 3 bytes
 
 // A varied stream: notes on and off, controllers, pitch bend, program
 // changes and clock, on all sixteen channels.
@@ -95,6 +99,18 @@ int process(jack_nframes_t frames, void*) {
         g_sent.fetch_add(count, std::memory_order_relaxed);
         return 0;
     }
+    if (g_put_out.exchange(false)) {
+        for (jack_port_t* port : g_ports) {
+            void* buffer = jack_port_get_buffer(port, frames);
+            jack_midi_clear_buffer(buffer);
+            for (uint8_t n = 0; n < 128; ++n) {
+                const uint8_t off[3] = {0x80, n, 0}, zero[3] = {0xB0, n, 0};
+                jack_midi_event_write(buffer, 0, off, 3);
+                jack_midi_event_write(buffer, 0, zero, 3);
+            }
+        }
+        return 0;
+    }
     if (g_sending.load(std::memory_order_relaxed))
         g_due += g_rate * double(frames) / double(jack_get_sample_rate(g_client));
     const uint32_t n = g_stopping.load(std::memory_order_relaxed) ? 0 : uint32_t(g_due);
@@ -118,11 +134,13 @@ int process(jack_nframes_t frames, void*) {
     return 0;
 }
 
-// Blocks until a line (or the end) on standard input.
-void read_line() {
+// Blocks until a line (or the end) on standard input; false at the end.
+bool read_line() {
     char c;
-    while (read(0, &c, 1) == 1 && c != '\n') {
+    while (read(0, &c, 1) == 1) {
+        if (c == '\n') return true;
     }
+    return false;
 }
 
 }  // namespace
@@ -187,8 +205,10 @@ int main(int argc, char** argv) {
         }
         while (record[0] > 0 && jack_ringbuffer_write(g_script, reinterpret_cast<char*>(record), 4) != 4) usleep(1000);
     }
-    char sink[256];
-    while (!g_script && read(0, sink, sizeof sink) > 0) {
+    while (!g_script && read_line()) {
+        const bool was_sending = g_sending.load();
+        g_sending.store(!was_sending);
+        if (was_sending) g_put_out.store(true);
     }
     g_stopping.store(true, std::memory_order_relaxed);
     jack_deactivate(g_client);

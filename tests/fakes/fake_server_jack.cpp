@@ -26,6 +26,9 @@ namespace {
 struct Slot {
     std::string name;  // empty: free
     bool output = false;
+    // The port's buffer: kept from cycle to cycle as the client left it,
+    // emptied only by a clear.
+    std::vector<std::string> buffer;
 };
 
 struct Server {
@@ -35,6 +38,8 @@ struct Server {
     std::set<std::pair<std::string, std::string>> connections;
     std::set<std::string> inactive;                           // client names
     std::map<std::string, std::vector<std::string>> written;  // by port name, kept after the port goes
+    std::map<std::string, std::vector<std::string>> read;     // by port name: each cycle's buffer, in order
+    std::string stale;                                        // what a new port's buffer starts with
     int refusals = 0;
     std::string client;  // ours; empty when none is open
     bool closed = false;
@@ -51,6 +56,8 @@ struct Server {
 
     std::thread cycles;
     std::atomic<bool> cycling{false};
+    std::atomic<uint64_t> cycles_run{0};
+    std::atomic<uint64_t> fetches{0};  // port buffers fetched by the client
 };
 
 // Never destroyed: the notification thread outlives every test.
@@ -72,7 +79,8 @@ std::string client_of(const std::string& port) { return port.substr(0, port.find
 void add(const std::string& name, bool output) {
     auto free = std::find_if(server.slots.begin(), server.slots.end(), [](const Slot& s) { return s.name.empty(); });
     if (free == server.slots.end()) free = server.slots.insert(free, Slot{});
-    *free = Slot{name, output};
+    *free = Slot{name, output, {}};
+    if (!server.stale.empty()) free->buffer.push_back(server.stale);
     if (server.notice) server.notices.emplace_back(jack_port_id_t(free - server.slots.begin() + 1), 1);
     server.changed.notify_all();
 }
@@ -109,6 +117,11 @@ void run_cycles(uint32_t frames) {
     while (server.cycling.load()) {
         nanosleep(&pause, nullptr);
         server.process(frames, server.process_arg);
+        const std::lock_guard<std::mutex> hold(server.lock);
+        for (const Slot& s : server.slots)
+            if (!s.name.empty())
+                server.read[s.name].insert(server.read[s.name].end(), s.buffer.begin(), s.buffer.end());
+        server.cycles_run.fetch_add(1);
     }
 }
 
@@ -132,6 +145,8 @@ void jack_reset() {
     server.connections.clear();
     server.inactive.clear();
     server.written.clear();
+    server.read.clear();
+    server.stale.clear();
     server.refusals = 0;
     server.client.clear();
     server.closed = false;
@@ -203,6 +218,19 @@ bool jack_connected(const std::string& source, const std::string& destination) {
 std::vector<std::string> jack_written(const std::string& full_name) {
     const std::lock_guard<std::mutex> hold(server.lock);
     return server.written[full_name];
+}
+
+std::vector<std::string> jack_read(const std::string& full_name) {
+    const std::lock_guard<std::mutex> hold(server.lock);
+    return server.read[full_name];
+}
+
+uint64_t jack_cycles() { return server.cycles_run.load(); }
+uint64_t jack_buffer_fetches() { return server.fetches.load(); }
+
+void jack_stale_buffers(const std::string& message) {
+    const std::lock_guard<std::mutex> hold(server.lock);
+    server.stale = message;
 }
 
 bool jack_client_closed() {
@@ -334,8 +362,14 @@ jack_time_t jack_server_get_time() {
 }
 
 // A port's buffer is its slot; what is written is kept by the slot.
-void* jack_server_port_get_buffer(jack_port_t* port, jack_nframes_t) { return port; }
-void jack_server_midi_clear_buffer(void*) {}
+void* jack_server_port_get_buffer(jack_port_t* port, jack_nframes_t) {
+    server.fetches.fetch_add(1);
+    return port;
+}
+void jack_server_midi_clear_buffer(void* buffer) {
+    const std::lock_guard<std::mutex> hold(server.lock);
+    if (Slot* s = slot_of(static_cast<jack_port_t*>(buffer))) s->buffer.clear();
+}
 // No device sends to our inputs here.
 uint32_t jack_server_midi_get_event_count(void*) { return 0; }
 int jack_server_midi_event_get(jack_midi_event_t*, void*, uint32_t) { return -1; }
@@ -348,6 +382,9 @@ int jack_server_midi_event_write(void* buffer, jack_nframes_t, const jack_midi_d
         std::snprintf(hex, sizeof hex, i ? " %02x" : "%02x", data[i]);
         text += hex;
     }
-    if (const Slot* s = slot_of(static_cast<jack_port_t*>(buffer))) server.written[s->name].push_back(text);
+    if (Slot* s = slot_of(static_cast<jack_port_t*>(buffer))) {
+        server.written[s->name].push_back(text);
+        s->buffer.push_back(text);
+    }
     return 0;
 }

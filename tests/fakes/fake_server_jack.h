@@ -41,6 +41,15 @@ bool jack_connected(const std::string& source, const std::string& destination);
 // Bytes written into a port's buffer in process cycles, one message each,
 // e.g. "90 40 7f", in order; and whether the client was closed.
 std::vector<std::string> jack_written(const std::string& full_name);
+// What a receiver reading the port at the end of every cycle got: a message
+// left in the buffer uncleared is read again in the next cycle.
+std::vector<std::string> jack_read(const std::string& full_name);
+// Ports registered from now on start with `message` in their buffer, as a
+// slot another port used may; empty: with an empty buffer.
+void jack_stale_buffers(const std::string& message);
+// Process cycles run, and port buffers the client fetched, since the start.
+uint64_t jack_cycles();
+uint64_t jack_buffer_fetches();
 bool jack_client_closed();
 
 }  // namespace fake

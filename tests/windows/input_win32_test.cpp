@@ -90,7 +90,14 @@ BOOL WINAPI fake_touch_info(UINT32 id, POINTER_TOUCH_INFO* info) {
     return TRUE;
 }
 
-constexpr PointerApi FAKE{fake_type, fake_touch_info};
+BOOL WINAPI fake_pen_info(UINT32 id, POINTER_PEN_INFO* info) {
+    info->pointerInfo.pointerId = id;
+    info->penMask = g_mask;
+    info->pressure = g_pressure;
+    return TRUE;
+}
+
+constexpr PointerApi FAKE{fake_type, fake_touch_info, fake_pen_info};
 
 TEST(Win32Pointer, MessagesBecomeTouches) {
     struct Row {
@@ -120,7 +127,7 @@ TEST(Win32Pointer, MessagesBecomeTouches) {
     const TouchInput left = read_pointer_message(0x0246, 3, MAKELPARAM(-5, -20), FAKE);
     EXPECT_EQ(left.x, -5) << "screen coordinates left of the primary monitor are negative";
     EXPECT_EQ(left.y, -20);
-    EXPECT_EQ(read_pointer_message(0x0246, 3, 0, PointerApi{nullptr, nullptr}).step, TOUCH_NONE)
+    EXPECT_EQ(read_pointer_message(0x0246, 3, 0, PointerApi{nullptr, nullptr, nullptr}).step, TOUCH_NONE)
         << "no pointer functions (before Windows 8): no touches of ours";
 }
 
@@ -135,6 +142,15 @@ TEST(Win32Pointer, PressureOnlyWhereMeasured) {
     EXPECT_FLOAT_EQ(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 1.0f);
     g_pressure = 0;
     EXPECT_LT(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.0f);
+    // A pen's pressure has its own mask bit, which a touch's is not.
+    g_type = 3;
+    g_pressure = 256;
+    g_mask = 0x4;
+    EXPECT_LT(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.0f);
+    g_mask = 0x1;  // PEN_MASK_PRESSURE
+    EXPECT_FLOAT_EQ(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.25f);
+    g_type = 2;
+    EXPECT_LT(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.0f) << "a touch without its own mask bit";
     g_mask = 0;
 }
 

@@ -1,4 +1,4 @@
-// Test helper for the end-to-end scripts, run under Wine beside the program:
+// Test helper for the Windows end-to-end cases, run under Wine beside the program:
 // finds the program's windows through USER and reports or acts on them.
 //   window_probe main           the main window's outer rectangle, client size and the
 //                               client origin on the screen, or exit 1

@@ -50,7 +50,7 @@ constexpr UINT MSG_POINTER_UPDATE = 0x0245, MSG_POINTER_DOWN = 0x0246, MSG_POINT
 constexpr UINT MSG_POINTER_CAPTURE_CHANGED = 0x024C;
 constexpr DWORD FLAG_CANCELED = 0x8000;  // the high word of wparam: the system cancelled the contact
 constexpr DWORD TYPE_TOUCH = 2, TYPE_PEN = 3;
-constexpr DWORD MASK_PRESSURE = 0x4;
+constexpr DWORD TOUCH_PRESSURE = 0x4, PEN_PRESSURE = 0x1;  // the info's mask bits
 constexpr float FULL_PRESSURE = 1024.0f;
 
 template <typename F>
@@ -70,6 +70,7 @@ const PointerApi& system_pointer_api() {
     static const PointerApi api{
         user32_function<decltype(PointerApi::get_pointer_type)>("GetPointerType"),
         user32_function<decltype(PointerApi::get_pointer_touch_info)>("GetPointerTouchInfo"),
+        user32_function<decltype(PointerApi::get_pointer_pen_info)>("GetPointerPenInfo"),
     };
     return api;
 }
@@ -89,9 +90,18 @@ TouchInput read_pointer_message(UINT msg, WPARAM wparam, LPARAM lparam, const Po
         return in;
     }
     in.step = msg == MSG_POINTER_DOWN ? TOUCH_DOWN : msg == MSG_POINTER_UP ? TOUCH_UP : TOUCH_MOVE;
-    POINTER_TOUCH_INFO info{};
-    if (type == TYPE_TOUCH && api.get_pointer_touch_info && api.get_pointer_touch_info(UINT32(in.id), &info) &&
-        (info.touchMask & MASK_PRESSURE) && info.pressure > 0)
-        in.pressure = float(info.pressure) / FULL_PRESSURE;
+    // Both report 0..1024 where the device measures it; 0 is no reading.
+    UINT32 pressure = 0;
+    if (type == TYPE_TOUCH) {
+        POINTER_TOUCH_INFO info{};
+        if (api.get_pointer_touch_info && api.get_pointer_touch_info(UINT32(in.id), &info) &&
+            (info.touchMask & TOUCH_PRESSURE))
+            pressure = info.pressure;
+    } else {
+        POINTER_PEN_INFO info{};
+        if (api.get_pointer_pen_info && api.get_pointer_pen_info(UINT32(in.id), &info) && (info.penMask & PEN_PRESSURE))
+            pressure = info.pressure;
+    }
+    if (pressure > 0) in.pressure = float(pressure) / FULL_PRESSURE;
     return in;
 }

@@ -21,6 +21,7 @@ inline bool key_repeated(LPARAM lparam) { return (lparam & (LPARAM(1) << 30)) !=
 struct PointerApi {
     BOOL(WINAPI* get_pointer_type)(UINT32 id, POINTER_INPUT_TYPE* type);
     BOOL(WINAPI* get_pointer_touch_info)(UINT32 id, POINTER_TOUCH_INFO* info);
+    BOOL(WINAPI* get_pointer_pen_info)(UINT32 id, POINTER_PEN_INFO* info);
 };
 // user32's, looked up once.
 const PointerApi& system_pointer_api();

@@ -137,7 +137,9 @@ void name_of(const std::vector<DevicePort>& ports, int device, char (&name)[MIDI
 
 // ---------------------------------------------------------- subscriptions
 
-// True when subscribed, also when the subscription was there already.
+// True when subscribed, also when the subscription was there already. The
+// sequencer answers EBUSY for that and for a port another client holds
+// exclusively, which refuses us until it lets go: only the first is ours.
 bool subscribe(const DeviceLink& link, const DevicePort& to, void*) {
     snd_seq_port_subscribe_t* sub;
     snd_seq_port_subscribe_alloca(&sub);
@@ -146,7 +148,7 @@ bool subscribe(const DeviceLink& link, const DevicePort& to, void*) {
     snd_seq_port_subscribe_set_sender(sub, link.from_us ? &own : &device);
     snd_seq_port_subscribe_set_dest(sub, link.from_us ? &device : &own);
     const int result = snd_seq_subscribe_port(g_alsa.seq, sub);
-    return result == 0 || result == -EBUSY;
+    return result == 0 || (result == -EBUSY && snd_seq_get_port_subscription(g_alsa.seq, sub) == 0);
 }
 
 std::vector<DevicePort> present_ports(void*) { return list(0); }
@@ -292,7 +294,13 @@ void stop() {
 // Asked after start failed: no device node means no sequencer at all.
 bool absent() { return access("/dev/snd/seq", F_OK) != 0; }
 
+constexpr const char* NO_SEQUENCER = "no ALSA sequencer (/dev/snd/seq)";
+
 const char* start(const char* client_name) {
+    // Neither the device nor the node that loads its module: the open would
+    // fail with ENOENT, after libasound had read its whole configuration (a
+    // dozen files, several milliseconds) on the way to a JACK server.
+    if (absent() && access("/dev/aloadSEQ", F_OK) != 0) return NO_SEQUENCER;
     // libasound prints its own lines when the device cannot be opened; the
     // one line of midi_backend_linux.cpp names the reason instead.
     snd_lib_error_set_handler(alsa_quiet);
@@ -302,7 +310,7 @@ const char* start(const char* client_name) {
         g_alsa.seq = nullptr;
         switch (opened) {
             case -ENOENT:
-            case -ENODEV: return "no ALSA sequencer (/dev/snd/seq)";
+            case -ENODEV: return NO_SEQUENCER;
             case -EACCES:
             case -EPERM: return "no permission to use the ALSA sequencer (/dev/snd/seq)";
             case -ENOMEM:

@@ -74,6 +74,11 @@ constexpr int PANEL_LINK = 1000;
 struct Output {
     jack_port_t* port = nullptr;
     jack_ringbuffer_t* ring = nullptr;
+    // Process thread only. Its buffer may hold events: it is new, or was
+    // written in the last cycle. JACK leaves an output port's buffer as the
+    // client left it, so one cleared and not written since need not be
+    // fetched or cleared again.
+    bool dirty = true;
 };
 
 struct Input {
@@ -107,11 +112,21 @@ struct Jack {
     std::vector<std::string> out_names;
 
     std::atomic<bool> gone{false};    // the server ended; set on libjack's thread
-    std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at stop
+    std::atomic<uint32_t> cycles{0};  // process cycles run, for the drain at stop; written by the process thread only
     jack_nframes_t sample_rate = 48000;
-    jack_time_t last_process_us = 0;  // process thread only
-    jack_time_t hold_until_us = 0;    // process thread only
-    unsigned dropped = 0;             // messages a full ring refused; window thread
+    // Messages queued so far: written by the window thread only, after the
+    // message is in its ring. The process thread walks the ports only when
+    // this moved, a port was added, or the last walk left work behind (a
+    // message still queued, a buffer written); an idle cycle touches no
+    // ring and no port.
+    std::atomic<uint32_t> queued{0};
+    uint32_t queued_seen = 0;  // process thread only, as are the next three
+    int outputs_seen = 0;
+    bool ports_busy = false;
+    jack_nframes_t cleared_frames = 0;  // the period the clean buffers were cleared at
+    jack_time_t last_process_us = 0;    // process thread only
+    jack_time_t hold_until_us = 0;      // process thread only
+    unsigned dropped = 0;               // messages a full ring refused; window thread
 
     // libjack's requests to the server share one socket per client and must
     // not overlap: the window thread and the reconnect thread take turns,
@@ -132,11 +147,36 @@ Jack* g_jack = nullptr;
 
 // ----------------------------------------------------------- JACK's threads
 
+// Process thread: moves what `out` has queued into its buffer; the buffer is
+// cleared first, and in any cycle after one that wrote it. True when it has
+// work left for the next cycle: messages still queued, or a buffer to clear.
+bool send_queued(Output& out, jack_nframes_t frames, bool hold, bool resized) {
+    const bool waiting = jack_ringbuffer_read_space(out.ring) >= QUEUED;
+    if (hold || !waiting) {
+        if (out.dirty || resized) jack_server_midi_clear_buffer(jack_server_port_get_buffer(out.port, frames));
+        out.dirty = false;
+        return waiting;
+    }
+    void* buffer = jack_server_port_get_buffer(out.port, frames);
+    jack_server_midi_clear_buffer(buffer);
+    out.dirty = false;
+    unsigned char queued[QUEUED];
+    for (int n = 0; n < PER_CYCLE; ++n) {
+        if (jack_ringbuffer_peek(out.ring, reinterpret_cast<char*>(queued), QUEUED) != QUEUED) return out.dirty;
+        if (jack_server_midi_event_write(buffer, 0, queued, queued[3]) != 0) return true;
+        jack_ringbuffer_read_advance(out.ring, QUEUED);
+        out.dirty = true;
+    }
+    return true;
+}
+
 // Real-time thread: no allocation, no lock, no system call (jack_get_time
 // reads the monotonic clock through the vDSO). Queued messages go out at the
 // cycle's first frame, in order; what the port buffer cannot take, what is
 // beyond PER_CYCLE, and everything during the hold after a stall, waits in
-// the ring for a later cycle.
+// the ring for a later cycle. A cycle with nothing to do touches no ring and
+// no port: the buffers are in JACK's shared memory, a page apart, and after
+// the thread's wait every line it reads is a cold miss.
 int process(jack_nframes_t frames, void* arg) {
     Jack& jack = *static_cast<Jack*>(arg);
     const jack_time_t now = jack_server_get_time();
@@ -146,22 +186,21 @@ int process(jack_nframes_t frames, void* arg) {
     jack.last_process_us = now;
     const bool hold = now < jack.hold_until_us;
     const int live = jack.outputs_live.load(std::memory_order_acquire);
-    for (int i = 0; i < live; ++i) {
-        Output& out = jack.outputs[i];
-        void* buffer = jack_server_port_get_buffer(out.port, frames);
-        jack_server_midi_clear_buffer(buffer);
-        if (hold) continue;
-        unsigned char queued[QUEUED];
-        for (int n = 0;
-             n < PER_CYCLE && jack_ringbuffer_peek(out.ring, reinterpret_cast<char*>(queued), QUEUED) == QUEUED; ++n) {
-            if (jack_server_midi_event_write(buffer, 0, queued, queued[3]) != 0) break;
-            jack_ringbuffer_read_advance(out.ring, QUEUED);
-        }
+    const uint32_t queued = jack.queued.load(std::memory_order_acquire);
+    const bool resized = frames != jack.cleared_frames;  // the server may have set the buffers up again
+    if (queued != jack.queued_seen || live != jack.outputs_seen || resized || jack.ports_busy) {
+        jack.queued_seen = queued;
+        jack.outputs_seen = live;
+        jack.cleared_frames = frames;
+        bool busy = false;
+        for (int i = 0; i < live; ++i) busy = send_queued(jack.outputs[i], frames, hold, resized) || busy;
+        jack.ports_busy = busy;
     }
     // Input is read only to light keys; otherwise it stays in the port
-    // buffers, which JACK clears each cycle.
-    if (input_queue_enabled()) {
-        const int inputs = jack.inputs_live.load(std::memory_order_acquire);
+    // buffers, which JACK clears each cycle. The count first: with no input
+    // open, the switch's page (another module's) is not touched.
+    const int inputs = jack.inputs_live.load(std::memory_order_acquire);
+    if (inputs > 0 && input_queue_enabled()) {
         for (int i = 0; i < inputs; ++i) {
             void* buffer = jack_server_port_get_buffer(jack.inputs[i].port, frames);
             const uint32_t count = jack_server_midi_get_event_count(buffer);
@@ -173,7 +212,8 @@ int process(jack_nframes_t frames, void* arg) {
             }
         }
     }
-    jack.cycles.fetch_add(1, std::memory_order_release);
+    // The only writer: a plain store, no locked read-modify-write.
+    jack.cycles.store(jack.cycles.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     return 0;
 }
 
@@ -365,6 +405,7 @@ void queue(Jack& jack, Output& out, uint32_t message) {
         return;
     }
     jack_ringbuffer_write(out.ring, reinterpret_cast<const char*>(queued), QUEUED);
+    jack.queued.store(jack.queued.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 bool rings_empty(const Jack& jack) {

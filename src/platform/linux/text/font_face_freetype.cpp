@@ -8,6 +8,7 @@
 
 #include "base/cp1252.h"
 #include "base/program.h"
+#include "render/font_metrics.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -211,13 +212,9 @@ bool sort_for_face(const char* family, int weight, const char* lang, bool exact,
 // ---------------------------------------------------------------------------
 // Font metrics
 
-// Average width in font units as Windows reports it for Arial: the OS/2
-// version 2 weighting of the lowercase letters and the space. Newer OS/2
-// tables (Liberation's among them) average every glyph instead, which would
-// condense a face far more than Windows condenses Arial.
+// Average width in font units as Windows reports it for Arial
+// (render/font_metrics.h).
 double average_width_units(FT_Face face, const TT_OS2* os2) {
-    static const int LETTER_WEIGHTS[27] = {166, 64, 14, 27, 35, 100, 20, 14, 42, 63, 3, 6,  35, 20,
-                                           56,  56, 17, 4,  49, 56,  71, 31, 10, 18, 3, 18, 2};
     double sum = 0;
     bool complete = true;
     for (int i = 0; i < 27 && complete; ++i) {
@@ -323,18 +320,7 @@ void open_font_face(FontFace& font, int height, int width, int weight, int chars
 }
 
 void open_stock_face(FontFace& font, StockFont which) {
-    // Stand-ins for the Windows stock fonts, by cell height and look.
-    struct StockSpec {
-        const char* family;
-        int height, width, weight;
-        const char* name;  // for the missing-face message
-    };
-    static const StockSpec STOCK_STAND_INS[5] = {
-        {"monospace", 13, 0, 400, "ANSI_FIXED_FONT"},           {"sans-serif", 13, 0, 400, "ANSI_VAR_FONT"},
-        {"Liberation Sans", 16, 0, 700, "DEVICE_DEFAULT_FONT"}, {"sans-serif", 13, 0, 400, "DEFAULT_GUI_FONT"},
-        {"Liberation Sans", 16, 0, 700, "SYSTEM_FONT"},
-    };
-    const StockSpec& s = STOCK_STAND_INS[int(which)];
+    const StockStandIn& s = STOCK_STAND_INS[int(which)];
     FaceFile file;
     if (find_face(s.family, s.weight, nullptr, false, file)) open_face(font, file, s.height, s.width, s.weight >= 600);
     if (!font.ft) report_missing(s.name);

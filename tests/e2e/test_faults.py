@@ -1,18 +1,13 @@
-#!/usr/bin/env python3
-"""Fault tests of the Linux program against real parts, on the servers and
-receivers of e2e_lib.py: the JACK server killed under the running program,
-a JACK server without any MIDI port, more destinations than the program opens,
-a stopped receiver, a flood on its MIDI inputs, and keys lit from input.
+"""Fault tests of the Linux program against real parts: the JACK server
+killed or stopped under the running program, a JACK server without any MIDI
+port, more destinations than the program opens, a stopped receiver, a flood
+on its MIDI inputs, and keys lit from input; on JACK, and (marked alsa) on
+the ALSA sequencer where a case runs on both.
 
 Pixels are read straight from the X server (XGetImage) and input is faked
 with XTest, so a check costs milliseconds; a failed pixel check leaves a
-screenshot in --out.
+screenshot in --out. Every wait has a deadline."""
 
-Usage: zorve_faults.py --program PATH (--flood PATH | --midi alsa --seq-peer PATH) [--out DIR] CASE...
-Exit status 0 when every case passed; every wait has a deadline.
-"""
-
-import argparse
 import itertools
 import math
 import os
@@ -20,40 +15,19 @@ import re
 import signal
 import statistics
 import subprocess
-import sys
 import time
 
-# The harness sits beside this script, so it is found without a path entry;
-# no bytecode cache is written into the source tree.
-sys.dont_write_bytecode = True
-import e2e_lib as e2e  # noqa: E402
-from e2e_lib import (PANEL_DRAWN, Failure, check, cpu_ticks, expect, expect_silent, jack_ports, log,  # noqa: E402
-                     on_off, rss_kib, wait_for)
+import pytest
+
+import zorve_harness as e2e
+from zorve_harness import (PANEL_DRAWN, Failure, check, cpu_ticks, expect, expect_silent, jack_ports, log, on_off,
+                           rss_kib, wait_for)
 
 A = (570, 25)  # key "A": note 89
 PAD1 = (160, 490)  # pad 1: controller 16
 A_HELD = {(543, 13): 0xFFFFFF, (541, 11): 0x444444, (598, 38): 0x777777}
 A_RELEASED = {(543, 13): 0xBBBBBB, (541, 11): 0x777777, (598, 38): 0x444444}
 SWITCH_BOXES = [(11, 378), (11, 396), (11, 414)]  # top-left pixel of switches 1-3
-
-
-def wait_drawn(c, program, expected, what, timeout=5.0):
-    """Polls the window's pixels until every (x, y) -> 0xRRGGBB holds."""
-    last = {}
-
-    def matches():
-        got = c.x.pixels(program.window, list(expected))
-        if got:
-            last.clear()
-            last.update(got)
-        return got is not None and all(got[p] == v for p, v in expected.items())
-
-    try:
-        wait_for(matches, timeout, what, interval=0.005)
-    except Failure:
-        shot = e2e.Screen(program.display, c.out, c.name).shot(re.sub(r"\W+", "-", what))
-        detail = ", ".join(f"{p}: {last.get(p, 0):06x} (want {v:06x})" for p, v in expected.items())
-        raise Failure(f"the window never showed {what}: {detail}; screenshot {shot.path}")
 
 
 def point_at(c, program, point):
@@ -64,9 +38,9 @@ def press_and_release_a(c, program, what):
     """A press on A draws it held and its release draws it released."""
     point_at(c, program, A)
     c.x.fake_button(1, True)
-    wait_drawn(c, program, A_HELD, f"A held {what}")
+    program.wait_drawn(A_HELD, f"A held {what}")
     c.x.fake_button(1, False)
-    wait_drawn(c, program, A_RELEASED, f"A released {what}")
+    program.wait_drawn(A_RELEASED, f"A released {what}")
 
 
 def stopped(pid):
@@ -91,32 +65,22 @@ def close_and_expect_zero(c, program, timeout=5.0):
 # ------------------------------------------------------------------- cases
 
 
-def drawn_with_four_receivers(c):
-    """A JACK server of the case's own with four receivers, and the program
-    started on the case's display with its panel drawn."""
-    display = c.display()
-    jackd = []
-    env, rx = c.midi(with_jackd=jackd)
-    program = c.program(display, env)
-    wait_drawn(c, program, PANEL_DRAWN, "the panel")
-    return env, jackd, rx, program
-
-
-def kill_jack_under_program(c):
+def kill_jack_under_program(c, panel):
     """A running program with four outputs whose JACK server is then killed:
     no goodbye to the clients, the server process just ends."""
-    env, jackd, rx, program = drawn_with_four_receivers(c)
+    env, rx, program = panel.env, panel.rx, panel.program
     program.click(*A)
     expect(rx, [1, 2, 3], on_off(0x90, 89), "click on A while JACK runs")
-    jackd[0].send_signal(signal.SIGKILL)
-    jackd[0].wait(timeout=5)
+    c.sys.jackd.send_signal(signal.SIGKILL)
+    c.sys.jackd.wait(timeout=5)
     wait_for(lambda: jack_ports(env) is None, 5, "the JACK server to stop answering")
     log("JACK server killed")
     return program
 
 
-def case_jack_killed(c):
-    program = kill_jack_under_program(c)
+def test_jack_killed(case, panel):
+    c = case
+    program = kill_jack_under_program(c, panel)
     for n in range(3):
         press_and_release_a(c, program, f"after the server went ({n + 1})")
     point_at(c, program, (300, 380))
@@ -138,10 +102,11 @@ def case_jack_killed(c):
     check(took < 1.0, f"the program took {took:.1f} s to end after the close request, want < 1 s")
 
 
-def case_jack_killed_many_messages(c):
+def test_jack_killed_many_messages(case, panel):
     # Each output port queues into a ring that only its process cycle empties;
     # with the server gone far more is sent than a ring holds.
-    program = kill_jack_under_program(c)
+    c = case
+    program = kill_jack_under_program(c, panel)
     press_and_release_a(c, program, "after the server went")
     start = time.monotonic()
     point_at(c, program, A)
@@ -156,17 +121,18 @@ def case_jack_killed_many_messages(c):
     check(took < 1.0, f"the program took {took:.1f} s to end after the close request, want < 1 s")
 
 
-def case_jack_without_midi(c):
+def test_jack_without_midi(case):
+    c = case
     display = c.display()
     env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
     ports = jack_ports(env)
     midi = subprocess.run(["jack_lsp", "-t"], env=env, capture_output=True, text=True, timeout=10).stdout
     check("midi" not in midi, f"the dummy server has MIDI ports:\n{midi}")
     program = c.program(display, env)
-    wait_drawn(c, program, PANEL_DRAWN, "the panel")
+    program.wait_drawn(PANEL_DRAWN, "the panel")
     # No output device: no switch is drawn, and the program registered only
     # the panel port, for others to connect.
-    wait_drawn(c, program, {p: 0x444444 for p in SWITCH_BOXES}, "no port switches")
+    program.wait_drawn({p: 0x444444 for p in SWITCH_BOXES}, "no port switches")
     ports = e2e.program_ports(env)
     check(ports == {"panel": []}, f"the program's ports without any device are {ports}, want only the panel port")
     for _ in range(3):
@@ -179,20 +145,21 @@ def case_jack_without_midi(c):
     close_and_expect_zero(c, program)
 
 
-def case_seven_destinations(c):
+def test_seven_destinations(case, built):
+    c = case
     display = c.display()
     env = e2e.start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
     # Five sources (one message a second each) and seven destinations: one
     # more input and two more outputs than the program opens. The sources'
     # client is not active yet when the program starts: its ports are listed
     # but refuse connections until it is.
-    sources = c.procs.start([c.args.flood, "zsrc", "5", "1", "hold"], env=env, stdin=subprocess.PIPE,
+    sources = c.procs.start([built("flood"), "zsrc", "5", "1", "hold"], env=env, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, text=True)
     check(sources.stdout.readline().strip() == "registered", "the source client did not register its ports")
     rx = [e2e.Receiver(c.procs, env, f"zr{k}") for k in range(7)]
     program = c.program(display, env)
-    wait_drawn(c, program, PANEL_DRAWN, "the panel")
-    wait_drawn(c, program, {p: 0xFFFFFF for p in SWITCH_BOXES}, "port switches 1-3")
+    program.wait_drawn(PANEL_DRAWN, "the panel")
+    program.wait_drawn({p: 0xFFFFFF for p in SWITCH_BOXES}, "port switches 1-3")
     # One client with a port per opened device, each connected to its device,
     # and the panel port; the inputs wait for their sources.
     want = {f"out {k}": [f"zr{k}:input"] for k in range(5)}
@@ -247,20 +214,20 @@ def stall_clicks(c, program, stopped_part):
     return sent
 
 
-def case_jack_stalled(c):
+def test_jack_stalled(case, panel):
     """The JACK server stopped (SIGSTOP) while 2000 clicks are sent: the panel
     keeps drawing and answering; each port's ring keeps the oldest messages
     and drops the newest; after SIGCONT what was kept arrives in order, then
     messages flow again, and the program names the number dropped at exit."""
-    env, jackd, rx, program = drawn_with_four_receivers(c)
+    c, env, rx, program, jackd = case, panel.env, panel.rx, panel.program, case.sys.jackd
     rx.append(e2e.Receiver(c.procs, env, "zpanel"))  # 4: the panel port's
     e2e.jack_connect(env, "ZORVE_BUTTON:panel", "zpanel:input")
     program.click(*A)
     expect(rx, [1, 2, 3, 4], on_off(0x90, 89), "click on A before the stall")
 
-    jackd[0].send_signal(signal.SIGSTOP)
+    jackd.send_signal(signal.SIGSTOP)
     try:
-        wait_for(lambda: stopped(jackd[0].pid), 5, "the JACK server to stop")
+        wait_for(lambda: stopped(jackd.pid), 5, "the JACK server to stop")
         time.sleep(0.1)  # a cycle the server started before it stopped ends among its clients
         for r in rx:
             r.seen = r.count()
@@ -268,7 +235,7 @@ def case_jack_stalled(c):
         early = [d for d in (1, 2, 3, 4) if rx[d].count() != rx[d].seen]
         check(not early, f"devices {early} got messages while the server was stopped")
     finally:
-        jackd[0].send_signal(signal.SIGCONT)
+        jackd.send_signal(signal.SIGCONT)
 
     kept = {}
     arrived = lambda: {d: rx[d].count() - rx[d].seen for d in (1, 2, 3, 4)}
@@ -297,14 +264,15 @@ def case_jack_stalled(c):
 SEQ_PEER_POOL = 2000  # events a zorve-seq-peer receiver's input holds
 
 
-def case_receiver_stalled(c):
+@pytest.mark.systems("alsa")
+def test_receiver_stalled(case, panel):
     """A receiver stopped (SIGSTOP) while 2000 clicks are sent: the panel
     keeps drawing and answering; the other devices and the panel port get
     every message in order; after SIGCONT messages reach the stopped one
     again, and the program names the number its port could not deliver (the
     sequencer keeps what the receiver has room for, which the receiver loses
     when it finds its input overflowed)."""
-    env, jackd, rx, program = drawn_with_four_receivers(c)
+    c, rx, program = case, panel.rx, panel.program
     rx.append(c.sys.receiver("zpanel"))  # 4: the panel port's
     c.sys.connect("ZORVE_BUTTON:panel", "zpanel:input")
     program.click(*A)
@@ -342,11 +310,11 @@ FLOOD_RATE = 10000  # messages a second on each port: 40,000 a second at the pro
 # In the virtual machine, whose emulated CPU is several times slower, and
 # where Midi Through is input 0: 10,200 a second at the other three inputs.
 ALSA_FLOOD_RATE = 3400
-FLOOD_SECONDS = 10
-PHASES = 8  # presses per round, spread over a JACK cycle
+PHASES = 8  # presses per round, spread over a JACK cycle (the sequencer has none)
 STEP = 0.2  # s from press to press
-IDLE_ROUNDS = 2
-FLOOD_ROUNDS = 4
+ROUNDS = 4  # of quiet presses and of flooded ones, taking turns
+WARM_UP = 2.0  # s of flood before the first round: the MIDI system's buffers reach their working size
+SETTLE = 0.3  # s after the flood starts or stops, before a round
 
 
 def grid(step=5):
@@ -354,15 +322,13 @@ def grid(step=5):
     return [(x, y) for y in range(0, 550, step) for x in range(0, 910, step)]
 
 
-def case_show_input(c):
+@pytest.mark.systems("jack", "alsa")
+@pytest.mark.opening(receivers=2, before=lambda c: c.sys.scripted("zsrc"), args=["--show-input", "--channel", "10"])
+def test_show_input(case, panel):
     """--show-input: messages from a source light the keys they name, on any
     channel, exactly as a press draws them; nothing is sent. What the panel
     sends goes out on the channel --channel names."""
-    display = c.display()
-    env, rx = c.midi(receivers=2)
-    source = c.sys.scripted("zsrc")
-    program = c.program(display, env, args=["--show-input", "--channel", "10"])
-    wait_drawn(c, program, PANEL_DRAWN, "the panel")
+    c, program, rx, source = case, panel.program, panel.rx, panel.extra
     first = len(c.sys.fixed_inputs)
     e2e.wait_ports_of(c.sys, {f"in {first}": ["zsrc:out 0"], "out 0": [rx[0].port], "out 1": ["zr1:input"],
                               "panel": []}, "the source connected to the program's input")
@@ -392,16 +358,19 @@ def case_show_input(c):
     before = c.x.pixels(program.window, grid())
 
     feed("95 59 40")  # A's note on channel 6
-    wait_drawn(c, program, A_HELD, "A lit by a Note On")
+    program.wait_drawn(A_HELD, "A lit by a Note On")
     feed("90 59 00")
-    wait_drawn(c, program, A_RELEASED, "A put out by a Note On with velocity 0")
-    feed("9F 59 7F", "8F 59 40")
-    wait_drawn(c, program, A_RELEASED, "A put out by a Note Off")
-    feed("B3 10 7F")
+    program.wait_drawn(A_RELEASED, "A put out by a Note On with velocity 0")
+    # Each wait is for a change the message just fed makes, never for a look
+    # the window had already: the messages before it were taken in order.
+    feed("9F 59 7F")
+    program.wait_drawn(A_HELD, "A lit by a Note On on channel 16")
+    feed("8F 59 40")
+    program.wait_drawn(A_RELEASED, "A put out by a Note Off")
+    feed("90 78 7F", "B0 59 7F", "B3 10 7F")  # no key has note 120, none controller 89; then pad 1's
     wait_for(lambda: c.x.pixels(program.window, pad_points) == pad_pressed, 2, "pad 1 lit by its controller")
-    feed("B0 10 00", "90 78 7F", "B0 59 7F")  # out again; no key has note 120, none controller 89
+    feed("B0 10 00")
     wait_for(lambda: c.x.pixels(program.window, pad_points) == pad_released, 2, "pad 1 put out")
-    time.sleep(0.2)
     after = c.x.pixels(program.window, grid())
     changed = [p for p in before if before[p] != after[p]]
     check(not changed, f"messages for no key changed pixels at {changed[:5]}")
@@ -424,83 +393,98 @@ def press_grid(c):
     cycle (the server's cycles keep time with the monotonic clock). Idle and
     flooded presses on one grid, in whole rounds of PHASES, meet the same
     phases, so the wait for the next cycle, most of a press's latency there,
-    weighs the same in both."""
+    weighs the same in both. The sequencer has no cycle: there presses are
+    plainly STEP s apart."""
     cycle = c.sys.cycle
     step = math.ceil(STEP / cycle) * cycle if cycle else STEP
     first = time.monotonic()
     return lambda n: first + n * step + (n % PHASES) * cycle / PHASES
 
 
-def timed_presses(c, program, rx, at, what, rounds, until=math.inf, show_input=False, rss=None):
-    """Presses and releases A at the next times of the grid `at`, `rounds`
-    rounds of PHASES presses or as many as end by `until` (monotonic s). The
-    delays from each press to its Note On at device 1, in ms; `rss` gets the
-    program's resident memory after each."""
+def timed_presses(c, program, rx, at, what, show_input=False, rss=None):
+    """Presses and releases A at the next PHASES times of the grid `at` (one
+    round). The delays from each press to its Note On at device 1, in ms;
+    `rss` gets the program's resident memory after each."""
     delays = []
     point_at(c, program, A)
     n = next(k for k in itertools.count() if at(k) > time.monotonic() + 0.02)
-    while True:
-        k = len(delays)
-        if k % PHASES == 0 and (k == rounds * PHASES or at(n + k + PHASES) > until):
-            break
+    for k in range(PHASES):
         time.sleep(max(0.0, at(n + k) - time.monotonic()))
         start = time.monotonic()
         c.x.fake_button(1, True)
         arrived, message = take_one(rx[1], f"press {k + 1} on A {what}")
         delays.append((arrived - start) * 1000)
         check(message == bytes([0x90, 89, 127]), f"got {message.hex(' ')} for press {k + 1} on A {what}")
-        wait_drawn(c, program, A_HELD, f"A held {what}", timeout=1)
+        program.wait_drawn(A_HELD, f"A held {what}", timeout=1)
         c.x.fake_button(1, False)
         message = take_one(rx[1], f"release {k + 1} on A {what}")[1]
         check(message == bytes([0x90, 89, 0]), f"got {message.hex(' ')} for release {k + 1} on A {what}")
         if not show_input:  # lit, it may stay lit by the flood's own notes for A
-            wait_drawn(c, program, A_RELEASED, f"A released {what}", timeout=1)
+            program.wait_drawn(A_RELEASED, f"A released {what}", timeout=1)
         if rss is not None:
             rss.append(rss_kib(program.proc.pid))
     return delays
 
 
-def case_input_flood(c, show_input=False):
-    display = c.display()
-    env, rx = c.midi(receivers=2, period=e2e.LATENCY_PERIOD)
-    rate = ALSA_FLOOD_RATE if c.sys.name == "alsa" else FLOOD_RATE
-    flood = c.sys.flood("zflood", FLOOD_PORTS, rate)  # quiet until told
-    program = c.program(display, env, args=["--show-input"] if show_input else [])
-    wait_drawn(c, program, PANEL_DRAWN, "the panel", timeout=10)
+def flood_rate(c):
+    return ALSA_FLOOD_RATE if c.sys.name == "alsa" else FLOOD_RATE
+
+
+def start_flood(c):
+    return c.sys.flood("zflood", FLOOD_PORTS, flood_rate(c))  # quiet until told
+
+
+def input_flood(c, panel, show_input):
+    """Presses on A timed in quiet rounds and in rounds while the program's
+    four inputs are flooded, taking turns: the clicks are not slowed down,
+    nothing is lost or sent, memory stays put."""
+    program, rx, flood, rate = panel.program, panel.rx, panel.extra, flood_rate(c)
     first = len(c.sys.fixed_inputs)  # the flood's ports follow the inputs every machine has
     want = {f"in {first + k}": [f"zflood:out {k}"] for k in range(4 - first)}
     want.update({"out 0": [rx[0].port], "out 1": ["zr1:input"], "panel": []})
     e2e.wait_ports_of(c.sys, want, "one client with four inputs, two outputs and the panel port")
 
+    def turn_flood(on):
+        flood.stdin.write("go\n" if on else "quiet\n")
+        flood.stdin.flush()
+        turned.append(time.monotonic())
+        time.sleep(WARM_UP if len(turned) == 1 else SETTLE)
+        if not on:  # the flood's last messages put every key out: none lit into the quiet round
+            program.wait_drawn(A_RELEASED, "A put out when the flood stopped")
+
+    # Quiet and flooded rounds take turns, so a load from outside (another
+    # build on the machine) falls on both alike: the flooded presses are
+    # compared with quiet ones of the same stretch, not with an earlier one.
     time.sleep(1)  # the panel's start-up settles
-    at = press_grid(c)
-    idle = timed_presses(c, program, rx, at, "before the flood", IDLE_ROUNDS)
-    flood.stdin.write("go\n")
-    flood.stdin.flush()
-    flood_start = time.monotonic()
-    time.sleep(2)  # warm-up: JACK's buffers reach their working size
-    stat_before = cpu_ticks(program.proc.pid)
+    turned, idle, delays, cpu = [], [], [], 0
+    turn_flood(True)
     rss = [rss_kib(program.proc.pid)]
-    delays = timed_presses(c, program, rx, at, "during the flood", FLOOD_ROUNDS, flood_start + FLOOD_SECONDS,
-                           show_input, rss)
-    while time.monotonic() < flood_start + FLOOD_SECONDS:
-        time.sleep(0.2)
-        rss.append(rss_kib(program.proc.pid))
-    seconds = time.monotonic() - flood_start
-    cpu = (cpu_ticks(program.proc.pid) - stat_before) / os.sysconf("SC_CLK_TCK")
+    turn_flood(False)
+    at = press_grid(c)
+    for n in range(ROUNDS):
+        idle += timed_presses(c, program, rx, at, f"before flood {n + 1}")
+        turn_flood(True)
+        stat_before = cpu_ticks(program.proc.pid)
+        delays += timed_presses(c, program, rx, at, f"during flood {n + 1}", show_input, rss)
+        cpu += cpu_ticks(program.proc.pid) - stat_before
+        turn_flood(False)
     flood.stdin.close()
     summary = flood.stdout.readline().split()
     check(flood.wait(timeout=10) == 0 and len(summary) == 4, f"flood client summary {summary}")
+    seconds = sum(off - on for on, off in zip(turned[::2], turned[1::2]))
     sent, lost = int(summary[1]), int(summary[3])
     want = FLOOD_PORTS * rate * seconds
     inputs = 4 - first
     log(f"flood: {sent} messages sent in {seconds:.1f} s ({sent / seconds:.0f}/s over {FLOOD_PORTS} ports, "
         f"{inputs * sent / FLOOD_PORTS / seconds:.0f}/s at the program's {inputs} inputs), "
         f"{lost} refused by the port buffers")
-    log(f"program CPU during the flood: {100 * cpu / (seconds - 2):.1f}% of a core")
+    share = cpu / os.sysconf("SC_CLK_TCK") / (ROUNDS * PHASES * STEP)
+    log(f"program CPU during the flooded rounds: {100 * share:.1f}% of a core")
+    quartile = lambda figures: statistics.quantiles(figures, n=4)[2]  # the upper one
     for what, figures in (("idle", idle), ("during the flood", delays)):
-        log(f"click-to-MIDI {what}: median {statistics.median(figures):.2f} ms, mean {statistics.mean(figures):.2f} "
-            f"ms, max {max(figures):.1f} ms over {len(figures)} presses")
+        log(f"click-to-MIDI {what}: median {statistics.median(figures):.2f} ms, upper quartile "
+            f"{quartile(figures):.2f} ms, mean {statistics.mean(figures):.2f} ms, slowest "
+            f"{', '.join(f'{d:.1f}' for d in sorted(figures)[-3:])} ms over {len(figures)} presses")
     log(f"resident memory during the flood (KiB): {rss}")
     # On the emulated processor the program's event thread can fall a pool
     # behind when the host is busy; the sequencer then refuses the excess,
@@ -509,10 +493,21 @@ def case_input_flood(c, show_input=False):
     check(sent >= 0.9 * want and lost <= allowed,
           f"the flood sent {sent} of about {want:.0f} messages, {lost} lost (at most {allowed})")
     check(len(delays) >= 2 * PHASES, f"only {len(delays)} clicks during the flood")
-    # The ALSA cases run on an emulated processor, several times slower and
-    # shared with the flood's sender.
-    bound = 250 if c.sys.name == "alsa" else 50
-    check(max(delays) <= bound, f"a click took {max(delays):.1f} ms to arrive during the flood, want <= {bound} ms")
+    # Stalls, against the quiet rounds of the same run rather than a bound of
+    # their own: under a load from outside (a build beside the test) single
+    # presses of either kind now and then wait tens of milliseconds for a
+    # processor, more often while the flood's sender runs too. So one
+    # flooded press far slower than every quiet one is the load's; two or
+    # more, or a slowest quarter that begins later, are the flood's. The ALSA
+    # cases run on an emulated processor, several times slower and shared
+    # with the flood's sender.
+    far, bound = (200.0, 25.0) if c.sys.name == "alsa" else (50.0, 5.0)
+    stalls = [round(d, 1) for d in delays if d > max(idle) + far]
+    check(len(stalls) <= 1, f"clicks during the flood took {stalls} ms, more than one over {far:g} ms slower than "
+          f"the slowest quiet one ({max(idle):.1f} ms)")
+    stalled = quartile(delays) - quartile(idle)
+    check(stalled <= bound, f"the slowest quarter of the clicks during the flood began {stalled:.1f} ms later than "
+          f"that of the quiet ones, want <= {bound:g} ms")
     # In the virtual machine single runs' idle medians alone spread over
     # 6-11 ms and the difference by +-5 ms, so there only a stall shows.
     allowed = 10.0 if c.sys.name == "alsa" else 1.0
@@ -526,45 +521,12 @@ def case_input_flood(c, show_input=False):
     close_and_expect_zero(c, program)
 
 
-CASES = {
-    "jack_killed": case_jack_killed,
-    "jack_stalled": case_jack_stalled,
-    "jack_killed_many_messages": case_jack_killed_many_messages,
-    "jack_without_midi": case_jack_without_midi,
-    "seven_destinations": case_seven_destinations,
-    "input_flood": case_input_flood,
-    "receiver_stalled": case_receiver_stalled,
-    "input_flood_shown": lambda c: case_input_flood(c, show_input=True),
-    "show_input": case_show_input,
-}
+@pytest.mark.systems("jack", "alsa")
+@pytest.mark.opening(receivers=2, period=e2e.LATENCY_PERIOD, before=start_flood)
+def test_input_flood(case, panel):
+    input_flood(case, panel, show_input=False)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--flood", help="the zorve-midi-flood client (input_flood, seven_destinations)")
-    e2e.add_run_arguments(parser)
-    parser.add_argument("cases", nargs="+", metavar="case", choices=sorted(CASES))
-    args = parser.parse_args()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
-    status = 0
-    for case in args.cases:  # one after the other, as in one virtual machine
-        args.case = case
-        status |= run_one(args)
-    return status
-
-
-def run_one(args):
-    def body():
-        e2e.require_tools([t for t in e2e.REQUIRED_TOOLS if t != "aconnect" or args.midi == "alsa"])
-        check(os.access(args.program, os.X_OK), "--program must name the built program")
-        check(args.case not in ("input_flood", "input_flood_shown", "show_input", "seven_destinations")
-              or args.midi == "alsa" or (args.flood and os.access(args.flood, os.X_OK)),
-              "--flood must name the built flood client")
-        e2e.with_case(args, CASES[args.case])
-
-    return e2e.run_case(args, body)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+@pytest.mark.opening(receivers=2, period=e2e.LATENCY_PERIOD, before=start_flood, args=["--show-input"])
+def test_input_flood_shown(case, panel):
+    input_flood(case, panel, show_input=True)

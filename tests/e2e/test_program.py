@@ -1,21 +1,9 @@
-#!/usr/bin/env python3
-"""End-to-end tests of the Linux program, run against real parts through the
-harness in e2e_lib.py: each case starts its own Xvfb and, where it needs MIDI,
-its own JACK server with jack_midi_dump receivers.
+"""End-to-end cases of the Linux program against real parts: each starts
+its own Xvfb and, where it needs MIDI, its own JACK server with
+jack_midi_dump receivers, or (marked alsa) zorve-seq-peer receivers on the
+machine's ALSA sequencer. Every wait has a deadline."""
 
-Usage: zorve_e2e.py --program PATH [--period FRAMES] [--fail-upload LIBRARY] [--out DIR] CASE
-       zorve_e2e.py --icons DIR icon_png
-       zorve_e2e.py --key-table PATH key_table_tool
-       zorve_e2e.py --program PATH --key-table PATH --man-page PATH --build DIR --guide PATH key_table_docs
-       zorve_e2e.py --key-table PATH --render-panel PATH --make-icon PATH tools_command_line
-       zorve_e2e.py --build DIR install_layout
-       zorve_e2e.py --build DIR --version V [--out DIR] package_deb
-Exit status 0 when the case passed; every wait has a deadline.
-"""
-
-import argparse
 import errno
-import gzip
 import os
 import re
 import shutil
@@ -27,51 +15,22 @@ import sys
 import tempfile
 import time
 
-# The harness sits beside this script, so it is found without a path entry;
-# no bytecode cache is written into the source tree.
-sys.dont_write_bytecode = True
-from e2e_lib import (LATENCY_PERIOD, PANEL_DRAWN, REQUIRED_TOOLS, Failure, Image, Program, Receiver, Screen, X,  # noqa: E402
-                     add_run_arguments, check, expect, expect_marker, expect_silent, jack_connect, jack_env, jack_graph, jack_ports,
-                     key_table, log, on_off, panel_ready, program_ports, program_ports_of, require_tools, rss_kib,
-                     run_case, start_jack, start_source, start_xvfb, thread_runs, wait_for, wait_ports_of,
-                     wait_program_ports, with_case)
+import pytest
 
-# ------------------------------------------------------------- expectations
-
-# Keys from every area of the panel: (label, point inside, status, number).
-KEYS = [
-    ("A", (570, 25), 0x90, 89),
-    ("NEXT SQ", (730, 65), 0x90, 87),
-    ("left arrow", (685, 230), 0x90, 13),
-    ("up arrow", (765, 165), 0x90, 10),
-    ("PLAY", (760, 420), 0x90, 2),
-    ("REC", (490, 420), 0x90, 5),
-    ("<<BAR", (760, 367), 0x90, 7),
-    ("WINDOW", (580, 225), 0x90, 78),
-    ("MAIN", (580, 295), 0x90, 77),
-    ("F3", (205, 25), 0x90, 95),
-    ("SEQ EDIT", (45, 85), 0x90, 25),
-    ("LOOPER", (205, 165), 0x90, 116),
-    ("TRACK MIXER", (285, 325), 0x90, 17),
-    ("keypad 7", (375, 75), 0x90, 108),
-    ("keypad minus", (485, 240), 0x90, 112),
-    ("ENTER", (457, 295), 0x90, 113),
-    ("track select 1", (160, 460), 0x90, 29),
-    ("track select 16 bottom edge", (867, 479), 0x90, 44),
-    ("pad 1", (160, 490), 0xB0, 16),
-    ("pad 1 top edge", (160, 480), 0xB0, 16),
-    ("pad 16", (867, 495), 0xB0, 31),
-]
-
+from zorve_harness import (KEYS, LATENCY_PERIOD, PANEL_DRAWN, Failure, Program, Receiver, X, check, expect,
+                           expect_marker, expect_silent, jack_connect, jack_env, jack_ports, key_table, log, on_off,
+                           png_size, program_ports_of, rss_kib, run_to_end, start_jack, start_source, start_xvfb,
+                           thread_runs, wait_for, wait_ports_of, wait_program_ports)
 
 # ------------------------------------------------------------------- cases
 
 
-def case_midi_fanout(c):
-    display = c.display()
-    env, rx = c.midi(receivers=5)
-    program = c.program(display, env)
-    panel_ready(program, Screen(display, c.out, c.name))
+def fanout(c, panel, every_key):
+    """Clicks on keys from every area (on every key of the program's table
+    when `every_key`), drags, the wheel, buttons that press nothing, the
+    focus lost with a key held, and keys of the keyboard: each sends what it
+    should to devices 1-3, and devices 0 and 4 get nothing."""
+    program, rx = panel.program, panel.rx
 
     # One client: an output port per device, each connected to its device,
     # and the panel port, connected to nothing.
@@ -83,7 +42,7 @@ def case_midi_fanout(c):
         program.click(*point)
         expect(rx, [1, 2, 3], on_off(status, number), f"click on {label} at {point}")
     # Every key of the panel, at the middle of its rectangle.
-    for index, (x, y, w, h), status, number, label in key_table(c.args.key_table) if c.args.key_table else []:
+    for index, (x, y, w, h), status, number, label in key_table(c.args.key_table) if every_key else []:
         program.click(x + w // 2, y + h // 2)
         expect(rx, [1, 2, 3], on_off(status, number), f"click on key {index} ({label})")
 
@@ -152,12 +111,23 @@ def case_midi_fanout(c):
     check(program.proc.poll() is None, "the program ended during the case")
 
 
-def case_port_switch(c):
-    display = c.display()
-    env, rx = c.midi()
-    program = c.program(display, env)
-    screen = Screen(display, c.out, c.name)
-    before = panel_ready(program, screen, "switches-on")
+@pytest.mark.systems("jack", "alsa")
+@pytest.mark.opening(receivers=5)
+def test_midi_fanout(case, panel, built):
+    fanout(case, panel, every_key=bool(built("key_table")))
+
+
+# A long JACK period (8192 frames, 171 ms at 48 kHz: some run it for low CPU)
+# must not look like a stalled server: every click still reaches devices 1-3.
+@pytest.mark.opening(receivers=5, period=8192)
+def test_midi_fanout_long_period(case, panel):
+    fanout(case, panel, every_key=False)
+
+
+@pytest.mark.systems("jack", "alsa")
+def test_port_switch(case, panel):
+    program, rx, screen = panel.program, panel.rx, panel.screen
+    before = screen.shot("switches-on")
     switch1 = lambda image: [program.pixel(image, x, y) for y in range(376, 392) for x in range(10, 45)]
     switch2 = lambda image: [program.pixel(image, x, y) for y in range(394, 410) for x in range(10, 45)]
 
@@ -189,19 +159,18 @@ def label_columns(program, image, top):
     return [x for x in range(50, 250) if any(program.pixel(image, x, y) != 0x444444 for y in range(top, top + 16))]
 
 
-def case_panel_port(c):
+# Devices 1 and 2 differ in a digit (same width) and in e with and without
+# its accent (same width): drawn right, the two names end in the same
+# column; drawn as its UTF-8 bytes ("\u00c3\u00a9", 12 columns more) or as
+# "?" (one more), the first does not.
+@pytest.mark.systems("jack", "alsa")
+@pytest.mark.opening(names=["zr0", "zr1\u00e9", "zr2e", "zr3"])
+def test_panel_port(case, panel):
     """A receiver connected to the panel port after the start gets every
     message the panel sends, as device 1 gets it, whatever the switches say.
     A device name with letters beyond ASCII is drawn in its 8-bit form."""
-    display = c.display()
-    # Devices 1 and 2 differ in a digit (same width) and in e with and
-    # without its accent (same width): drawn right, the two names end in the
-    # same column; drawn as its UTF-8 bytes ("\u00c3\u00a9", 12 columns
-    # more) or as "?" (one more), the first does not.
-    env, rx = c.midi(names=["zr0", "zr1\u00e9", "zr2e", "zr3"])
-    program = c.program(display, env)
-    screen = Screen(display, c.out, c.name)
-    image = panel_ready(program, screen)
+    c, program, rx = case, panel.program, panel.rx
+    image = panel.screen.shot("panel")
     first, second = label_columns(program, image, 377), label_columns(program, image, 395)
     log(f"device name columns: 1: {first[:1]}..{first[-1:]}, 2: {second[:1]}..{second[-1:]}")
     check(first and second and first[0] == second[0] == 50 and first[-1] == second[-1],
@@ -237,14 +206,12 @@ def case_panel_port(c):
     expect_silent(everyone, [0, 1, 2, 3, 4])
 
 
-def case_device_restart(c):
+@pytest.mark.systems("jack", "alsa")
+def test_device_restart(case, panel):
     """A device's receiver stops and one with the same port name starts: the
     program connects it again, each time. Connections made or removed by
     others stay as they left them."""
-    display = c.display()
-    env, rx = c.midi()
-    program = c.program(display, env)
-    panel_ready(program, Screen(display, c.out, c.name))
+    c, program, rx = case, panel.program, panel.rx
     wait_ports_of(c.sys, {"out 0": [rx[0].port], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
                           "out 3": ["zr3:input"], "panel": []}, "the devices to be connected")
     extra = c.sys.receiver("zextra")
@@ -274,11 +241,65 @@ def case_device_restart(c):
     expect_silent(everyone, [0, 1, 2, 3, 4])
 
 
-def case_panel_pixels(c):
-    display = c.display()
+@pytest.mark.systems("alsa")
+def test_device_returns_held(case, panel):
+    """A device that comes back keeping its port to itself for half a second
+    (an exclusive subscription of its own) refuses the program's subscription
+    when its name appears, and nothing announces when it lets go: the program
+    tries again and has it within two seconds of its return."""
+    c, program, rx = case, panel.program, panel.rx
+    wait_ports_of(c.sys, {"out 0": [rx[0].port], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
+                          "out 3": ["zr3:input"], "panel": []}, "the devices to be connected")
+    rx[2].proc.kill()
+    rx[2].proc.wait(timeout=10)
+    wait_for(lambda: "zr2:input" not in c.sys.graph(), 10, "the stopped receiver's port to go")
+    rx[2] = c.sys.receiver("zr2", held=0.5)
+    back = time.monotonic()  # its port has its name, and only its own port "hold" is let in
+    let_go = wait_for(lambda: rx[2].noted("let go"), 5, "zr2 to let its port go")
+    try:
+        subscribed = wait_for(lambda: rx[2].noted("subscribed"), 5, "the returning zr2 to be subscribed once it "
+                              "let go")
+    except Failure as failure:
+        raise Failure(f"{failure}; zr2:input is subscribed from {c.sys.graph().get('zr2:input')}, zr2 said "
+                      f"{rx[2].notes}")
+    wait_for(lambda: c.sys.graph().get("zr2:input") == ["ZORVE_BUTTON:out 2"], 5,
+             "the program's out 2 to be the one subscribed to zr2")
+    took = subscribed - back
+    log(f"zr2 held its port {(let_go - back) * 1000:.0f} ms; subscribed again {took * 1000:.0f} ms after its return")
+    check(took <= 2.0, f"the program subscribed the returning device {took:.1f} s after its return, want <= 2 s")
+    program.click(160, 490)
+    expect(rx, [1, 2, 3], on_off(0xB0, 16), "click on pad 1 after device 2 came back")
+    expect_silent(rx, [0, 1, 2, 3])
+
+
+@pytest.mark.systems("alsa")
+def test_auto_prefers_sequencer(case, midi):
+    """With a JACK server running beside the ALSA sequencer, the default
+    choice (auto) is the sequencer, as the guide says: the devices listed and
+    driven are the sequencer's, and the program is no JACK client."""
+    c = case
     env, rx = c.midi()
-    program = c.program(display, env)
-    screen = Screen(display, c.out, c.name)
+    server = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
+    jack_rx = Receiver(c.procs, server, "zjack")
+    both = dict(env, JACK_DEFAULT_SERVER=server["JACK_DEFAULT_SERVER"])
+    status, auto, err = run_to_end(c.args.program, ["--list-devices"], both)
+    _, alsa, _ = run_to_end(c.args.program, ["--midi", "alsa", "--list-devices"], both)
+    log(auto.decode(errors="replace") + err)
+    check(status == 0 and auto == alsa and b"zjack" not in auto,
+          f"--list-devices with both systems listed {auto!r}, want the sequencer's {alsa!r}")
+    program = c.program(c.display(), both)
+    program.wait_drawn(PANEL_DRAWN, "the panel", timeout=10)
+    wait_ports_of(c.sys, {"out 0": [rx[0].port], "out 1": ["zr1:input"], "out 2": ["zr2:input"],
+                          "out 3": ["zr3:input"], "panel": []}, "the program's sequencer ports")
+    ports = jack_ports(server)
+    check("ZORVE_BUTTON" not in ports, f"the program made a JACK client beside its sequencer one:\n{ports}")
+    program.click(570, 25)
+    expect(rx, [1, 2, 3], on_off(0x90, 89), "click on A with both systems there")
+    expect_silent(rx + [jack_rx], [0, 1, 2, 3, 4])
+
+
+def test_panel_pixels(case, panel):
+    c, program, rx, screen = case, panel.program, panel.rx, panel.screen
     x, y, w, h = c.x.geometry(program.window)
     check((w, h) == (910, 550), f"window client area {w}x{h}, want 910x550")
 
@@ -358,12 +379,9 @@ def second_instance(c, font_path, dismissals):
     """Starts one more copy per dismissal while the first runs; each shows the
     box, ends with status 1 once the box is dismissed that way, and leaves the
     first copy as it was."""
-    display = c.display(font_path=font_path)
+    opened = c.open(font_path=font_path)
+    display, env, rx, first, screen = opened.display, opened.env, opened.rx, opened.program, opened.screen
     c.display_name = display
-    env, rx = c.midi()
-    first = c.program(display, env)
-    screen = Screen(display, c.out, c.name)
-    panel_ready(first, screen)
     program_area = lambda im: [first.pixel(im, px, py) for py in range(0, 550, 7) for px in range(0, 910, 7)]
     before = program_area(screen.shot("first-alone"))
 
@@ -403,18 +421,20 @@ def second_instance(c, font_path, dismissals):
     expect_silent(rx, [0, 1, 2, 3])
 
 
-def case_second_instance(c):
+@pytest.mark.systems("jack", "alsa")
+def test_second_instance(case, midi):
     # SDL's own box where the X server's core fonts allow it, else ours.
-    second_instance(c, None, [box_key("Return"), box_close, box_signal(signal.SIGTERM), box_signal(signal.SIGINT)])
+    second_instance(case, None, [box_key("Return"), box_close, box_signal(signal.SIGTERM), box_signal(signal.SIGINT)])
 
 
-def case_second_instance_own_box(c):
+def test_second_instance_own_box(case, midi):
     # Only the server's built-in fonts: SDL's X11 box cannot open its font set,
     # so the program draws the box itself. Every way of dismissing it.
     empty = tempfile.mkdtemp(prefix="zorve-e2e-fonts-")
     try:
-        second_instance(c, empty, [own_box_ok, box_key("Return"), box_key("Escape"), box_key("KP_Enter"), box_close,
-                                   box_signal(signal.SIGTERM), box_signal(signal.SIGINT), box_signal(signal.SIGHUP)])
+        second_instance(case, empty, [own_box_ok, box_key("Return"), box_key("Escape"), box_key("KP_Enter"),
+                                      box_close, box_signal(signal.SIGTERM), box_signal(signal.SIGINT),
+                                      box_signal(signal.SIGHUP)])
     finally:
         os.rmdir(empty)
 
@@ -456,12 +476,13 @@ def close_copy(c, program, what):
     check(program.exit_status(5) == 0, f"exit status after close ({what})")
 
 
-def case_instance_marker(c):
+def test_instance_marker(case):
     """One copy per user and display: the marker is a socket in a private
     $XDG_RUNTIME_DIR named after the display, else an abstract name with the
     user id and display in it. Another user cannot keep the program from
     starting by taking either name, a copy on another display starts beside
     the first, and a socket file left by a SIGKILLed copy does not block."""
+    c = case
     display = c.display()
     x1 = c.x
     env = jack_env("zorve-e2e-absent")
@@ -510,11 +531,8 @@ def case_instance_marker(c):
         shutil.rmtree(runtime, ignore_errors=True)
 
 
-def case_close_window(c):
-    display = c.display()
-    env, rx = c.midi()
-    program = c.program(display, env)
-    panel_ready(program, Screen(display, c.out, c.name))
+def test_close_window(case, panel):
+    c, program, rx = case, panel.program, panel.rx
     # A key still held when the window goes gets its release.
     program.move(760, 420)
     program.xdo("mousedown", 1)
@@ -532,15 +550,11 @@ def case_close_window(c):
     wait_for(lambda: not c.sys.clients(), 5, "the program's MIDI client to go")
 
 
-def case_no_midi(c):
-    display = c.display()
-    env = jack_env("zorve-e2e-absent")  # no server of that name runs
+def test_no_midi(case, built):
+    c, fail_upload = case, built("fail_upload")
     flag = os.path.join(c.out, f"{c.name}-fail-upload")
-    if c.args.fail_upload:
-        env = dict(env, LD_PRELOAD=c.args.fail_upload, ZORVE_E2E_FAIL_UPLOAD=flag)
-    program = c.program(display, env)
-    screen = Screen(display, c.out, c.name)
-    panel_ready(program, screen)
+    opened = c.open(receivers=None, env={"LD_PRELOAD": fail_upload, "ZORVE_E2E_FAIL_UPLOAD": flag})
+    program, screen = opened.program, opened.screen
     program.wait_pixels(screen, {(11, 378): 0x444444, (30, 400): 0x444444}, "no port switches")
     program.move(570, 25)
     program.xdo("mousedown", 1)
@@ -567,7 +581,7 @@ def case_no_midi(c):
 
     # An upload the display refuses (made to fail by the preloaded library):
     # the next ticks show the whole window, then the program sleeps again.
-    if c.args.fail_upload:
+    if fail_upload:
         program.move(570, 25)
         open(flag, "w").close()
         program.xdo("mousedown", 1)
@@ -610,22 +624,18 @@ def case_no_midi(c):
     check(status == 0, f"exit status {status} after SIGTERM, want 0")
 
 
-def case_window_size(c):
-    display = c.display(screen="800x500x24")
-    env = jack_env("zorve-e2e-absent")  # no server of that name runs
-    program = c.program(display, env)
+def test_window_size(case):
+    c = case
+    program = c.open(receivers=None, screen="800x500x24").program
     x, y, w, h = c.x.geometry(program.window)
     check((w, h) == (800, 500), f"window client area {w}x{h} on an 800x500 screen, want 800x500")
-    panel_ready(program, Screen(display, c.out, c.name))
     c.x.request_close(program.window)
     check(program.exit_status(5) == 0, "exit status after close")
 
 
-def case_click_latency(c):
-    display = c.display()
-    env, rx = c.midi(receivers=2, period=LATENCY_PERIOD)
-    program = c.program(display, env)
-    panel_ready(program, Screen(display, c.out, c.name))
+@pytest.mark.opening(receivers=2, period=LATENCY_PERIOD)
+def test_click_latency(case, panel):
+    c, program, rx = case, panel.program, panel.rx
     program.move(570, 25)
     results = {}
     for tool in ("xdotool", "xtest"):
@@ -669,21 +679,28 @@ def read_probe(probe, until, what):
     return lines
 
 
-def case_midi_ports(c):
+def test_midi_ports(case, built):
+    c, probe_path = case, built("probe")
     env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
-    start_source(c, env, "zsrc")
-    long_client = "zr1-" + "\u20ac" * 12  # 3-byte characters: byte 32 falls inside the tenth
-    odd_client = "zr2-\u00e9-\u0416"  # a letter Windows-1252 has and one it lacks
-    rx = [Receiver(c.procs, env, name) for name in ("zr0", long_client, odd_client)]
+    # Every client's name is this run's own (its process id, seven digits:
+    # the names keep their lengths), so another run's clients never pass for
+    # these.
+    run = f"{os.getpid():07d}"
+    source = f"zsrc-{run}"
+    start_source(c, env, source)
+    long_client = f"zr1-{run}-" + "\u20ac" * 12  # 3-byte characters: byte 32 falls inside the seventh
+    odd_client = f"zr2-{run}-\u00e9-\u0416"  # a letter Windows-1252 has and one it lacks
+    rx = [Receiver(c.procs, env, name) for name in (f"zr0-{run}", long_client, odd_client)]
     # Names in Windows-1252 as the panel draws them, cut first as UTF-8 at
-    # 32 bytes on a character boundary (31 here: nine euro signs).
-    want = {("in", 0): ("open", b"zsrc:out"), ("out", 0): ("open", b"zr0:input"),
-            ("out", 1): ("open", b"zr1-" + b"\x80" * 9), ("out", 2): ("open", b"zr2-\xe9-?:input")}
-    want_ports = {"in 0": ["zsrc:out"], "out 0": ["zr0:input"], "out 1": [long_client + ":input"],
+    # 32 bytes on a character boundary (30 here: six euro signs).
+    want = {("in", 0): ("open", f"{source}:out".encode()), ("out", 0): ("open", f"zr0-{run}:input".encode()),
+            ("out", 1): ("open", f"zr1-{run}-".encode() + b"\x80" * 6),
+            ("out", 2): ("open", f"zr2-{run}-".encode() + b"\xe9-?:input")}
+    want_ports = {"in 0": [f"{source}:out"], "out 0": [f"zr0-{run}:input"], "out 1": [long_client + ":input"],
                   "out 2": [odd_client + ":input"], "panel": []}
     # The device table's order, then the other: the directions are independent.
     for order in ([], ["outputs-first"]):
-        probe = c.procs.start([c.args.probe] + order, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        probe = c.procs.start([probe_path] + order, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               text=True)
         lines = read_probe(probe, "opened", order)
         report = {}
@@ -694,8 +711,8 @@ def case_midi_ports(c):
         wait_program_ports(env, want_ports, f"probe {order}: one client with its ports")
         # A receiver that comes after the devices were counted is no device;
         # connected to the panel port, it gets what goes there.
-        late = Receiver(c.procs, env, "zpanel")
-        jack_connect(env, "ZORVE_BUTTON:panel", "zpanel:input")
+        late = Receiver(c.procs, env, f"zpanel-{run}")
+        jack_connect(env, "ZORVE_BUTTON:panel", f"zpanel-{run}:input")
         probe.stdin.write("\n")
         probe.stdin.flush()
         read_probe(probe, "sent", order)
@@ -708,7 +725,7 @@ def case_midi_ports(c):
         wait_for(lambda: "ZORVE_BUTTON" not in (jack_ports(env) or ""), 5, f"the ports of probe {order} to go")
         late.proc.kill()
         late.proc.wait(timeout=5)
-        wait_for(lambda: "zpanel:input" not in (jack_ports(env) or "zpanel:input"), 5, "zpanel to go")
+        wait_for(lambda: f"zpanel-{run}:input" not in (jack_ports(env) or "zpanel:input"), 5, "zpanel to go")
 
     # The system chosen before the first call: none, or one that is not there,
     # gives no devices and (but for none) one line on stderr.
@@ -721,7 +738,7 @@ def case_midi_ports(c):
                              "without MIDI devices")):
         if system in ("alsa", "auto") and os.access("/dev/snd/seq", os.R_OK | os.W_OK):
             continue  # a machine with the sequencer: these two would find it
-        result = subprocess.run([c.args.probe, system], env=system_env, input="\n", capture_output=True, text=True,
+        result = subprocess.run([probe_path, system], env=system_env, input="\n", capture_output=True, text=True,
                                 timeout=20)
         want_err = f"zorve-button: {line}\n" if line else ""
         check(result.returncode == 0 and result.stdout == "opened\nsent\n" and result.stderr == want_err,
@@ -730,14 +747,9 @@ def case_midi_ports(c):
     expect_silent(rx, [0, 1, 2])
 
 
-def case_midi_input(c):
-    display = c.display()
-    env = start_jack(c.procs, os.path.join(c.out, f"{c.name}-jackd.log"))
-    start_source(c, env, "zsrc")
-    rx = [Receiver(c.procs, env, f"zr{k}") for k in range(2)]
-    program = c.program(display, env)
-    screen = Screen(display, c.out, c.name)
-    panel_ready(program, screen)
+@pytest.mark.opening(receivers=2, before=lambda c: c.sys.source("zsrc"))
+def test_midi_input(case, panel):
+    env, program, rx, screen = panel.env, panel.program, panel.rx, panel.screen
     ports = jack_ports(env, connections=True)
     check(re.search(r"^ZORVE_BUTTON[^:\n]*:in 0\n\s+zsrc:out$", ports, re.M),
           f"the program's input is not connected to the source:\n{ports}")
@@ -762,10 +774,11 @@ NO_DISPLAY = ("zorve-button: no display ({}); only --list-devices, --list-keys, 
 UNSET = NO_DISPLAY.format("DISPLAY and WAYLAND_DISPLAY are not set")
 
 
-def case_no_display(c):
+def test_no_display(case, built):
     """Without a display, or with a wrong option, the program says so in one
     line on stderr (no library's own words, no line about MIDI), prints
     nothing on stdout, opens no MIDI client and exits with its status."""
+    c = case
     env = jack_env("zorve-e2e-absent")
     for k in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "XDG_RUNTIME_DIR"):
         env.pop(k, None)
@@ -800,193 +813,6 @@ def case_no_display(c):
         os.rmdir(runtime)
 
 
-def case_install_layout(c):
-    prefix = tempfile.mkdtemp(prefix="zorve-e2e-install-")
-    try:
-        subprocess.run(["cmake", "--install", c.args.build, "--prefix", prefix], check=True, timeout=60,
-                       stdout=subprocess.DEVNULL)
-        check_installed_files(prefix, os.path.join(c.args.build, "icons"))
-    finally:
-        shutil.rmtree(prefix)
-
-
-ICON_SIZES = (16, 32, 48, 128, 256)
-METAINFO = "io.github.zorve_button.ZorveButton.metainfo.xml"
-
-
-def png_size(path):
-    """(width, height) from a PNG's header chunk."""
-    with open(path, "rb") as f:
-        head = f.read(24)
-    check(head[:8] == b"\x89PNG\r\n\x1a\n" and head[12:16] == b"IHDR", f"{path} is not a PNG")
-    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
-
-
-def check_installed_files(prefix, icon_dir=None):
-    """What the install lays down under `prefix` (/usr for the package): the
-    program, its desktop entry, the icon in every hicolor size (the same bytes
-    as the build's when `icon_dir` is given), the metainfo, the manual page
-    and the licence."""
-    program = os.path.join(prefix, "bin", "zorve-button")
-    share = os.path.join(prefix, "share")
-    check(os.access(program, os.X_OK), f"{program} is not an installed executable")
-    with open(os.path.join(share, "applications", "zorve-button.desktop")) as f:
-        entry = f.read()
-    check("Exec=zorve-button" in entry and "Icon=zorve-button" in entry, "desktop entry lacks Exec or Icon")
-    check("\nName=Zorve Button\n" in entry and "\nX-GNOME-SingleWindow=true\n" in entry,
-          "desktop entry is not named 'Zorve Button' or lacks X-GNOME-SingleWindow=true")
-    for size in ICON_SIZES:
-        icon = os.path.join(share, "icons", "hicolor", f"{size}x{size}", "apps", "zorve-button.png")
-        check(os.path.isfile(icon), f"no {size} px icon at {icon}")
-        check(png_size(icon) == (size, size), f"{icon} is {png_size(icon)}, want {size}x{size}")
-        if icon_dir:
-            with open(icon, "rb") as f, open(os.path.join(icon_dir, f"{size}x{size}", "apps", "zorve-button.png"),
-                                             "rb") as g:
-                check(f.read() == g.read(), f"installed {size} px icon differs from the generated one")
-    with open(os.path.join(share, "metainfo", METAINFO)) as f:
-        meta = f.read()
-    check("<launchable type=\"desktop-id\">zorve-button.desktop</launchable>" in meta,
-          "metainfo does not launch the desktop entry")
-    check("<name>Zorve Button</name>" in meta, "metainfo is not named 'Zorve Button'")
-    with gzip.open(os.path.join(share, "man", "man1", "zorve-button.1.gz"), "rt") as f:
-        man = f.read()
-    check(".TH ZORVE-BUTTON 1 " in man and "--list-keys" in man.replace("\\-", "-"),
-          "manual page lacks its title or the options")
-    rows = re.findall(r"^[^@\n]+@[^@\n]+@(?:Note On|Control Change)@\d+@1@[^@\n]*$", man, re.M)
-    check(len(rows) == 90 and "NEXT SQ@pad function@Note On@87@1@Page Up" in rows, "manual page lacks the key table")
-    with open(os.path.join(share, "doc", "zorve-button", "using.md")) as f:
-        check("| `NEXT SQ` | pad function | Note On | 87 | 1 | `Page Up` |" in f.read(),
-              "installed user guide lacks the key table")
-    with open(os.path.join(share, "doc", "zorve-button", "copyright")) as f:
-        check(f.read().startswith("MIT License"), "copyright file is not the MIT licence")
-
-
-def read_png(path):
-    ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True,
-                         timeout=20).stdout
-    return Image(ppm, path)
-
-
-def case_icon_png(args):
-    """The 32 px icon pixel for pixel; every other size its nearest-neighbour
-    scaling, so each shows the same grid unsmoothed."""
-    path = lambda size: os.path.join(args.icons, f"{size}x{size}", "apps", "zorve-button.png")
-    image = read_png(path(32))
-    check((image.width, image.height) == (32, 32), f"icon is {image.width}x{image.height}")
-    for (x, y), want in {(0, 0): 0xFFFF80, (1, 1): 0xFFFF80, (2, 2): 0x408080, (7, 7): 0x408080,
-                         (8, 8): 0xFFFF80, (9, 2): 0x408080, (2, 9): 0x408080, (23, 23): 0x408080,
-                         (28, 28): 0x408080, (29, 29): 0xFFFF80, (31, 31): 0xFFFF80}.items():
-        check(image.rgb(x, y) == want, f"icon pixel ({x}, {y}) is {image.rgb(x, y):06x}, want {want:06x}")
-    teal = sum(1 for y in range(32) for x in range(32) if image.rgb(x, y) == 0x408080)
-    check(teal == 16 * 36, f"{teal} teal pixels, want 16 squares of 36")
-    for size in ICON_SIZES:
-        scaled = read_png(path(size))
-        check((scaled.width, scaled.height) == (size, size), f"{size} px icon is {scaled.width}x{scaled.height}")
-        wrong = [(x, y) for y in range(size) for x in range(size)
-                 if scaled.rgb(x, y) != image.rgb(x * 32 // size, y * 32 // size)]
-        check(not wrong, f"{size} px icon differs from the scaled 32 px one at {wrong[:5]}")
-
-
-def case_key_table_tool(args):
-    """zorve-print-key-table prints the program's table: every click point of
-    KEYS falls in exactly one printed rectangle, of that key's message."""
-    tool = args.key_table
-    keys = key_table(tool)
-    for label, (px, py), status, number in KEYS:
-        under = [k for k in keys if k[1][0] <= px < k[1][0] + k[1][2] and k[1][1] <= py < k[1][1] + k[1][3]]
-        check(len(under) == 1, f"{label} at {(px, py)} lies in {len(under)} printed keys, want 1")
-        check(under[0][2:4] == (status, number),
-              f"{label} at {(px, py)}: printed key {under[0]}, want status {status:#x} number {number}")
-    pairs = {k[2:4] for k in keys}
-    check(len(pairs) == len(keys), f"{len(keys) - len(pairs)} printed keys share a status and number")
-    for index, want in {0: "540 10 60 30 0x90 89 A", 6: "700 50 60 30 0x90 87 NEXT SQ",
-                        8: "655 200 60 60 0x90 13 [left arrow]", 11: "735 265 60 60 0x90 11 [down arrow]",
-                        29: "10 50 70 70 0x90 25 SEQ EDIT", 56: "460 215 50 50 0x90 112 [minus bar]",
-                        89: "845 480 45 30 0xB0 31 16"}.items():
-        _, (x, y, w, h), status, number, label = keys[index]
-        got = f"{x} {y} {w} {h} 0x{status:02X} {number} {label}"
-        check(got == want, f"printed key {index} is {got!r}, want {want!r}")
-
-    check_tool_command_line(tool, "zorve-print-key-table [--help]\n", [["extra"]])
-
-
-LIST_KEYS_ROW = re.compile(r"^(.+?)  +(\S.*?)  +(Note On|Control Change) +(\d+) +(\d+) +(\d+)(?:  (\S.*))?$")
-# The computer keys of the pads 1-16 with --keys: a 4 x 4 block, pad 1 bottom left.
-PAD_COMPUTER_KEYS = "Z X C V A S D F Q W E R 1 2 3 4".split()
-
-
-def case_key_table_docs(args):
-    """--list-keys prints a heading and the 90 keys of the tool's table in its
-    order, each with its group, message, number, channel 1 and value 127,
-    without a display; the manual page renders the same rows (man -l), and the user
-    guide in the sources holds the table the build wrote."""
-    keys = key_table(args.key_table)
-    status, out, err = run_to_end(args.program, ["--list-keys"], os.environ)
-    lines = out.decode().splitlines()
-    check(status == 0 and not err and len(lines) == 91,
-          f"--list-keys: status {status}, {len(lines)} lines (want 91), stderr {err!r}")
-    check(lines[0] == "key          group         message         number  channel  value  computer key",
-          f"heading {lines[0]!r}")
-    want_rows = []
-    for (index, _, status_byte, number, label), line in zip(keys, lines[1:]):
-        match = LIST_KEYS_ROW.match(line)
-        check(match, f"--list-keys row {index} {line!r} is not NAME  GROUP  MESSAGE NUMBER CHANNEL VALUE "
-              "[COMPUTER KEY]")
-        name, group, message, got_number, channel, value, computer = match.groups()
-        want_name = {"[minus bar]": "minus"}.get(label, label.strip("[]"))
-        want_message = "Note On" if status_byte == 0x90 else "Control Change"
-        check((name, message, int(got_number), channel, value) == (want_name, want_message, number, "1", "127"),
-              f"--list-keys row {index}: {line!r}, want {want_name} {want_message} {number} on channel 1, value 127")
-        want_rows.append((name, group, message, got_number, computer))
-    groups = [r[1] for r in want_rows]
-    check([r[4] for r in want_rows[74:]] == PAD_COMPUTER_KEYS, f"pads' computer keys {[r[4] for r in want_rows[74:]]}")
-    check(len({r[4] for r in want_rows if r[4]}) == len([r for r in want_rows if r[4]]),
-          "a computer key plays two panel keys")
-    check(groups[0] == "pad bank" and groups[12] == "transport" and groups[89] == "pad"
-          and len(set(groups)) == 10, f"groups {sorted(set(groups))}")
-
-    env = dict(os.environ, MANWIDTH="100", MAN_KEEP_FORMATTING="0")
-    man = subprocess.run(["man", "-l", args.man_page], env=env, capture_output=True, text=True, timeout=30)
-    check(man.returncode == 0 and not man.stderr, f"man -l: status {man.returncode}, stderr {man.stderr!r}")
-    rendered = [re.split(r"\s{2,}", line.strip()) for line in man.stdout.splitlines()]
-    for name, group, message, number, computer in want_rows:
-        row = [name, group, message, number, "1"] + ([computer] if computer else [])
-        check(row in rendered, f"the manual page has no row {' '.join(row)}")
-    with open(os.path.join(args.build, "docs", "using.md")) as built, open(args.guide) as source:
-        check(built.read() == source.read(), f"{args.guide} differs from the build's copy with the key table: "
-              "run cmake --build --preset linux --target zorve-update-guide")
-
-
-def check_tool_command_line(tool, usage_line, extra_operands):
-    """--help prints the usage on stdout with status 0; an unknown option, or
-    more operands than the tool takes, is one line on stderr naming the word,
-    status 64, and nothing else happens."""
-    usage = subprocess.run([tool, "--help"], capture_output=True, text=True, timeout=10)
-    check(usage.returncode == 0 and usage.stdout.startswith("usage: " + usage_line) and not usage.stderr,
-          f"{tool} --help: status {usage.returncode}, stdout {usage.stdout[:80]!r}, stderr {usage.stderr!r}")
-    scratch = tempfile.mkdtemp(prefix="zorve-e2e-tool-")
-    try:
-        for wrong in [["--bogus"], ["--help", "--bogus"], ["-x"]] + extra_operands:
-            result = subprocess.run([tool, *wrong], capture_output=True, text=True, timeout=10, cwd=scratch)
-            check(result.returncode == 64 and not result.stdout and result.stderr.count("\n") == 1
-                  and f"'{wrong[-1]}'" in result.stderr and "usage: " in result.stderr,
-                  f"{tool} {wrong}: status {result.returncode} (want 64), stdout {result.stdout[:80]!r}, "
-                  f"stderr {result.stderr!r}")
-            check(not os.listdir(scratch), f"{tool} {wrong} left {os.listdir(scratch)} behind")
-    finally:
-        shutil.rmtree(scratch)
-
-
-def case_tools_command_line(args):
-    check_tool_command_line(args.key_table, "zorve-print-key-table [--help]\n", [["extra"]])
-    check_tool_command_line(args.render_panel, "zorve-render-panel [--help] [DIR]\n", [["a", "b"]])
-    check_tool_command_line(args.make_icon, "zorve-make-icon-png [--help] [--size N] OUTPUT.png\n",
-                            [["a.png", "b.png"], ["a.png", "--size", "8"], ["--size"]])
-
-
-# ------------------------------------------------------- command-line options
-
-
 def utf8_cut(name):
     """At most 32 bytes of the name's UTF-8, backed off to a character start:
     the device table's cut, listed back in UTF-8 (every character used here
@@ -998,21 +824,12 @@ def utf8_cut(name):
     return raw[:n]
 
 
-def run_to_end(path, args, env, timeout=20):
-    """Runs the program with `args` and no display until it ends:
-    (status, stdout bytes, stderr text)."""
-    env = {k: v for k, v in env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    try:
-        result = subprocess.run([path, *args], env=env, capture_output=True, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"{path} {' '.join(args)} did not end within {timeout} s")
-    return result.returncode, result.stdout, result.stderr.decode(errors="replace")
-
-
-def case_list_devices(c):
+@pytest.mark.systems("jack", "alsa")
+def test_list_devices(case, midi, built):
     """--list-devices numbers the devices as the panel does (six outputs: the
     first five; names cut to 32 bytes), marks devices 1-3 as the switches'
     and needs no display; the panel then drives exactly those three."""
+    c = case
     names = ["zr0", "zr1-" + "\u20ac" * 12, "zr2", "zr3", "zr4", "zr5"]
     env, rx = c.midi(names=names)
     sources = c.sys.source("zsrc")
@@ -1042,9 +859,8 @@ def case_list_devices(c):
           f"--midi jack --list-devices without a server: status {status}, {jack!r}, stderr {err!r}, want {line!r}")
     expect_silent(rx, range(6))
 
-    display = c.display()
-    program = c.program(display, env)
-    panel_ready(program, Screen(display, c.out, c.name))
+    program = c.program(c.display(), env)
+    program.wait_drawn(PANEL_DRAWN, "the panel", timeout=10)
     for label, point, status, number in (KEYS[0], KEYS[4], KEYS[18]):
         program.click(*point)
         expect(rx, [1, 2, 3], on_off(status, number), f"click on {label}: the devices listed for switches 1-3")
@@ -1070,15 +886,13 @@ def monitored(device, messages):
     return [f"dev {device}  " + m.hex(" ").upper() for m in messages]
 
 
-def case_monitor(c):
+@pytest.mark.systems("jack", "alsa")
+@pytest.mark.opening(args=["--monitor"])
+def test_monitor(case, panel):
     """--monitor prints one line per message and device, in send order, and
     every device got exactly the bytes its lines name; a message that no
     device got is one 'dev -' line, switched off or without a MIDI system."""
-    display = c.display()
-    env, rx = c.midi()
-    program = c.program(display, env, ["--monitor"])
-    screen = Screen(display, c.out, c.name)
-    panel_ready(program, screen)
+    c, display, env, program, rx, screen = case, panel.display, panel.env, panel.program, panel.rx, panel.screen
     want = []
     for label, point, status, number in (KEYS[0], KEYS[4], KEYS[18]):
         program.click(*point)
@@ -1110,9 +924,9 @@ def case_monitor(c):
     check(program.exit_status(5) == 0, "exit status after close")
     check(monitor_lines(program, len(want)) == want, "monitor lines after the last message")
 
-    # No MIDI system although JACK runs: no device, and the lines say so.
+    # No MIDI system although the case's runs: no device, and the lines say so.
     quiet = c.program(display, env, ["--midi", "none", "--monitor"])
-    panel_ready(quiet, screen, "panel-no-midi")
+    quiet.wait_drawn(PANEL_DRAWN, "the panel without MIDI", timeout=10)
     quiet.wait_pixels(screen, {(11, 378): 0x444444}, "no port switches")
     quiet.click(570, 25)
     quiet.focus()
@@ -1142,19 +956,19 @@ def scaled_rows_wrong(image, origin, unscaled, scale):
     return wrong
 
 
-def case_scale(c):
+def test_scale(case, midi):
     """--scale auto (the default) follows the X resource Xft.dpi: at 96 DPI, or
     none set, the window is today's 910 x 550 with today's pixels; at 192 it
     is 1820 x 1100, every panel pixel a 2 x 2 block of the unscaled panel's
     colour, as with --scale 2, which like --scale 1 overrides the DPI. A click
     lands on the key under it in panel pixels (the division rounds down,
     never to the nearer key)."""
+    c = case
     display = c.display(screen="1920x1200x24")
     env, rx = c.midi()
-    screen = Screen(display, c.out, c.name)
+    screen = c.screen(display)
     c.x.fake_motion(1915, 1195)  # the pointer outside every window
     unscaled = None
-    # (X resources, options, scale the window must show)
     # (X resources, options, scale the window must show); the last one is clicked.
     rows = ((None, [], 1), ("Xft.dpi:\t96\n", [], 1), ("Xft.dpi: 192\n", ["--scale", "1"], 1),
             ("Xft.dpi:\t96\n", ["--scale", "2"], 2), ("Xft.antialias:\t1\nXft.dpi:\t191\n", ["--scale=auto"], 1),
@@ -1202,70 +1016,20 @@ def case_scale(c):
     expect_silent(rx, [0, 1, 2, 3])
 
 
-def case_package_deb(c):
-    """The Debian package installs with dpkg, its program draws the panel
-    under Xvfb and reports the project's version, its files are where the
-    desktop looks for them, and dpkg -r takes them all away again."""
-    check(os.geteuid() == 0, "installing a package needs root")
-    installed = subprocess.run(["dpkg-query", "-W", "-f=${Status}", "zorve-button"], capture_output=True, text=True)
-    check("install ok installed" not in installed.stdout,
-          "zorve-button is already installed on this machine; the test would not leave it as it was "
-          "(remove it with dpkg -r zorve-button)")
-    deb = fresh_deb(c.args.build, c.args.version)
-    log(f"package {deb}: {os.path.getsize(deb)} bytes")
-    log(subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True).stdout.strip())
-    suggests = subprocess.run(["dpkg-deb", "-f", deb, "Suggests"], capture_output=True, text=True).stdout.strip()
-    check(suggests == "jackd2 | pipewire-jack", f"package suggests {suggests!r}, want 'jackd2 | pipewire-jack'")
-    result = subprocess.run(["dpkg", "-i", deb], capture_output=True, text=True, timeout=120)
-    try:
-        check(result.returncode == 0, f"dpkg -i failed ({result.returncode}): {result.stdout}{result.stderr}")
-        check_installed_files("/usr")
-        owned = subprocess.run(["dpkg", "-L", "zorve-button"], capture_output=True, text=True).stdout.split()
-        for path in ("/usr/bin/zorve-button", "/usr/share/applications/zorve-button.desktop",
-                     f"/usr/share/metainfo/{METAINFO}", "/usr/share/man/man1/zorve-button.1.gz"):
-            check(path in owned, f"{path} is not the package's")
-        status, out, err = run_to_end("/usr/bin/zorve-button", ["--version"], os.environ)
-        check(status == 0 and out == f"zorve-button {c.args.version}\n".encode() and not err,
-              f"installed --version: status {status}, {out!r}, stderr {err!r}")
-        display = c.display()
-        program = c.program(display, jack_env("zorve-e2e-absent"), path="/usr/bin/zorve-button")
-        panel_ready(program, Screen(display, c.out, c.name))
-        c.x.request_close(program.window)
-        check(program.exit_status(5) == 0, "exit status of the installed program after close")
-    finally:
-        removed = subprocess.run(["dpkg", "-r", "zorve-button"], capture_output=True, text=True, timeout=120)
-        check(removed.returncode == 0, f"dpkg -r failed: {removed.stdout}{removed.stderr}")
-    left = [p for p in ("/usr/bin/zorve-button", "/usr/share/applications/zorve-button.desktop",
-                        f"/usr/share/metainfo/{METAINFO}", "/usr/share/doc/zorve-button")
-            if os.path.exists(p)]
-    check(not left, f"dpkg -r left {left}")
-    after = subprocess.run(["dpkg-query", "-W", "-f=${Status}", "zorve-button"], capture_output=True, text=True)
-    check("install ok installed" not in after.stdout, f"package still installed: {after.stdout}")
-
-
-def fresh_deb(build, version):
-    """The package cpack made in the build tree, made again here when it is
-    missing or older than the program."""
-    deb = os.path.join(build, f"zorve-button_{version}_amd64.deb")
-    program = os.path.join(build, "zorve-button")
-    if not os.path.exists(deb) or os.path.getmtime(deb) < os.path.getmtime(program):
-        log(f"{deb} missing or older than the program: running cpack -G DEB")
-        result = subprocess.run(["cpack", "-G", "DEB"], cwd=build, capture_output=True, text=True, timeout=300)
-        check(result.returncode == 0 and os.path.exists(deb), f"cpack -G DEB failed: {result.stdout}{result.stderr}")
-    return deb
-
-
-def case_session(c):
+def test_session(case, midi):
     """Under a session manager (a small one here, on liblo): the JACK client
     takes the manager's client id, the switches and the map (a copy in the
-    session, used after its file has gone) survive save, quit and restart,
-    and a manager that is not there costs one line."""
+    session, used after its file has gone) survive save, quit and restart, a
+    save that cannot be written is answered with an error, never OK, and a
+    manager that is not there costs one line."""
+    c = case
     import liblo  # Debian's python3-liblo; CMake runs this case with the system Python
 
     display = c.display()
     env, rx = c.midi()
     state = tempfile.mkdtemp(prefix="zorve-e2e-session-")
     replies = []
+    session = [os.path.join(state, "panel")]  # the path the next open names
     server = liblo.ServerThread()
 
     def announce(path, args, types, src):
@@ -1273,11 +1037,13 @@ def case_session(c):
               f"announce {args}")
         replies.append(("announce", args[1]))
         server.send(src, "/reply", "/nsm/server/announce", "welcome", "test manager", ":server-control:")
-        server.send(src, "/nsm/client/open", os.path.join(state, "panel"), "Zorve Button", "nZrvB")
+        server.send(src, "/nsm/client/open", session[0], "Zorve Button", "nZrvB")
         replies.append(("client", src.url))
 
     server.add_method("/nsm/server/announce", "sssiii", announce)
     server.add_method("/reply", None, lambda path, args: replies.append(tuple(args)))
+    server.add_method("/error", None, lambda path, args: replies.append(("/error", *args)))
+    save_answers = lambda: [r for r in replies if r[0] == "/nsm/client/save" or r[:2] == ("/error", "/nsm/client/save")]
     server.start()
     nsm = dict(env, NSM_URL=server.url)
     map_path = os.path.join(tempfile.mkdtemp(prefix="zorve-e2e-session-map-"), "drum pad.toml")
@@ -1286,13 +1052,13 @@ def case_session(c):
         f.write(map_text)
     try:
         program = c.program(display, nsm, ["--map", map_path])
-        panel_ready(program, Screen(display, c.out, c.name))
+        program.wait_drawn(PANEL_DRAWN, "the panel", timeout=10)
         wait_for(lambda: ("/nsm/client/open", "OK") in replies, 5, "the open to be answered")
         ports = jack_ports(env)
         check("nZrvB:panel" in ports and "ZORVE_BUTTON" not in ports, f"the client is not nZrvB:\n{ports}")
         program.click(20, 403)  # switch 2 off
         expect_marker(program, rx, [1, 3], "switch 2 off")
-        client = liblo.Address(next(v for k, v in replies if k == "client"))
+        client = liblo.Address(next(r[1] for r in replies if r[0] == "client"))
         server.send(client, "/nsm/client/save")
         wait_for(lambda: ("/nsm/client/save", "OK") in replies, 5, "the save to be answered")
         with open(os.path.join(state, "panel.conf")) as f:
@@ -1305,7 +1071,7 @@ def case_session(c):
         check(program.exit_status(5) == 0, "exit status after the session's quit")
 
         program = c.program(display, nsm)
-        panel_ready(program, Screen(display, c.out, c.name))
+        program.wait_drawn(PANEL_DRAWN, "the panel", timeout=10)
         program.click(570, 25)
         expect(rx, [1, 3], on_off(0x90, 89), "a click on A after the restart")
         program.click(160, 490)
@@ -1317,6 +1083,25 @@ def case_session(c):
               f"a second copy under the manager: {second.returncode} {second.stderr!r}")
         program.proc.send_signal(signal.SIGTERM)
         check(program.exit_status(5) == 0, "exit status after the second quit")
+
+        # A session directory no one can write to, root included (a file
+        # stands where it should be): the save is answered with /error, and
+        # the manager is never told OK.
+        blocked = os.path.join(state, "blocked")
+        open(blocked, "w").close()
+        session[0] = os.path.join(blocked, "panel")
+        program = c.program(display, nsm)
+        program.wait_drawn(PANEL_DRAWN, "the panel", timeout=10)
+        wait_for(lambda: replies.count(("/nsm/client/open", "OK")) == 3, 5, "the third open to be answered")
+        client = liblo.Address([r[1] for r in replies if r[0] == "client"][-1])
+        answered = len(save_answers())
+        server.send(client, "/nsm/client/save")
+        wait_for(lambda: len(save_answers()) > answered, 5, "the save into the blocked directory to be answered")
+        want = [("/error", "/nsm/client/save", -1, f"could not write {session[0]}.conf")]
+        check(save_answers()[answered:] == want, f"a save that cannot be written was answered "
+              f"{save_answers()[answered:]}, want {want}")
+        program.proc.send_signal(signal.SIGTERM)
+        check(program.exit_status(5) == 0, "exit status after the quit that followed a failed save")
     finally:
         server.stop()
         shutil.rmtree(state, ignore_errors=True)
@@ -1324,98 +1109,10 @@ def case_session(c):
 
     # A manager that does not answer: one line, then the program as without.
     program = c.program(display, dict(env, NSM_URL="osc.udp://127.0.0.1:9/"))
-    panel_ready(program, Screen(display, c.out, c.name))
+    program.wait_drawn(PANEL_DRAWN, "the panel", timeout=10)
     lines = program.output().splitlines()
     check(lines == ["zorve-button: no session manager answers at NSM_URL 'osc.udp://127.0.0.1:9/'; "
                     "the panel runs outside the session"], f"output: {lines}")
     check("ZORVE_BUTTON:panel" in jack_ports(env), "the client keeps its own name without a manager")
     program.click(570, 25)
     expect(rx, [1, 2, 3], on_off(0x90, 89), "a click without a manager")
-
-
-CASES = {
-    "midi_fanout": case_midi_fanout,
-    "session": case_session,
-    "midi_input": case_midi_input,
-    "midi_ports": case_midi_ports,
-    "panel_port": case_panel_port,
-    "device_restart": case_device_restart,
-    "no_display": case_no_display,
-    "port_switch": case_port_switch,
-    "panel_pixels": case_panel_pixels,
-    "second_instance": case_second_instance,
-    "second_instance_own_box": case_second_instance_own_box,
-    "instance_marker": case_instance_marker,
-    "close_window": case_close_window,
-    "no_midi": case_no_midi,
-    "window_size": case_window_size,
-    "click_latency": case_click_latency,
-    "list_devices": case_list_devices,
-    "monitor": case_monitor,
-    "scale": case_scale,
-    "package_deb": case_package_deb,
-}
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--program")
-    parser.add_argument("--icons")
-    parser.add_argument("--probe")
-    parser.add_argument("--build")
-    parser.add_argument("--version")
-    parser.add_argument("--key-table")
-    parser.add_argument("--render-panel")
-    parser.add_argument("--make-icon")
-    parser.add_argument("--fail-upload", help="the library that makes a window upload fail on request")
-    parser.add_argument("--period", type=int, help="frames per JACK period where the case does not set its own")
-    parser.add_argument("--man-page")
-    parser.add_argument("--guide")
-    add_run_arguments(parser)
-    parser.add_argument("cases", nargs="+", metavar="case",
-                        choices=sorted(CASES) + ["icon_png", "install_layout", "key_table_tool", "key_table_docs",
-                                 "tools_command_line"])
-    args = parser.parse_args()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
-    # Several cases run one after the other (the ALSA cases share one
-    # virtual machine); the status says whether all passed.
-    status = 0
-    for case in args.cases:
-        args.case = case
-        status |= run_one(args)
-    return status
-
-
-def run_one(args):
-
-    def body():
-        if args.case == "icon_png":
-            require_tools(["convert"])
-            case_icon_png(args)
-        elif args.case == "key_table_tool":
-            check(args.key_table and os.access(args.key_table, os.X_OK), "--key-table must name the built tool")
-            case_key_table_tool(args)
-        elif args.case == "key_table_docs":
-            check(args.program and args.key_table and args.man_page and args.build and args.guide,
-                  "--program, --key-table, --man-page, --build and --guide must name the built files and the guide")
-            case_key_table_docs(args)
-        elif args.case == "tools_command_line":
-            case_tools_command_line(args)
-        elif args.case == "package_deb":
-            check(args.build and args.version, "--build and --version must name the build tree and its version")
-            require_tools(["Xvfb", "import", "convert"])
-            with_case(args, case_package_deb)
-        elif args.case == "install_layout":
-            check(args.build and os.path.isdir(args.build), "--build must name the build tree")
-            with_case(args, case_install_layout)
-        else:
-            require_tools([t for t in REQUIRED_TOOLS if t != "aconnect" or args.midi == "alsa"])
-            program = args.probe if args.case == "midi_ports" else args.program
-            check(program and os.access(program, os.X_OK), "--program (or --probe) must name the built program")
-            with_case(args, CASES[args.case])
-
-    return run_case(args, body)
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -1,31 +1,24 @@
-#!/usr/bin/env python3
-"""End-to-end tests of playing the panel: the computer keyboard (--keys),
---velocity, and several fingers at once, with the real program on a real X
-server and JACK receivers (the harness in e2e_lib.py).
+"""Playing the panel end to end: the computer keyboard (--keys),
+--velocity, and several fingers at once, with the real program and JACK
+receivers. The touches go through Xorg with a dummy screen: fed over the
+socket of Xorg's own inputtest driver (packages xserver-xorg-core,
+xserver-xorg-video-dummy), or (marked kernel, in the virtual machine) made
+by a uinput touchscreen that Xorg's libinput driver reads. Every wait has a
+deadline."""
 
-Usage: zorve_play.py --program PATH [--out DIR] CASE
-The touch case runs Xorg with a dummy screen and Xorg's own inputtest touch
-driver, fed over its socket (packages xserver-xorg-core,
-xserver-xorg-video-dummy, xserver-xorg-dev). Exit status 0 when the case
-passed; every wait has a deadline.
-"""
-
-import argparse
-import ctypes
 import os
 import shutil
-import signal
 import socket
 import statistics
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 
-sys.dont_write_bytecode = True
-from e2e_lib import (LATENCY_PERIOD, REQUIRED_TOOLS, X, Failure, Screen, check, expect, expect_marker,  # noqa: E402
-                     expect_silent, log, on_off, panel_ready, require_tools, run_case, wait_for, with_case)
+import pytest
+
+from zorve_harness import (LATENCY_PERIOD, Failure, check, expect, expect_marker, expect_silent, log, on_off,
+                           start_xorg, wait_for)
 
 PAD_1 = (160, 490)  # inside pad 1 (CC 16), rows 480..509
 PAD_1_RECT = (155, 480, 45, 30)
@@ -36,15 +29,12 @@ def cc(number, value):
     return bytes([0xB0, number, value])
 
 
-def keyboard_program(c, args):
-    display = c.display()
-    env, rx = c.midi(receivers=2)
-    program = c.program(display, env, args=args)
-    screen = Screen(display, c.out, c.name)
-    panel_ready(program, screen)
-    program.focus()
-    program.move(5, 540)  # on no key
-    return program, rx, screen
+@pytest.fixture
+def keyboard(panel):
+    """The common opening, then the window focused and the pointer on no key."""
+    panel.program.focus()
+    panel.program.move(5, 540)
+    return panel
 
 
 def region_of(program, screen, label):
@@ -60,8 +50,9 @@ def wait_region(program, screen, label, want=None, unlike=None):
                     10, f"pad 1 {label}", interval=0.05)
 
 
-def case_play_keys(c):
-    program, rx, screen = keyboard_program(c, ["--keys"])
+@pytest.mark.opening(receivers=2, args=["--keys"])
+def test_play_keys(case, keyboard):
+    c, program, rx, screen = case, keyboard.program, keyboard.rx, keyboard.screen
     program.xdo("keydown", "z")
     expect(rx, [1], [cc(16, 127)], "keydown z: pad 1")
     program.xdo("keyup", "z")
@@ -105,18 +96,12 @@ def case_play_keys(c):
 
     # Another client grabs the keyboard while z is held: the release goes to
     # it, so z's 0 goes out at the grab.
-    x = c.x
-    x.lib.XGrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_int,
-                                    ctypes.c_ulong]
-    x.lib.XUngrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
     program.xdo("keydown", "z")
     expect(rx, [1], [cc(16, 127)], "z before the keyboard grab")
-    check(x.lib.XGrabKeyboard(x.dpy, x.root, 0, 1, 1, 0) == 0, "the keyboard grab failed")  # GrabModeAsync
-    x.lib.XSync(x.dpy, 0)
+    check(c.x.grab_keyboard(), "the keyboard grab failed")
     expect(rx, [1], [cc(16, 0)], "the keyboard grabbed by another client while z is held")
     program.xdo("keyup", "z")
-    x.lib.XUngrabKeyboard(x.dpy, 0)
-    x.lib.XSync(x.dpy, 0)
+    c.x.ungrab_keyboard()
     expect_marker(program, rx, [1], "the keyup during the grab")
 
     # Escape: the held keys' 0s, then All Notes Off.
@@ -147,8 +132,9 @@ def case_play_keys(c):
     expect_silent(rx, [0, 1])
 
 
-def case_play_velocity(c):
-    program, rx, _ = keyboard_program(c, ["--velocity", "100"])
+@pytest.mark.opening(receivers=2, args=["--velocity", "100"])
+def test_play_velocity(case, keyboard):
+    c, program, rx = case, keyboard.program, keyboard.rx
     program.click(*PAD_1)
     expect(rx, [1], [cc(16, 100), cc(16, 0)], "--velocity 100: a click on pad 1")
     program.xdo("key", "z")  # no --keys: the keyboard plays nothing
@@ -170,31 +156,21 @@ def case_play_velocity(c):
     expect_silent(rx, [0, 1])
 
 
-def case_key_latency(c):
+@pytest.mark.opening(receivers=2, period=LATENCY_PERIOD, args=["--keys"])
+def test_key_latency(case, keyboard):
     """Key press to message beside click to message, through XTest and
     through xdotool (which adds its own start), in the same run on the same
     receiver."""
-    display = c.display()
-    env, rx = c.midi(receivers=2, period=LATENCY_PERIOD)
-    program = c.program(display, env, args=["--keys"])
-    panel_ready(program, Screen(display, c.out, c.name))
-    program.focus()
+    x, program, rx = case.x, keyboard.program, keyboard.rx
     program.move(*PAD_1)
-    x = c.x
-    x.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
-    x.lib.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-    z = x.lib.XKeysymToKeycode(x.dpy, 0x7A)  # XK_z
-
-    def key(press):
-        x.xtst.XTestFakeKeyEvent(x.dpy, z, 1 if press else 0, 0)
-        x.lib.XFlush(x.dpy)
+    z = x.keycode(0x7A)  # XK_z
 
     def xdotool(what):
         return lambda press: program.xdo(*(("mousedown" if press else "mouseup", 1) if what == "click" else
                                            ("keydown" if press else "keyup", "z")))
 
     results = {}
-    for what, act in (("click", lambda press: x.fake_button(1, press)), ("key", key),
+    for what, act in (("click", lambda press: x.fake_button(1, press)), ("key", lambda press: x.fake_key(z, press)),
                       ("click via xdotool", xdotool("click")), ("key via xdotool", xdotool("key"))):
         delays = []
         for n in range(30):
@@ -216,7 +192,9 @@ def case_key_latency(c):
 
 # --------------------------------------------------------------- touches
 
-INPUTTEST_CONF = """
+SCREEN_W, SCREEN_H = 1280, 800
+# A dummy screen and one touchscreen, whose driver lines are {driver}.
+XORG_CONF = """
 Section "ServerFlags"
     Option "AutoAddDevices" "off"
 EndSection
@@ -242,9 +220,7 @@ Section "Screen"
 EndSection
 Section "InputDevice"
     Identifier "touch"
-    Driver "inputtest"
-    Option "DeviceType" "Touch"
-    Option "SocketPath" "{socket}"
+{driver}
 EndSection
 Section "ServerLayout"
     Identifier "layout"
@@ -252,8 +228,26 @@ Section "ServerLayout"
     InputDevice "touch" "SendCoreEvents"
 EndSection
 """
-SCREEN_W, SCREEN_H = 1280, 800
+INPUTTEST = '''    Driver "inputtest"
+    Option "DeviceType" "Touch"
+    Option "SocketPath" "{socket}"'''
+LIBINPUT = '''    Driver "libinput"
+    Option "Device" "{node}"'''
 TOUCH_BEGIN, TOUCH_UPDATE, TOUCH_END = 18, 19, 20
+# JACK's receivers, also where a virtual machine has an ALSA sequencer.
+TOUCH_ARGS = ["--monitor", "--midi", "jack"]
+
+
+def require_xorg(driver):
+    check(shutil.which("Xorg") and os.path.exists(f"/usr/lib/xorg/modules/input/{driver}_drv.so"),
+          f"Xorg and its {driver} driver are missing (scripts/install-deps.sh test)")
+
+
+def xorg_folder(c):
+    """A folder for Xorg's configuration and log, in the case's output."""
+    work = tempfile.mkdtemp(prefix="zorve-touch-", dir=c.out)
+    os.chmod(work, 0o777)  # Xorg runs as nobody when we are root
+    return work
 
 
 class TouchScreen:
@@ -295,54 +289,49 @@ class TouchScreen:
         self._read(8)
 
 
-def start_xorg(c):
-    """Xorg on a dummy screen with an inputtest touchscreen; (display, TouchScreen)."""
-    work = tempfile.mkdtemp(prefix="zorve-touch-", dir=c.out)
-    os.chmod(work, 0o777)  # Xorg runs as nobody when we are root
-    touch_socket = os.path.join(work, "touch")
-    command = ["Xorg", "-novtswitch", "-sharevts"]
-    if os.getuid() == 0:
-        command = ["runuser", "-u", "nobody", "--"] + command
-    display = run_xorg(c, work, command, INPUTTEST_CONF.format(socket=touch_socket))
-    return display, TouchScreen(touch_socket)
+class UinputTouchScreen:
+    """A multi-touch screen made through uinput (python3-evdev), in screen
+    pixels; the same touch() as TouchScreen, each touch in a slot of its own."""
+
+    def __init__(self):
+        from evdev import AbsInfo, UInput, ecodes as e
+        self.e = e
+        w, h = SCREEN_W - 1, SCREEN_H - 1
+        self.ui = UInput({e.EV_KEY: [e.BTN_TOUCH],
+                          e.EV_ABS: [(e.ABS_X, AbsInfo(0, 0, w, 0, 0, 10)), (e.ABS_Y, AbsInfo(0, 0, h, 0, 0, 10)),
+                                     (e.ABS_MT_SLOT, AbsInfo(0, 0, 9, 0, 0, 0)),
+                                     (e.ABS_MT_TRACKING_ID, AbsInfo(0, 0, 65535, 0, 0, 0)),
+                                     (e.ABS_MT_POSITION_X, AbsInfo(0, 0, w, 0, 0, 10)),
+                                     (e.ABS_MT_POSITION_Y, AbsInfo(0, 0, h, 0, 0, 10))]},
+                         name="zorve-test-touchscreen", input_props=[e.INPUT_PROP_DIRECT])
+        check(self.ui.device, "uinput made no event device (modprobe evdev)")
+        self.node = self.ui.device.path
+        self.slots = {}
+
+    def touch(self, touch_id, kind, x=0, y=0):
+        e, ui = self.e, self.ui
+        if kind == TOUCH_BEGIN:
+            self.slots[touch_id] = min(set(range(10)) - set(self.slots.values()))
+        ui.write(e.EV_ABS, e.ABS_MT_SLOT, self.slots[touch_id])
+        if kind == TOUCH_BEGIN:
+            ui.write(e.EV_ABS, e.ABS_MT_TRACKING_ID, touch_id)
+        if kind == TOUCH_END:
+            ui.write(e.EV_ABS, e.ABS_MT_TRACKING_ID, -1)
+            del self.slots[touch_id]
+        else:
+            ui.write(e.EV_ABS, e.ABS_MT_POSITION_X, x)
+            ui.write(e.EV_ABS, e.ABS_MT_POSITION_Y, y)
+        if kind == TOUCH_BEGIN and len(self.slots) == 1:
+            ui.write(e.EV_KEY, e.BTN_TOUCH, 1)
+        if kind == TOUCH_END and not self.slots:
+            ui.write(e.EV_KEY, e.BTN_TOUCH, 0)
+        ui.syn()
 
 
-def run_xorg(c, work, command, config):
-    """Starts `command` (Xorg and its first options) with `config`; its display."""
-    conf = os.path.join(work, "xorg.conf")
-    with open(conf, "w") as f:
-        f.write(config)
-    read_fd, write_fd = os.pipe()
-    command = command + ["-displayfd", str(write_fd), "-config", conf, "-logfile", os.path.join(work, "Xorg.log"),
-                         "-nolisten", "tcp", "-noreset"]
-    c.procs.start(command, pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    number = b""
-    deadline = time.monotonic() + 20
-    while not number.endswith(b"\n") and time.monotonic() < deadline:
-        chunk = os.read(read_fd, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read_fd)
-    check(number.strip().isdigit(), f"Xorg did not start (see {work}/Xorg.log)")
-    display = ":" + number.decode().strip()
-    c.x = X(display)
-    return display
-
-
-def case_play_touch(c):
-    display, touch = start_xorg(c)
-    touch_steps(c, display, touch)
-
-
-def touch_steps(c, display, touch):
+def touch_steps(c, panel, touch):
     """Two fingers on two pads, a slide off, fingers landing while others
     hold, a focus loss and a finger on a switch, through `touch`."""
-    env, rx = c.midi(receivers=2)
-    # JACK's receivers, also where a virtual machine has an ALSA sequencer.
-    program = c.program(display, env, args=["--monitor", "--midi", "jack"])
-    panel_ready(program, Screen(display, c.out, c.name))
+    program, rx = panel.program, panel.rx
     ox, oy = program.origin
 
     def at(x, y):
@@ -392,55 +381,29 @@ def touch_steps(c, display, touch):
     check(len(lines) == 12, "the monitor saw other messages than the touches':\n" + "\n".join(lines))
 
 
-# The kernel's way (scripts/vm-run.sh): a uinput touchscreen, evdev, and
-# Xorg's libinput driver bound to its node.
-LIBINPUT_CONF = INPUTTEST_CONF.replace('''    Driver "inputtest"
-    Option "DeviceType" "Touch"
-    Option "SocketPath" "{socket}"''', '''    Driver "libinput"
-    Option "Device" "{node}"''')
+def test_play_touch(case):
+    """Touches fed to Xorg's inputtest driver, Xorg run as nobody when the
+    case runs as root (it then opens no console)."""
+    c = case
+    require_xorg("inputtest")
+    work = xorg_folder(c)
+    touch_socket = os.path.join(work, "touch")
+    command = ["Xorg", "-novtswitch", "-sharevts"]
+    if os.getuid() == 0:
+        command = ["runuser", "-u", "nobody", "--"] + command
+    panel = c.open(receivers=2, args=TOUCH_ARGS, start=start_xorg, work=work, command=command,
+                   config=XORG_CONF.format(driver=INPUTTEST.format(socket=touch_socket)),
+                   before=lambda c: TouchScreen(touch_socket))
+    touch_steps(c, panel, panel.extra)
 
 
-class UinputTouchScreen:
-    """A multi-touch screen made through uinput (python3-evdev), in screen
-    pixels; the same touch() as TouchScreen, each touch in a slot of its own."""
-
-    def __init__(self):
-        from evdev import AbsInfo, UInput, ecodes as e
-        self.e = e
-        w, h = SCREEN_W - 1, SCREEN_H - 1
-        self.ui = UInput({e.EV_KEY: [e.BTN_TOUCH],
-                          e.EV_ABS: [(e.ABS_X, AbsInfo(0, 0, w, 0, 0, 10)), (e.ABS_Y, AbsInfo(0, 0, h, 0, 0, 10)),
-                                     (e.ABS_MT_SLOT, AbsInfo(0, 0, 9, 0, 0, 0)),
-                                     (e.ABS_MT_TRACKING_ID, AbsInfo(0, 0, 65535, 0, 0, 0)),
-                                     (e.ABS_MT_POSITION_X, AbsInfo(0, 0, w, 0, 0, 10)),
-                                     (e.ABS_MT_POSITION_Y, AbsInfo(0, 0, h, 0, 0, 10))]},
-                         name="zorve-test-touchscreen", input_props=[e.INPUT_PROP_DIRECT])
-        check(self.ui.device, "uinput made no event device (modprobe evdev)")
-        self.node = self.ui.device.path
-        self.slots = {}
-
-    def touch(self, touch_id, kind, x=0, y=0):
-        e, ui = self.e, self.ui
-        if kind == TOUCH_BEGIN:
-            self.slots[touch_id] = min(set(range(10)) - set(self.slots.values()))
-        ui.write(e.EV_ABS, e.ABS_MT_SLOT, self.slots[touch_id])
-        if kind == TOUCH_BEGIN:
-            ui.write(e.EV_ABS, e.ABS_MT_TRACKING_ID, touch_id)
-        if kind == TOUCH_END:
-            ui.write(e.EV_ABS, e.ABS_MT_TRACKING_ID, -1)
-            del self.slots[touch_id]
-        else:
-            ui.write(e.EV_ABS, e.ABS_MT_POSITION_X, x)
-            ui.write(e.EV_ABS, e.ABS_MT_POSITION_Y, y)
-        if kind == TOUCH_BEGIN and len(self.slots) == 1:
-            ui.write(e.EV_KEY, e.BTN_TOUCH, 1)
-        if kind == TOUCH_END and not self.slots:
-            ui.write(e.EV_KEY, e.BTN_TOUCH, 0)
-        ui.syn()
-
-
-def case_play_touch_kernel(c):
+@pytest.mark.kernel
+def test_play_touch_kernel(case):
+    """The kernel's way (scripts/vm-run.sh): a uinput touchscreen, evdev, and
+    Xorg's libinput driver bound to its node."""
+    c = case
     check(os.getuid() == 0, "runs as root, in scripts/vm-run.sh")
+    require_xorg("libinput")
     subprocess.run(["modprobe", "-a", "uinput", "evdev"], check=True, timeout=30)
     touch = UinputTouchScreen()
     # libinput takes only devices udev has seen: their entry, written here.
@@ -448,39 +411,6 @@ def case_play_touch_kernel(c):
     os.makedirs("/run/udev/data", exist_ok=True)
     with open(f"/run/udev/data/c{os.major(rdev)}:{os.minor(rdev)}", "w") as f:
         f.write("E:ID_INPUT=1\nE:ID_INPUT_TOUCHSCREEN=1\n")
-    work = tempfile.mkdtemp(prefix="zorve-touch-", dir=c.out)
-    display = run_xorg(c, work, ["Xorg"], LIBINPUT_CONF.format(node=touch.node))
-    touch_steps(c, display, touch)
-
-
-CASES = {
-    "play_keys": case_play_keys,
-    "play_velocity": case_play_velocity,
-    "key_latency": case_key_latency,
-    "play_touch": case_play_touch,
-    "play_touch_kernel": case_play_touch_kernel,
-}
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "zorve-e2e"))
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))  # CTest's timeout: still clean up
-
-    def body():
-        tools = [t for t in REQUIRED_TOOLS if t != "aconnect"]
-        if args.case.startswith("play_touch"):
-            driver = "libinput" if args.case == "play_touch_kernel" else "inputtest"
-            check(shutil.which("Xorg") and os.path.exists(f"/usr/lib/xorg/modules/input/{driver}_drv.so"),
-                  f"Xorg and its {driver} driver are missing (scripts/install-deps.sh test)")
-        require_tools(tools)
-        with_case(args, CASES[args.case])
-
-    return run_case(args, body)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    panel = c.open(receivers=2, args=TOUCH_ARGS, start=start_xorg, work=xorg_folder(c),
+                   config=XORG_CONF.format(driver=LIBINPUT.format(node=touch.node)))
+    touch_steps(c, panel, touch)
