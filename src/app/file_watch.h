@@ -1,7 +1,8 @@
 // File-watch contract: the map file is read again while the panel runs.
 // Implementations: inotify (platform/linux/file_watch_inotify.cpp), a change
 // notification on the file's folder (platform/windows/file_watch_win32.cpp),
-// and a double that the tests trigger (tests/fakes).
+// none on a web page (platform/web/file_watch_web.cpp), and a double that
+// the tests trigger (tests/fakes).
 #pragma once
 #include <string>
 

@@ -83,6 +83,7 @@ void midi_out_send(MidiHandle out, uint32_t message) {
 }
 
 void midi_panel_send(uint32_t) {}
+void midi_connect_panel(const std::vector<std::string>&) {}  // no panel port to connect
 
 // A message from an input the page listens to: through the input ring, as
 // on every platform, then taken at once (the page's one thread is the
