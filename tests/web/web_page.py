@@ -296,9 +296,9 @@ def computer_keys(page):
     rows = []
     for line in page.eval("document.getElementById('text').textContent").splitlines()[1:]:
         f = re.split(r"\s{2,}", line.strip())
-        assert len(f) in (5, 6), line
-        if len(f) == 6:
-            rows.append({"code": key_code(f[5]), "status": 0x90 if f[2] == "Note On" else 0xB0, "number": int(f[3])})
+        assert len(f) in (6, 7), line
+        if len(f) == 7:
+            rows.append({"code": key_code(f[6]), "status": 0x90 if f[2] == "Note On" else 0xB0, "number": int(f[3])})
     return rows
 
 
