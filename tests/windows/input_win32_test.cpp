@@ -132,26 +132,26 @@ TEST(Win32Pointer, MessagesBecomeTouches) {
 }
 
 TEST(Win32Pointer, PressureOnlyWhereMeasured) {
-    g_type = 2;
-    g_mask = 0;
-    g_pressure = 512;
-    EXPECT_LT(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.0f);
-    g_mask = 0x4;  // TOUCH_MASK_PRESSURE
-    EXPECT_FLOAT_EQ(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.5f);
-    g_pressure = 1024;
-    EXPECT_FLOAT_EQ(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 1.0f);
-    g_pressure = 0;
-    EXPECT_LT(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.0f);
-    // A pen's pressure has its own mask bit, which a touch's is not.
-    g_type = 3;
-    g_pressure = 256;
-    g_mask = 0x4;
-    EXPECT_LT(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.0f);
-    g_mask = 0x1;  // PEN_MASK_PRESSURE
-    EXPECT_FLOAT_EQ(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.25f);
-    g_type = 2;
-    EXPECT_LT(read_pointer_message(0x0246, 1, 0, FAKE).pressure, 0.0f) << "a touch without its own mask bit";
-    g_mask = 0;
+    // Negative: not measured. A touch's and a pen's pressure each have their
+    // own mask bit (TOUCH_MASK_PRESSURE 0x4, PEN_MASK_PRESSURE 0x1).
+    struct Row {
+        DWORD type, mask;
+        UINT32 pressure;
+        float want;
+    };
+    const Row rows[] = {
+        {2, 0, 512, -1},   {2, 0x4, 512, 0.5f},  {2, 0x4, 1024, 1.0f}, {2, 0x4, 0, -1},
+        {3, 0x4, 256, -1}, {3, 0x1, 256, 0.25f}, {2, 0x1, 256, -1},
+    };
+    for (const Row& row : rows) {
+        g_type = row.type, g_mask = row.mask, g_pressure = row.pressure;
+        const float got = read_pointer_message(0x0246, 1, 0, FAKE).pressure;
+        if (row.want < 0)
+            EXPECT_LT(got, 0.0f) << row.type << " " << row.mask << " " << row.pressure;
+        else
+            EXPECT_FLOAT_EQ(got, row.want) << row.type << " " << row.mask << " " << row.pressure;
+    }
+    g_type = 2, g_mask = 0;
 }
 
 TEST(Win32Pointer, MouseMessagesFromTouchesAreKnownBySignature) {
