@@ -84,6 +84,9 @@ const Fault FAULTS[] = {
     {"[keys]\n\"transport PLAYS\" = { note = 1 }\n",
      "map.toml:2:1: transport PLAYS is not a key of the panel (transport: REC, DUB, STOP, PLAY, START, <<BAR, "
      "BAR>>, <<STEP, STEP>>)"},
+    // A line break in a key's name (an escape in the file) is written as one.
+    {"[keys]\n\"pad\\n1\" = { note = 1 }\n",
+     "map.toml:2:1: 'pad\\n1' is not a key of the panel (zorve-button --list-keys names them)"},
     {"[keys]\n\"1\" = { note = 1 }\n", "map.toml:2:1: '1' names 3 keys (keypad 1, track select 1, pad 1): say which"},
     {"[keys]\n\"pad 1\" = { note = 128 }\n", "map.toml:2:20: pad 1: note must be a whole number from 0 to 127"},
     {"[keys]\n\"pad 1\" = { control = -1 }\n", "map.toml:2:23: pad 1: control must be a whole number from 0 to 127"},

@@ -309,8 +309,12 @@ bool beyond_ascii_fault(std::string_view text, Fault& fault) {
     return false;
 }
 
+// A report is one line whatever it quotes: a key's name or toml++'s text may
+// hold a line break (written "\n" in the file, a real one once parsed).
 std::string located(const std::string& file, const toml::source_position& where, const std::string& what) {
-    return file + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) + ": " + what;
+    std::string line = file + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) + ": ";
+    for (const char c : what) line += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+    return line;
 }
 
 }  // namespace
@@ -326,10 +330,7 @@ MapLoad parse_map(std::string_view text, const std::string& file) {
     toml::parse_result parsed = toml::parse(text, file);
     if (!parsed) {
         const toml::parse_error& e = parsed.error();
-        // toml++ quotes what it saw, which may be a line break: the report stays one line.
-        std::string what;
-        for (const char c : e.description()) what += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
-        load.error = located(file, e.source().begin, what);
+        load.error = located(file, e.source().begin, std::string(e.description()));
         return load;
     }
     try {
